@@ -1,0 +1,29 @@
+# Thin wrapper over CMake + Ninja. `make test` and `make bench` install any
+# missing Debian packages first (tools/bootstrap.sh).
+
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all bootstrap configure build test bench clean
+
+all: build
+
+bootstrap:
+	@tools/bootstrap.sh
+
+configure: bootstrap
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b $(BENCH_ARGS) || exit 1; done
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,32 @@
+#include "base/md5.h"
+
+#include <gtest/gtest.h>
+
+namespace vokar {
+namespace {
+
+TEST(Md5, Rfc1321TestSuite)
+{
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [input, hex] : vectors)
+        EXPECT_EQ(md5_hex(input), hex) << '"' << input << '"';
+}
+
+TEST(Md5, HandlesEmbeddedZeroBytes)
+{
+    EXPECT_EQ(md5_hex(std::string_view("a\0b", 3)), "70350f6027bce3713f6b76473084309b");
+    EXPECT_NE(md5_hex(std::string_view("a\0b", 3)), md5_hex("a"));
+}
+
+}  // namespace
+}  // namespace vokar
