@@ -11,6 +11,8 @@ PACKAGES=(
   libssl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # expat: the reference parser the XML benchmark compares against
+  libexpat1-dev
 )
 
 missing=()
