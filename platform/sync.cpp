@@ -5,11 +5,52 @@
 #include <map>
 
 namespace vokar::platform {
+
+// A recursive lock with timed waits, built on a plain mutex and a condition
+// variable (so that thread checkers see every acquisition).
+struct NamedMutex::Lock {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::thread::id owner;
+    unsigned depth = 0;
+
+    bool acquire(uint32_t timeout_ms)
+    {
+        const auto self = std::this_thread::get_id();
+        std::unique_lock lock(mutex);
+        if (depth > 0 && owner == self) {
+            ++depth;
+            return true;
+        }
+        const auto free = [this] { return depth == 0; };
+        if (timeout_ms == kInfinite)
+            released.wait(lock, free);
+        else if (!released.wait_for(lock, std::chrono::milliseconds(timeout_ms), free))
+            return false;
+        owner = self;
+        depth = 1;
+        return true;
+    }
+
+    void release()
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (depth == 0 || owner != std::this_thread::get_id())
+                return;  // not held by this thread: nothing to release
+            if (--depth > 0)
+                return;
+            owner = {};
+        }
+        released.notify_one();
+    }
+};
+
 namespace {
 
 struct Registry {
     std::mutex mutex;
-    std::map<std::string, std::weak_ptr<std::recursive_timed_mutex>, std::less<>> by_name;
+    std::map<std::string, std::weak_ptr<NamedMutex::Lock>, std::less<>> by_name;
 };
 
 Registry& registry()
@@ -18,7 +59,7 @@ Registry& registry()
     return r;
 }
 
-std::shared_ptr<std::recursive_timed_mutex> lookup(const std::string& name)
+std::shared_ptr<NamedMutex::Lock> lookup(const std::string& name)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
@@ -28,7 +69,7 @@ std::shared_ptr<std::recursive_timed_mutex> lookup(const std::string& name)
     auto existing = slot.lock();
     if (existing)
         return existing;
-    auto created = std::make_shared<std::recursive_timed_mutex>();
+    auto created = std::make_shared<NamedMutex::Lock>();
     slot = created;
     return created;
 }
@@ -39,17 +80,12 @@ NamedMutex::NamedMutex(std::string name) : name_(std::move(name)), mutex_(lookup
 
 uint32_t NamedMutex::wait(uint32_t timeout_ms)
 {
-    if (timeout_ms == kInfinite) {
-        mutex_->lock();
-        return kWaitObject0;
-    }
-    return mutex_->try_lock_for(std::chrono::milliseconds(timeout_ms)) ? kWaitObject0
-                                                                        : kWaitTimeout;
+    return mutex_->acquire(timeout_ms) ? kWaitObject0 : kWaitTimeout;
 }
 
-void NamedMutex::release() { mutex_->unlock(); }
+void NamedMutex::release() { mutex_->release(); }
 
-bool NamedMutex::try_lock() { return mutex_->try_lock(); }
+bool NamedMutex::try_lock() { return mutex_->acquire(0); }
 
 std::string NamedMutex::unique_name(std::string_view base)
 {
@@ -59,10 +95,10 @@ std::string NamedMutex::unique_name(std::string_view base)
 
 void Event::set()
 {
-    {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-    }
+    // Notify under the lock: a waiter may destroy the event as soon as its
+    // wait returns.
+    std::lock_guard lock(mutex_);
+    set_ = true;
     if (manual_reset_)
         cv_.notify_all();
     else

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace vokar::platform {
 
@@ -38,9 +39,11 @@ public:
     // base followed by "_" and a number never handed out before in this process.
     static std::string unique_name(std::string_view base);
 
+    struct Lock;  // the shared recursive lock behind a name
+
 private:
     std::string name_;
-    std::shared_ptr<std::recursive_timed_mutex> mutex_;
+    std::shared_ptr<Lock> mutex_;
 };
 
 // A manual- or auto-reset event.
