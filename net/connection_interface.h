@@ -1,0 +1,119 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "net/sockets.h"
+#include "net/tunnel_connection.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+
+namespace vokar {
+
+// Answers whether a connection must go through the tunnel, and in which mode.
+// The transport probe implements it.
+class TransportPolicy {
+public:
+    virtual ~TransportPolicy() = default;
+    // The direct transport (TCP or UDP) fails and a tunnel works.
+    virtual bool needsTunnel(bool use_tcp) const = 0;
+    // A needed tunnel uses the standard "CONNECT " request.
+    virtual bool prefersConnect() const = 0;
+};
+
+// Implemented by the protocol engines that own a connection.
+class ConnectionListener {
+public:
+    virtual ~ConnectionListener() = default;
+    // One received message (one TCP chunk or one datagram).
+    virtual void onReceive(const std::string& message) = 0;
+    // 0 when open succeeded, 1 when it failed.
+    virtual void onConnectResult(int status) = 0;
+};
+
+// One message-oriented connection to a server over UDP, TCP or the tunnel
+// (in either mode), as the transport policy decides at construction. Sends
+// are serialised; a receive thread hands every message to the listener;
+// traffic can be scrambled.
+//
+// Lifetime: close() ends a blocked receive and returns within a bounded time.
+// The sockets are freed only once the receive thread has left them, and the
+// destructor waits for the receive thread and any open in progress, so a
+// listener is never called after the connection is destroyed. Never destroy
+// a connection from its own receive thread.
+class ConnectionInterface {
+public:
+    static constexpr size_t kChunkSize = 3000;
+
+    ConnectionInterface(std::string local_address, bool use_tcp, bool scramble,
+                        SocketErrorCallback on_error, const TransportPolicy* policy,
+                        TunnelServer tunnel_server);
+    virtual ~ConnectionInterface();
+    ConnectionInterface(const ConnectionInterface&) = delete;
+    ConnectionInterface& operator=(const ConnectionInterface&) = delete;
+
+    virtual void setListener(ConnectionListener* listener);
+    // Clears the listener only if it is `listener`.
+    virtual void clearListener(ConnectionListener* listener);
+    virtual void send(const std::string& message);
+    // A non-zero local port is shifted by this connection's random offset.
+    // The outcome goes to the listener's onConnectResult and connected().
+    virtual void open(uint16_t local_port, uint16_t remote_port, const std::string& remote_host,
+                      bool start_receiver);
+    virtual void close();
+
+    bool connected() const { return connected_; }
+    bool receiving() const { return receiving_; }
+    bool uses_tunnel() const { return tunnel_plain_ || tunnel_connect_; }
+    bool tunnel_connect_mode() const { return tunnel_connect_; }
+    uint16_t local_port_offset() const { return local_port_offset_; }
+    // The local port the UDP socket is bound to (0 for TCP and tunnels).
+    uint16_t bound_port();
+    // The tunnel, when this connection goes through one (the caller may read
+    // its relay port).
+    std::shared_ptr<TunnelConnection> tunnel();
+
+protected:
+    // For test doubles that script a connection: no transport at all.
+    ConnectionInterface();
+
+private:
+    struct Transports {
+        std::shared_ptr<TunnelConnection> tunnel;
+        std::shared_ptr<TcpSocket> tcp;
+        std::shared_ptr<UdpSocket> udp;
+    };
+    Transports transports();
+    void shutdown_transports();
+    void join_receiver();
+    void receive_loop();
+
+    platform::NamedMutex receive_mutex_;
+    platform::NamedMutex send_mutex_;
+    platform::NamedMutex connect_mutex_;
+    const bool scramble_ = false;
+    const bool use_tcp_ = false;
+    bool tunnel_plain_ = false;
+    bool tunnel_connect_ = false;
+    const std::string local_address_;
+    SocketErrorCallback on_error_;
+    TunnelServer tunnel_server_;
+    uint16_t local_port_offset_ = 0;
+
+    std::atomic<bool> receiving_{false};
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> loop_running_{false};
+
+    std::mutex state_mutex_;  // transports, closed_, receive thread
+    Transports transports_;
+    bool closed_ = false;
+    platform::Thread receiver_;
+
+    std::mutex listener_mutex_;
+    ConnectionListener* listener_ = nullptr;
+};
+
+}  // namespace vokar

@@ -1,0 +1,147 @@
+#include "net/tunnel_connection.h"
+
+#include "base/scan_string.h"
+#include "platform/socket.h"
+
+namespace vokar {
+
+TunnelConnection::TunnelConnection(uint8_t relay_kind, uint16_t local_port, uint16_t target_port,
+                                   std::string local_address, SocketErrorCallback on_error,
+                                   bool connect_mode, TunnelServer server, platform::Clock& clock)
+    : relay_kind_(relay_kind), target_port_(target_port), connect_mode_(connect_mode),
+      server_(std::move(server)), clock_(clock), on_error_(on_error),
+      socket_(local_port, server_.port, std::move(local_address), std::move(on_error))
+{
+}
+
+bool TunnelConnection::connect(const std::string& target_host)
+{
+    target_host_ = target_host;
+    if (!socket_.connect(server_.host))
+        return false;
+    connect_tick_ = clock_.tick_count();
+    const std::string request = std::string(connect_mode_ ? "CONNECT " : "NOOB CONNECT ") +
+                                server_.host + ":" + std::to_string(server_.port) +
+                                " HTTP/1.1\r\n\r\n";
+    std::lock_guard lock(send_mutex_);
+    socket_.send(request.data(), request.size());
+    socket_.send(request.data(), request.size());
+    return true;
+}
+
+void TunnelConnection::send_raw(const std::string& bytes) { socket_.send(bytes.data(), bytes.size()); }
+
+void TunnelConnection::send(const void* data, size_t length)
+{
+    std::lock_guard lock(send_mutex_);
+    const std::string_view payload(static_cast<const char*>(data), length);
+    if (target_connected_)
+        send_raw(encode_tunnel_frame(kFrameClientData, payload));
+    else
+        pending_.push_back({kFrameClientData, std::string(payload)});
+}
+
+void TunnelConnection::sendFrame(uint8_t type, const void* data, size_t length)
+{
+    std::lock_guard lock(send_mutex_);
+    send_raw(encode_tunnel_frame(type, std::string_view(static_cast<const char*>(data), length)));
+}
+
+void TunnelConnection::flush_pending()
+{
+    std::lock_guard lock(send_mutex_);
+    target_connected_ = true;
+    while (!pending_.empty()) {
+        send_raw(encode_tunnel_frame(pending_.front().type, pending_.front().payload));
+        pending_.pop_front();
+    }
+}
+
+bool TunnelConnection::wait_for_handshake_data()
+{
+    for (;;) {
+        if (static_cast<uint32_t>(clock_.tick_count() - connect_tick_) >= kHandshakeTimeoutMs) {
+            socket_.close();
+            if (on_error_)
+                on_error_(kSocketErrorReceive, platform::kWsaEtimedout);
+            return false;
+        }
+        const int ready = socket_.wait_readable(100);
+        if (ready > 0)
+            return true;
+        if (ready < 0 || !socket_.connected())
+            return false;
+    }
+}
+
+bool TunnelConnection::process_frames(bool stop_at_relay_port)
+{
+    TunnelFrame frame;
+    while (reader_.next(frame)) {
+        if (frame.type == kFrameData || (frame.type >= kFirstChannel && frame.type <= kLastChannel)) {
+            received_.push_back(std::move(frame));
+        } else if (frame.type == kFrameOpen) {
+            flush_pending();
+        } else if (frame.type == kFrameClientData) {
+            relay_port_ = static_cast<uint16_t>(ScanString(frame.payload).to_int());
+            flush_pending();
+            if (stop_at_relay_port)
+                return true;
+        }
+        // Type 50 and unknown types are dropped.
+    }
+    return false;
+}
+
+int TunnelConnection::receive(std::string* out, size_t maximum, bool stop_at_relay_port)
+{
+    std::string chunk;
+    for (;;) {
+        if (!received_.empty()) {
+            TunnelFrame& frame = received_.front();
+            last_frame_type_ = frame.type;
+            *out = std::move(frame.payload);
+            received_.pop_front();
+            return static_cast<int>(out->size());
+        }
+        // Frames left over from an earlier read come before new reads.
+        if (handshake_done_) {
+            if (process_frames(stop_at_relay_port))
+                break;
+            if (!received_.empty())
+                continue;
+            if (reader_.failed()) {
+                if (socket_.connected()) {
+                    socket_.close();
+                    if (on_error_)
+                        on_error_(kSocketErrorReceive, platform::kWsaEconnaborted);
+                }
+                break;
+            }
+        }
+        if (!socket_.connected())
+            break;
+        if (!handshake_done_ && !wait_for_handshake_data())
+            break;
+        if (socket_.receive(&chunk, maximum) <= 0)
+            break;
+        if (!handshake_done_) {
+            // Any chunk holding "200" completes the handshake; the rest of
+            // that chunk, and every chunk before it, is discarded.
+            if (chunk.find("200") == std::string::npos)
+                continue;
+            handshake_done_ = true;
+            std::string open = relay_kind_ == kRelayTcp ? "2\n" : "1\n";
+            open += target_host_ + "\n" + std::to_string(target_port_);
+            sendFrame(kFrameOpen, open.data(), open.size());
+            continue;
+        }
+        reader_.feed(chunk);
+    }
+    out->clear();
+    return 0;
+}
+
+void TunnelConnection::stop() { socket_.close(); }
+
+}  // namespace vokar

@@ -1,0 +1,252 @@
+#include "net/tunnel_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/net/loopback_peer.h"
+#include "tests/net/recording_listener.h"
+
+namespace vokar {
+namespace {
+
+using test::TcpPeer;
+
+const std::string kOk = "HTTP/1.1 200 Connection established\r\n\r\n";
+
+std::string frame(uint8_t type, const std::string& payload) { return encode_tunnel_frame(type, payload); }
+
+std::string raw_length_frame(uint32_t length)
+{
+    std::string f;
+    for (int i = 0; i < 4; ++i)
+        f += static_cast<char>((length >> (8 * i)) & 0xFF);
+    return f + '\0' + "xxxx";
+}
+
+class TunnelTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TunnelConnection> make(uint8_t relay, bool connect_mode, uint16_t target_port = 5060)
+    {
+        return std::make_unique<TunnelConnection>(relay, 0, target_port, "", errors_.callback(),
+                                                  connect_mode, TunnelServer{"127.0.0.1", peer_.port()},
+                                                  clock_);
+    }
+    std::string request(bool connect_mode)
+    {
+        return std::string(connect_mode ? "CONNECT " : "NOOB CONNECT ") + "127.0.0.1:" +
+               std::to_string(peer_.port()) + " HTTP/1.1\r\n\r\n";
+    }
+    // Connects, checks the doubled request, answers 200 and checks the open frame.
+    void open(TunnelConnection& t, bool connect_mode, const std::string& expected_open)
+    {
+        ASSERT_TRUE(t.connect("10.1.2.3"));
+        ASSERT_TRUE(peer_.accept());
+        const std::string req = request(connect_mode);
+        EXPECT_EQ(peer_.read(2 * req.size()), req + req);
+        peer_.write(kOk);
+        // The open frame goes out once a receive has seen the 200.
+        expected_open_ = frame(TunnelConnection::kFrameOpen, expected_open);
+    }
+    // Runs receives on this thread while `script` drives the peer.
+    std::vector<std::pair<uint8_t, std::string>> receive_all(TunnelConnection& t,
+                                                             const std::function<void()>& script,
+                                                             bool stop_at_relay = false)
+    {
+        std::thread peer([&] {
+            if (!expected_open_.empty()) {
+                EXPECT_EQ(peer_.read(expected_open_.size()), expected_open_);
+            }
+            script();
+        });
+        std::vector<std::pair<uint8_t, std::string>> got;
+        std::string out;
+        while (t.receive(&out, 3000, stop_at_relay) > 0)
+            got.emplace_back(t.last_frame_type(), out);
+        peer.join();
+        return got;
+    }
+
+    TcpPeer peer_;
+    platform::ManualClock clock_;
+    test::ErrorLog errors_;
+    std::string expected_open_;
+};
+
+TEST_F(TunnelTest, BothModesSendTheirRequestTwiceAndNameTheTargetInTheOpenFrame)
+{
+    for (bool connect_mode : {false, true}) {
+        for (uint8_t relay : {TunnelConnection::kRelayUdp, TunnelConnection::kRelayTcp}) {
+            SCOPED_TRACE(std::string(connect_mode ? "CONNECT" : "NOOB") + (relay ? " tcp" : " udp"));
+            auto t = make(relay, connect_mode);
+            open(*t, connect_mode, std::string(relay ? "2\n" : "1\n") + "10.1.2.3\n5060");
+            const auto got = receive_all(*t, [&] {
+                peer_.write(frame(1, "") + frame(0, "hello"));
+                peer_.drop();
+            });
+            ASSERT_EQ(got.size(), 1u);
+            EXPECT_EQ(got[0].second, "hello");
+            EXPECT_TRUE(t->target_connected());
+            expected_open_.clear();
+        }
+    }
+}
+
+TEST_F(TunnelTest, DataWrittenEarlyLeavesInOrderOnceTheTargetIsConnected)
+{
+    auto t = make(TunnelConnection::kRelayUdp, false);
+    open(*t, false, "1\n10.1.2.3\n5060");
+    t->send("first", 5);
+    t->send("second", 6);
+    const auto got = receive_all(*t, [&] {
+        peer_.write(frame(1, ""));
+        EXPECT_EQ(peer_.read(10 + 11), frame(2, "first") + frame(2, "second"));
+        t->send("third", 5);  // now sent at once
+        EXPECT_EQ(peer_.read(10), frame(2, "third"));
+        peer_.drop();
+    });
+    EXPECT_TRUE(got.empty());
+}
+
+TEST_F(TunnelTest, HandshakeReplies)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> chunks;
+        std::vector<std::string> delivered;
+    } cases[] = {
+        {"200 in the second chunk", {"HTTP/1.1 ", "200 Connection established\r\n\r\n", frame(0, "a")},
+         {"a"}},
+        {"data right after the 200 is discarded with its chunk", {kOk + frame(0, "lost"), frame(0, "b")},
+         {"b"}},
+        {"chunks before the 200 are discarded", {"HTTP/1.1 100 Continue\r\n\r\n", kOk, frame(0, "c")},
+         {"c"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto t = make(TunnelConnection::kRelayTcp, true);
+        ASSERT_TRUE(t->connect("target"));
+        ASSERT_TRUE(peer_.accept());
+        peer_.read(2 * request(true).size());
+        const auto got = receive_all(*t, [&] {
+            for (const auto& chunk : c.chunks)
+                peer_.write(chunk);
+            peer_.drop();
+        });
+        std::vector<std::string> payloads;
+        for (const auto& g : got)
+            payloads.push_back(g.second);
+        EXPECT_EQ(payloads, c.delivered);
+    }
+}
+
+TEST_F(TunnelTest, AReplyWithoutSuccessTimesOutAndIsReported)
+{
+    auto t = make(TunnelConnection::kRelayUdp, false);
+    ASSERT_TRUE(t->connect("target"));
+    ASSERT_TRUE(peer_.accept());
+    std::thread peer([&] {
+        peer_.write("HTTP/1.1 403 Forbidden\r\n\r\n");
+        clock_.advance(TunnelConnection::kHandshakeTimeoutMs);
+    });
+    std::string out;
+    EXPECT_EQ(t->receive(&out, 3000, false), 0);
+    peer.join();
+    EXPECT_FALSE(t->handshake_done());
+    EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{{2, 10060}}));
+}
+
+TEST_F(TunnelTest, ADisconnectDuringTheHandshakeEndsTheReceive)
+{
+    auto t = make(TunnelConnection::kRelayUdp, false);
+    ASSERT_TRUE(t->connect("target"));
+    ASSERT_TRUE(peer_.accept());
+    std::thread peer([&] { peer_.write("HTTP/1.1 "); peer_.drop(); });
+    std::string out;
+    EXPECT_EQ(t->receive(&out, 3000, false), 0);
+    peer.join();
+    EXPECT_FALSE(t->handshake_done());
+}
+
+TEST_F(TunnelTest, FramesAcrossReads)
+{
+    auto t = make(TunnelConnection::kRelayUdp, false);
+    open(*t, false, "1\n10.1.2.3\n5060");
+    const std::string split = frame(0, "split frame");
+    const auto got = receive_all(*t, [&] {
+        peer_.write(split.substr(0, 3));      // not even a whole header
+        peer_.write(split.substr(3, 6));
+        peer_.write(split.substr(9));
+        peer_.write(frame(0, "one") + frame(0, "two"));
+        peer_.write(frame(50, "10.0.0.1\n9000") + frame(51, "channel") + frame(200, "dropped"));
+        peer_.drop();
+    });
+    const std::vector<std::pair<uint8_t, std::string>> want = {
+        {0, "split frame"}, {0, "one"}, {0, "two"}, {51, "channel"}};
+    EXPECT_EQ(got, want);
+}
+
+TEST_F(TunnelTest, RelayPortFrame)
+{
+    auto t = make(TunnelConnection::kRelayUdp, false, 8600);
+    open(*t, false, "1\n10.1.2.3\n8600");
+    t->send("queued", 6);
+    const auto got = receive_all(
+        *t,
+        [&] {
+            peer_.write(frame(2, "10123") + frame(0, "kept for later"));
+            EXPECT_EQ(peer_.read(11), frame(2, "queued"));
+        },
+        true);
+    EXPECT_TRUE(got.empty()) << "stopping at the relay port returns 0";
+    EXPECT_EQ(t->relay_port(), 10123);
+    EXPECT_TRUE(t->target_connected());
+    std::string out;
+    EXPECT_EQ(t->receive(&out, 3000, false), 14);
+    EXPECT_EQ(out, "kept for later");
+    peer_.drop();
+}
+
+TEST_F(TunnelTest, AnImpossibleFrameLengthClosesTheTunnel)
+{
+    for (uint32_t length : {0u, 4u, 64u * 1024 + 1, 0x80000000u}) {
+        SCOPED_TRACE(length);
+        auto t = make(TunnelConnection::kRelayUdp, false);
+        open(*t, false, "1\n10.1.2.3\n5060");
+        const auto got = receive_all(*t, [&] {
+            peer_.write(frame(0, "before") + raw_length_frame(length));
+            // The peer does not close: the tunnel must end on its own.
+        });
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].second, "before");
+        ASSERT_FALSE(errors_.get().empty());
+        EXPECT_EQ(errors_.get().back().first, 2);
+        peer_.drop();
+        expected_open_.clear();
+    }
+}
+
+TEST(TunnelFrameReader, DeliversWholeFramesWhereverTheStreamIsCut)
+{
+    const std::string stream = encode_tunnel_frame(0, "alpha") + encode_tunnel_frame(51, "") +
+                               encode_tunnel_frame(2, std::string(3000, 'z'));
+    for (size_t cut = 0; cut <= stream.size(); cut += 7) {
+        TunnelFrameReader reader;
+        reader.feed(stream.substr(0, cut));
+        std::vector<TunnelFrame> frames;
+        TunnelFrame f;
+        while (reader.next(f))
+            frames.push_back(f);
+        reader.feed(stream.substr(cut));
+        while (reader.next(f))
+            frames.push_back(f);
+        ASSERT_EQ(frames.size(), 3u) << cut;
+        EXPECT_EQ(frames[0].payload, "alpha");
+        EXPECT_EQ(frames[1].type, 51);
+        EXPECT_EQ(frames[2].payload.size(), 3000u);
+        EXPECT_EQ(reader.buffered(), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace vokar
