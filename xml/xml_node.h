@@ -59,7 +59,10 @@ public:
 
     // Advances the incremental parser by one byte. Complete when the tree
     // under this node is complete (see is_complete); Failed once a limit was
-    // exceeded, after which every further byte also fails.
+    // exceeded, after which every further byte also fails. The parser keeps
+    // its completeness count as it goes, so while bytes are being fed only
+    // the parser may change the tree; an end tag never moves it above this
+    // node.
     FeedResult feed(char c);
     // Completeness of the tree under this node.
     bool is_complete() const;
