@@ -9,6 +9,11 @@ endif()
 
 set(VOKAR_WARNINGS -Wall -Wextra -Werror)
 
+# Fuzzing builds instrument every library for coverage, not just the targets.
+if(VOKAR_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # vokar_library(NAME SOURCES ... DEPS ...): static library vokar_NAME with the
 # repository root as include root, so headers are included as "base/reactor.h".
 function(vokar_library name)

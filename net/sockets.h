@@ -41,6 +41,9 @@ public:
     int wait_readable(uint32_t timeout_ms) { return socket_.wait_readable(timeout_ms); }
     void close();
     bool connected() const { return connected_; }
+    // Kept for information: the TCP socket leaves its local port to the system.
+    uint16_t local_port() const { return local_port_; }
+    const std::string& local_address() const { return local_address_; }
 
 private:
     void report(int kind, int error);
