@@ -165,6 +165,7 @@ void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
 
 void ConnectionInterface::receive_loop()
 {
+    bool lost = false;
     {
         std::lock_guard hold(receive_mutex_);
         std::string chunk;
@@ -184,8 +185,10 @@ void ConnectionInterface::receive_loop()
             } else {
                 break;
             }
-            if (count <= 0)
+            if (count <= 0) {
+                lost = receiving_;  // not ended by close(): the peer or network went away
                 break;
+            }
             std::string text;
             if (scramble_) {
                 text = unscramble(chunk);
@@ -202,6 +205,16 @@ void ConnectionInterface::receive_loop()
                 listener->onReceive(text);
         }
         receiving_ = false;
+    }
+    if (lost) {
+        connected_ = false;
+        ConnectionListener* listener;
+        {
+            std::lock_guard lock(listener_mutex_);
+            listener = listener_;
+        }
+        if (listener)
+            listener->onConnectResult(1);
     }
     loop_running_ = false;
 }

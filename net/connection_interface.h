@@ -30,7 +30,8 @@ public:
     virtual ~ConnectionListener() = default;
     // One received message (one TCP chunk or one datagram).
     virtual void onReceive(const std::string& message) = 0;
-    // 0 when open succeeded, 1 when it failed.
+    // 0 when open succeeded; 1 when it failed, or when an open connection was
+    // lost (the peer closed it or the network failed; not after close()).
     virtual void onConnectResult(int status) = 0;
 };
 

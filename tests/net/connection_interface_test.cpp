@@ -130,10 +130,12 @@ TEST(ConnectionInterfaceTcp, PlainChunksBothWays)
     ASSERT_TRUE(listener.wait_messages(1));
     EXPECT_EQ(listener.messages()[0], "<stream:features/>");
     peer.drop();
-    for (int i = 0; i < 100 && c->receiving(); ++i)
+    for (int i = 0; i < 300 && listener.results().size() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(c->receiving()) << "a closed peer ends the loop";
     EXPECT_EQ(errors.get().back().first, 2);
+    EXPECT_EQ(listener.results(), (std::vector<int>{0, 1})) << "the loss is reported";
+    EXPECT_FALSE(c->connected());
 }
 
 TEST(ConnectionInterfaceTcp, ARefusedConnectionReportsKindZeroWith10061)

@@ -1,0 +1,181 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/reactor.h"
+#include "net/connection_interface.h"
+#include "platform/sync.h"
+#include "xml/xml_node.h"
+#include "xmpp/jabber_event.h"
+#include "xmpp/roster.h"
+#include "xmpp/transport_list.h"
+
+namespace vokar {
+
+// The client's XMPP session: stream, SASL DIGEST-MD5, binding and session,
+// roster and presence, chat, gateways and the service's own iqs. Received
+// bytes are parsed incrementally into stanzas; everything the client learns
+// goes to its listeners as numbered events.
+class JabberClient : public ConnectionListener, public TimerListener {
+public:
+    struct Options {
+        std::string web_host_name = "www.vokar.test";  // in the status tagline
+        std::string gtalk_mail_domain = "gmail.com";
+        // Fixed values for tests; random when absent.
+        std::optional<uint32_t> first_id;
+        std::optional<std::string> resource;
+    };
+
+    static constexpr const char* kStreamsNamespace = "http://etherx.jabber.org/streams";
+    static constexpr const char* kDiscoInfo = "http://jabber.org/protocol/disco#info";
+    static constexpr const char* kDiscoItems = "http://jabber.org/protocol/disco#items";
+    static constexpr const char* kChatStates = "http://jabber.org/protocol/chatstates";
+    static constexpr uint32_t kKeepAliveUs = 300000000;  // 300 s
+
+    JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor,
+                 Options options);
+    JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor)
+        : JabberClient(std::move(domain), std::move(os), std::move(version), reactor, Options()) {}
+    // Waits until no thread is inside the client, then closes and frees the
+    // connection (which waits for its receive thread).
+    ~JabberClient() override;
+    JabberClient(const JabberClient&) = delete;
+    JabberClient& operator=(const JabberClient&) = delete;
+
+    void addListener(JabberListener* listener);
+
+    // Takes the connection, becomes its listener and opens it; the outcome
+    // arrives as event 7 or 8.
+    bool connect(std::unique_ptr<ConnectionInterface> connection, const std::string& host,
+                 uint16_t port, uint16_t local_port);
+    // Opens the stream; false (nothing sent) while not connected.
+    bool login(const std::string& user, const std::string& password);
+    void logout();
+
+    // Roster and presence.
+    void addContact(int network, const std::string& jid, const std::string& name,
+                    const std::string& group);
+    void acceptContact(const std::string& jid, const std::string& name, const std::string& group);
+    void renameContact(const std::string& jid, const std::string& name);
+    void removeContact(const std::string& jid);
+    void setStatus(int status);
+    void setStatusText(const std::string& text);
+    bool isRosterLoaded();
+
+    // Chat.
+    void sendMessage(const std::string& to, const std::string& body);
+
+    // Gateways.
+    void registerGateway(int network, const std::string& user, const std::string& password);
+    void unregisterGateway(int network);
+    bool isGatewayRegistered(int network);
+
+    // The service's own iqs.
+    void sendHoller(const std::string& to);
+    void retrieveHollers();
+    void setHollerAllowed(bool allowed);
+
+    // ConnectionListener.
+    void onReceive(const std::string& message) override;
+    void onConnectResult(int status) override;
+    // TimerListener: the keep-alive.
+    void onTimer() override;
+
+    const std::string& resource() const { return resource_; }
+    std::string domain();
+    std::string full_jid();
+    bool authenticated() const { return authenticated_; }
+    bool connected() const { return connected_; }
+    // The status tagline: "( <web host> - talk for free )".
+    const std::string& tagline() const { return tagline_; }
+
+private:
+    class CallGuard;
+    struct PendingRequest {
+        std::string id;
+        std::function<void(const XmlNode& iq)> on_result;  // empty: answer dropped
+    };
+
+    std::string next_id();
+    void send_text(const std::string& text);
+    void send_tree(const XmlNode& stanza);
+    // Sends an iq and remembers it until its answer arrives.
+    void send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result);
+    void raise(int code, const JabberEvent* event);
+    void open_stream();
+
+    void dispatch(const XmlNode& element);
+    void on_features(const XmlNode& features);
+    void on_challenge(const XmlNode& challenge);
+    void on_iq(const XmlNode& iq);
+    void on_presence(const XmlNode& presence);
+    void on_message(const XmlNode& message);
+    void on_roster(const XmlNode& iq);
+    void on_disco_items(const XmlNode& iq);
+    void on_disco_info(const XmlNode& iq);
+    void answer_disco_info(const XmlNode& iq);
+    void flush_presence_batch();
+
+    void bind();
+    void start_session();
+    void send_roster_get();
+    void send_presence(const std::string& to);
+    void send_subscription(const std::string& to, const char* type);
+    void roster_set(const std::string& jid, const std::string& name, const std::string& group,
+                    bool remove);
+    void plain_add(const std::string& jid, const std::string& name, const std::string& group);
+    void translate(int network, const std::string& legacy_address);
+    void mark_transport_registered(const std::string& jid);
+    void send_version_check();
+    void send_disco_items();
+
+    const std::string os_;
+    const std::string version_;
+    const Options options_;
+    const std::string tagline_;
+    std::string resource_;
+
+    // Session state shared by the receive thread and callers.
+    std::recursive_mutex state_mutex_;
+    std::string domain_;
+    std::string service_domain_;  // the transports' domain: as constructed
+    std::string user_, password_, bare_jid_, full_jid_;
+    uint32_t counter_ = 0;
+    int status_ = kStatusAvailable;
+    std::string status_text_;
+    Roster roster_;
+    TransportList transports_;
+    std::vector<PendingRequest> pending_;
+
+    std::atomic<bool> authenticated_{false};
+    std::atomic<bool> connected_{false};
+
+    // Receiving: one chunk at a time.
+    platform::NamedMutex receiver_mutex_;
+    std::unique_ptr<XmlNode> document_;
+    JabberEvent presence_batch_;
+
+    std::mutex connection_mutex_;
+    std::unique_ptr<ConnectionInterface> connection_;
+
+    std::mutex listeners_mutex_;
+    std::vector<JabberListener*> listeners_;
+
+    // The call guard: no destruction while a thread is inside an operation.
+    std::mutex guard_mutex_;
+    std::condition_variable guard_cv_;
+    int calls_ = 0;
+    bool closing_ = false;
+
+    ReactorTimer keep_alive_;
+};
+
+}  // namespace vokar

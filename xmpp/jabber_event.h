@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vokar {
+
+// Event codes the XMPP client raises to its listeners.
+enum JabberEventCode : int {
+    kEventChatMessage = 0,
+    kEventChatState = 1,
+    kEventPresence = 3,
+    kEventAuthentication = 5,   // result 0 success, 1 failure
+    kEventConnected = 7,        // no payload
+    kEventDisconnected = 8,     // no payload
+    kEventTransport = 10,       // network
+    kEventHollers = 13,         // items
+    kEventRosterLoaded = 14,    // no payload
+    kEventHollerAnswer = 16,    // text
+    kEventJingleSupported = 17, // no payload
+    kEventCallImpossible = 18,  // no payload or an empty event
+    kEventMessageError = 27,    // jid, text
+    kEventNewVersion = 29,      // force_update, update_url, update_message
+};
+
+// Presence status codes, shared with the friends model and the screens.
+enum StatusCode : int {
+    kStatusPending = 0,
+    kStatusAvailable = 1,
+    kStatusAway = 2,
+    kStatusBusy = 3,
+    kStatusOffline = 4,
+    kStatusRequested = 5,
+};
+
+// Instant-messaging networks.
+enum NetworkId : int {
+    kNetworkPlain = -1,
+    kNetworkAim = 0,
+    kNetworkMsn = 1,
+    kNetworkIcq = 2,
+    kNetworkYahoo = 3,
+    kNetworkGtalk = 4,
+    kNetworkService = 5,
+    kNetworkJabber = 6,
+    kNetworkSkype = 9,
+    kNetworkFacebook = 10,
+    kNetworkQq = 11,
+    kNetworkGaduGadu = 12,
+};
+
+// One contact's presence or roster change.
+struct PresenceUpdate {
+    std::string jid;          // bare JID
+    std::string name;         // display name from a roster item; empty from a presence
+    int status = kStatusOffline;
+    std::string status_text;
+    bool in_roster = false;   // made from a roster item
+    bool removed = false;     // the item was removed from the roster
+};
+
+// What an event carries; each event fills only its own fields. Listeners copy
+// what they keep: the record is freed after they return.
+struct JabberEvent {
+    std::string text;
+    std::string jid;
+    int chat_state = 0;  // 1 composing, 2 stopped
+    int result = 0;
+    int network = 0;
+    std::vector<PresenceUpdate> updates;
+    std::vector<std::string> items;
+    bool force_update = false;
+    std::string update_url;
+    std::string update_message;
+    std::string sid;
+};
+
+class JabberListener {
+public:
+    virtual ~JabberListener() = default;
+    // `event` is null for the events that carry no payload.
+    virtual void onJabberEvent(int code, const JabberEvent* event) = 0;
+};
+
+}  // namespace vokar
