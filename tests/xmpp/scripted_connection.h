@@ -1,0 +1,58 @@
+#pragma once
+
+// A connection whose server side is a script: the test injects server bytes
+// and reads back, one by one, the texts the client sent.
+
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "net/connection_interface.h"
+
+namespace vokar::test {
+
+class ScriptedConnection : public ConnectionInterface {
+public:
+    struct Log {
+        std::mutex mutex;
+        std::deque<std::string> sent;
+        bool closed = false;
+        int opens = 0;
+    };
+
+    explicit ScriptedConnection(Log& log, bool open_succeeds = true)
+        : log_(log), open_succeeds_(open_succeeds) {}
+
+    void setListener(ConnectionListener* l) override { listener_ = l; }
+    void clearListener(ConnectionListener* l) override
+    {
+        if (listener_ == l)
+            listener_ = nullptr;
+    }
+    void send(const std::string& message) override
+    {
+        std::lock_guard lock(log_.mutex);
+        log_.sent.push_back(message);
+    }
+    void open(uint16_t, uint16_t, const std::string&, bool) override
+    {
+        {
+            std::lock_guard lock(log_.mutex);
+            ++log_.opens;
+        }
+        if (listener_)
+            listener_->onConnectResult(open_succeeds_ ? 0 : 1);
+    }
+    void close() override
+    {
+        std::lock_guard lock(log_.mutex);
+        log_.closed = true;
+    }
+
+private:
+    Log& log_;
+    bool open_succeeds_;
+    ConnectionListener* listener_ = nullptr;
+};
+
+}  // namespace vokar::test
