@@ -1,0 +1,72 @@
+#pragma once
+
+// Plain-socket peers for the daemon's tests. Every socket has a receive
+// time-out, so a missing answer fails a test instead of hanging it.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vokar::test {
+
+inline constexpr auto kReplyTimeout = std::chrono::milliseconds(3000);
+
+class Socket {
+public:
+    explicit Socket(int fd = -1) : fd_(fd) {}
+    ~Socket();
+    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Socket& operator=(Socket&& other) noexcept;
+    int fd() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+void set_receive_timeout(int fd, std::chrono::milliseconds timeout);
+uint16_t local_port(int fd);
+
+// TCP to 127.0.0.1:port; invalid when refused.
+Socket tcp_connect(uint16_t port);
+bool send_all(int fd, std::string_view bytes);
+std::optional<std::string> recv_exact(int fd, size_t count);
+// One read of at most `max` bytes; empty on end of stream or time-out.
+std::string recv_some(int fd, size_t max);
+// True when the peer closes (end of stream or reset) before the time-out;
+// data arriving first is read and dropped.
+bool closed_by_peer(int fd);
+// True when nothing arrives and the connection stays open for `period`.
+bool quiet_for(int fd, std::chrono::milliseconds period);
+
+// UDP bound to 127.0.0.1 on a port of the system's choice.
+Socket udp_socket();
+bool udp_send(int fd, uint16_t port, std::string_view payload);
+struct Datagram {
+    std::string payload;
+    uint16_t from_port = 0;
+};
+std::optional<Datagram> udp_receive(int fd);
+
+// Tunnel frames.
+struct Frame {
+    uint8_t type = 0;
+    std::string payload;
+};
+std::string frame(uint8_t type, std::string_view payload);
+std::optional<Frame> read_frame(int fd);
+
+inline constexpr std::string_view kOk = "HTTP/1.1 200 Connection established\r\n\r\n";
+std::string tunnel_request(std::string_view method, uint16_t tunnel_port);
+
+// A client through the handshake as the real one does it: the request twice
+// back to back, then exactly the 200 response. Invalid on any deviation.
+Socket open_tunnel(uint16_t tunnel_port, std::string_view method = "CONNECT ");
+// Sends the open frame for a UDP relay and returns the port the type 2 frame
+// reports; nullopt on any other answer.
+std::optional<uint16_t> open_udp_relay(int tunnel, std::string_view host, uint16_t port);
+
+}  // namespace vokar::test

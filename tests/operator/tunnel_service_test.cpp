@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include <string>
+#include <vector>
+
+#include "tests/operator/peer.h"
+#include "tests/support/free_ports.h"
+#include "tests/support/operator_stack.h"
+
+namespace vokar::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class TunnelServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(stack_.start()) << stack_.error(); }
+    // Whatever the test did, the daemon is still up and leaves cleanly (a
+    // sanitizer finding in it fails here).
+    void TearDown() override
+    {
+        if (stack_.pid() > 0) {
+            EXPECT_EQ(stack_.stop(), 0) << stack_.log();
+        }
+    }
+
+    uint16_t tunnel_port() const { return stack_.config().tunnel_port; }
+    uint16_t echo_udp() const { return stack_.config().echo_udp_port; }
+    uint16_t echo_tcp() const { return stack_.config().echo_tcp_port; }
+
+    // A tunnel with a UDP relay to the echo service; "Echo this" makes the
+    // round trip as type 2 out and type 0 back.
+    void expect_udp_echo(int tunnel, const std::string& text = "Echo this")
+    {
+        ASSERT_TRUE(send_all(tunnel, frame(2, text)));
+        const auto reply = read_frame(tunnel);
+        ASSERT_TRUE(reply) << "no echo through the tunnel";
+        EXPECT_EQ(reply->type, 0);
+        EXPECT_EQ(reply->payload, text);
+    }
+
+    OperatorStack stack_;
+};
+
+class TunnelMethodTest : public TunnelServiceTest,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TunnelMethodTest, DoubledRequestGetsOneOkAndUdpRelayReachesTheEcho)
+{
+    Socket tunnel = open_tunnel(tunnel_port(), GetParam());
+    ASSERT_TRUE(tunnel.valid()) << "no lone 200 response";
+    EXPECT_TRUE(quiet_for(tunnel.fd(), 200ms)) << "the second request copy was answered";
+
+    const auto relay_port = open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp());
+    ASSERT_TRUE(relay_port);
+    EXPECT_NE(*relay_port, 0);
+    expect_udp_echo(tunnel.fd());
+    expect_udp_echo(tunnel.fd(), std::string("\0binary\xff", 8));
+}
+
+TEST_P(TunnelMethodTest, TcpRelayCarriesAStreamBothWays)
+{
+    Socket tunnel = open_tunnel(tunnel_port(), GetParam());
+    ASSERT_TRUE(tunnel.valid());
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(echo_tcp()))));
+    const auto connected = read_frame(tunnel.fd());
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->type, 1);
+    EXPECT_EQ(connected->payload, "");
+
+    std::string sent;
+    for (int i = 0; i < 3; ++i) {
+        const std::string chunk(40000, static_cast<char>('a' + i));
+        ASSERT_TRUE(send_all(tunnel.fd(), frame(2, chunk)));
+        sent += chunk;
+    }
+    std::string received;
+    while (received.size() < sent.size()) {
+        const auto data = read_frame(tunnel.fd());
+        ASSERT_TRUE(data) << "stream ended after " << received.size() << " bytes";
+        ASSERT_EQ(data->type, 0);
+        // Clients read frames into buffers of about 3000 bytes.
+        ASSERT_LE(data->payload.size(), 3000u);
+        received += data->payload;
+    }
+    EXPECT_EQ(received, sent);
+}
+
+// A client that keeps sending through a TCP relay without reading what comes
+// back: the daemon stops reading it instead of buffering, and once the
+// client reads, every byte arrives.
+TEST_F(TunnelServiceTest, TcpRelayThrottlesAClientThatDoesNotRead)
+{
+    Socket tunnel = open_tunnel(tunnel_port());
+    ASSERT_TRUE(tunnel.valid());
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(echo_tcp()))));
+    ASSERT_EQ(read_frame(tunnel.fd())->type, 1);
+
+    std::string block(60000, '\0');
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 7 + i / 251);
+    const std::string data_frame = frame(2, block);
+    constexpr size_t kUnbounded = 64u * 1024 * 1024;
+    size_t sent = 0;
+    while (sent < kUnbounded) {
+        const size_t at = sent % data_frame.size();
+        const ssize_t n = ::send(tunnel.fd(), data_frame.data() + at, data_frame.size() - at,
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << errno;
+        pollfd p{tunnel.fd(), POLLOUT, 0};
+        if (::poll(&p, 1, 500) == 0)
+            break;
+    }
+    ASSERT_LT(sent, kUnbounded) << "the daemon kept accepting frames it could not deliver";
+
+    // Only whole frames reach the target.
+    const size_t expected = sent / data_frame.size() * block.size();
+    size_t received = 0;
+    while (received < expected) {
+        const auto data = read_frame(tunnel.fd());
+        ASSERT_TRUE(data) << "stream ended after " << received << " of " << expected << " bytes";
+        ASSERT_EQ(data->type, 0);
+        for (size_t i = 0; i < data->payload.size(); ++i, ++received)
+            ASSERT_EQ(data->payload[i], block[received % block.size()]) << "at byte " << received;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, TunnelMethodTest, ::testing::Values("NOOB CONNECT ", "CONNECT "),
+                         [](const auto& info) { return info.index == 0 ? "Plain" : "Connect"; });
+
+TEST_F(TunnelServiceTest, OpenFrameAndDataInTheRequestsWriteAreServedInOrder)
+{
+    Socket tunnel = tcp_connect(tunnel_port());
+    ASSERT_TRUE(tunnel.valid());
+    const std::string request = tunnel_request("NOOB CONNECT ", tunnel_port());
+    ASSERT_TRUE(send_all(tunnel.fd(), request + request +
+                                          frame(1, "1\n127.0.0.1\n" + std::to_string(echo_udp())) +
+                                          frame(2, "Echo this")));
+    EXPECT_EQ(recv_exact(tunnel.fd(), kOk.size()), kOk);
+    const auto port = read_frame(tunnel.fd());
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->type, 2);
+    const auto echo = read_frame(tunnel.fd());
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(echo->type, 0);
+    EXPECT_EQ(echo->payload, "Echo this");
+}
+
+// The media path announces its destinations with type 50 and then uses the
+// channel types 51, 52, ... in announcement order.
+TEST_F(TunnelServiceTest, ChannelsCarryDatagramsToAndFromAnnouncedDestinations)
+{
+    Socket tunnel = open_tunnel(tunnel_port());
+    ASSERT_TRUE(tunnel.valid());
+    const auto relay_port = open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp());
+    ASSERT_TRUE(relay_port);
+    Socket first = udp_socket();
+    Socket second = udp_socket();
+    Socket unannounced = udp_socket();
+    const auto announce = [&](const std::string& payload) {
+        return send_all(tunnel.fd(), frame(50, payload));
+    };
+    ASSERT_TRUE(announce("127.0.0.1\n" + std::to_string(local_port(first.fd()))));   // 51
+    ASSERT_TRUE(announce("no port here"));                                           // 52
+    ASSERT_TRUE(announce("127.0.0.1\n" + std::to_string(local_port(second.fd()))));  // 53
+
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(53, "to the second")));
+    const auto out = udp_receive(second.fd());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->payload, "to the second");
+    EXPECT_EQ(out->from_port, *relay_port);
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(51, "to the first")));
+    EXPECT_EQ(udp_receive(first.fd())->payload, "to the first");
+
+    const struct {
+        int from;
+        const char* text;
+        uint8_t type;
+    } replies[] = {
+        {second.fd(), "from the second", 53},
+        {first.fd(), "from the first", 51},
+        // Only the IP is compared when no destination matches exactly: the
+        // first announced destination on 127.0.0.1.
+        {unannounced.fd(), "from elsewhere", 51},
+    };
+    for (const auto& r : replies) {
+        ASSERT_TRUE(udp_send(r.from, *relay_port, r.text));
+        const auto in = read_frame(tunnel.fd());
+        ASSERT_TRUE(in) << r.text;
+        EXPECT_EQ(in->type, r.type) << r.text;
+        EXPECT_EQ(in->payload, r.text);
+    }
+    expect_udp_echo(tunnel.fd());
+}
+
+TEST_F(TunnelServiceTest, FramesWithoutMeaningForTheServerAreIgnored)
+{
+    Socket tunnel = open_tunnel(tunnel_port());
+    ASSERT_TRUE(tunnel.valid());
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(2, "before the open") + frame(0, "x") +
+                                          frame(200, "y") + frame(60, "unannounced channel")));
+    ASSERT_TRUE(open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp()));
+    // A second open frame does not move the relay.
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(echo_tcp()))));
+    expect_udp_echo(tunnel.fd());
+}
+
+TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
+{
+    Socket named = open_tunnel(tunnel_port());
+    ASSERT_TRUE(named.valid());
+    ASSERT_TRUE(open_udp_relay(named.fd(), "localhost", echo_udp()));
+    expect_udp_echo(named.fd());
+
+    const auto unused = free_loopback_ports(1, SOCK_STREAM);
+    ASSERT_EQ(unused.size(), 1u);
+    const std::string unreachable[] = {
+        "2\n127.0.0.1\n" + std::to_string(unused[0]),  // refused
+        "2\nno host!\n5002",
+        "1\nno host!\n10469",
+        "3\n127.0.0.1\n10469",  // neither relay kind
+        "1\n127.0.0.1\n0",
+    };
+    for (const auto& open : unreachable) {
+        Socket tunnel = open_tunnel(tunnel_port());
+        ASSERT_TRUE(tunnel.valid());
+        ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
+        EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
+    }
+}
+
+struct BadClient {
+    const char* name;
+    std::string bytes;  // sent after connecting
+    std::string reply;  // expected before the close
+    bool client_hangs_up = false;
+};
+
+void PrintTo(const BadClient& client, std::ostream* out)
+{
+    *out << client.name;
+}
+
+std::string after_handshake(std::string_view bytes)
+{
+    const std::string request = tunnel_request("CONNECT ", 80);
+    return request + request + std::string(bytes);
+}
+
+std::string length_only(uint32_t length)
+{
+    return after_handshake(
+        std::string{static_cast<char>(length & 0xff), static_cast<char>(length >> 8 & 0xff),
+                    static_cast<char>(length >> 16 & 0xff), static_cast<char>(length >> 24)});
+}
+
+class TunnelBadClientTest : public TunnelServiceTest,
+                            public ::testing::WithParamInterface<BadClient> {};
+
+// A malformed client is closed; the daemon and its other clients carry on.
+TEST_P(TunnelBadClientTest, ClosesOnlyThatClient)
+{
+    Socket witness = open_tunnel(tunnel_port());
+    ASSERT_TRUE(witness.valid());
+    ASSERT_TRUE(open_udp_relay(witness.fd(), "127.0.0.1", echo_udp()));
+
+    Socket bad = tcp_connect(tunnel_port());
+    ASSERT_TRUE(bad.valid());
+    // The daemon may close before it has read everything, so a failed send is
+    // no failure here.
+    send_all(bad.fd(), GetParam().bytes);
+    if (GetParam().client_hangs_up) {
+        bad = Socket();
+    } else {
+        if (!GetParam().reply.empty()) {
+            EXPECT_EQ(recv_exact(bad.fd(), GetParam().reply.size()), GetParam().reply);
+        }
+        EXPECT_TRUE(closed_by_peer(bad.fd()));
+    }
+
+    expect_udp_echo(witness.fd());
+    Socket fresh = open_tunnel(tunnel_port());
+    ASSERT_TRUE(fresh.valid());
+    ASSERT_TRUE(open_udp_relay(fresh.fd(), "127.0.0.1", echo_udp()));
+    expect_udp_echo(fresh.fd());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TunnelBadClientTest,
+    ::testing::Values(
+        BadClient{"FrameLength0", length_only(0), std::string(kOk)},
+        BadClient{"FrameLength4", length_only(4), std::string(kOk)},
+        BadClient{"FrameLength2Pow31", length_only(0x80000000u), std::string(kOk)},
+        BadClient{"FrameLengthOver64KiB", length_only(64 * 1024 + 1), std::string(kOk)},
+        BadClient{"UnknownMethod", "GET / HTTP/1.1\r\nHost: x\r\n\r\n",
+                  "HTTP/1.1 405 Method Not Allowed\r\n\r\n"},
+        BadClient{"BinaryGarbage", std::string("\x16\x03\x01\x02\x00\x01\x00", 7),
+                  "HTTP/1.1 405 Method Not Allowed\r\n\r\n"},
+        BadClient{"RequestWithoutEnd", "CONNECT " + std::string(9000, 'a'), ""},
+        BadClient{"MalformedOpen", after_handshake(frame(1, "1\n127.0.0.1")), std::string(kOk)},
+        BadClient{"HangUpMidFrame", after_handshake(frame(2, "cut short").substr(0, 8)), "", true},
+        BadClient{"HangUpMidRequest", "NOOB CONNECT 127.0.0.1:8", "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vokar::test

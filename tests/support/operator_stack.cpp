@@ -1,0 +1,169 @@
+#include "tests/support/operator_stack.h"
+
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/free_ports.h"
+
+namespace vokar::test {
+namespace {
+
+constexpr std::string_view kReadyPrefix = "vokar-operatord ready";
+constexpr int kStartAttempts = 3;
+
+std::string make_temp_directory()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vokar-operator-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        return {};
+    return pattern;
+}
+
+}  // namespace
+
+OperatorStack::OperatorStack(OperatorStackOptions options) : options_(std::move(options)) {}
+
+OperatorStack::~OperatorStack()
+{
+    stop();
+    if (!directory_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+}
+
+std::string OperatorStack::daemon_path()
+{
+    if (const char* path = std::getenv("VOKAR_OPERATORD"); path && *path)
+        return path;
+    return VOKAR_OPERATORD_PATH;
+}
+
+std::string OperatorStack::log() const
+{
+    std::ifstream in(log_path_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string OperatorStack::endpoint(std::string_view service) const
+{
+    const auto it = endpoints_.find(service);
+    return it == endpoints_.end() ? std::string() : it->second;
+}
+
+bool OperatorStack::write_config(std::string* error)
+{
+    const auto tcp = free_loopback_ports(2, SOCK_STREAM);
+    const auto udp = free_loopback_ports(1, SOCK_DGRAM);
+    if (tcp.empty() || udp.empty()) {
+        *error = "no free loopback ports";
+        return false;
+    }
+    std::string services;
+    for (const auto& name : options_.services)
+        services += (services.empty() ? "" : " ") + name;
+
+    std::ostringstream text;
+    text << "# generated for a test by OperatorStack\n"
+         << "echo_host = 127.0.0.1\n"
+         << "echo_udp_port = " << udp[0] << "\n"
+         << "echo_tcp_port = " << tcp[0] << "\n"
+         << "tunnel_host = 127.0.0.1\n"
+         << "tunnel_port = " << tcp[1] << "\n"
+         << "relay_host = 127.0.0.1\n"
+         << "operatord_services = " << services << "\n";
+    for (const auto& [key, value] : options_.extra_config)
+        text << key << " = " << value << "\n";
+
+    auto parsed = platform::OperatorConfig::parse(text.str(), conf_path_, error);
+    if (!parsed)
+        return false;
+    std::ofstream out(conf_path_, std::ios::binary | std::ios::trunc);
+    out << text.str();
+    out.close();
+    if (!out) {
+        *error = "cannot write " + conf_path_;
+        return false;
+    }
+    config_ = std::move(*parsed);
+    return true;
+}
+
+bool OperatorStack::start_once(bool* port_clash)
+{
+    *port_clash = false;
+    std::string error;
+    if (!write_config(&error)) {
+        error_ = error;
+        return false;
+    }
+    std::ofstream(log_path_, std::ios::trunc).close();
+    const std::string program = daemon_path();
+    if (!daemon_.start({program, "--config", conf_path_}, log_path_, &error)) {
+        error_ = error;
+        return false;
+    }
+    const auto line = daemon_.wait_for_line(kReadyPrefix, options_.ready_timeout);
+    if (line) {
+        ready_line_ = *line;
+        std::istringstream words(line->substr(kReadyPrefix.size()));
+        std::string word;
+        while (words >> word) {
+            const auto eq = word.find('=');
+            if (eq != std::string::npos)
+                endpoints_[word.substr(0, eq)] = word.substr(eq + 1);
+        }
+        return true;
+    }
+    // A daemon that gave up closes its stdout as it exits.
+    const bool exited =
+        daemon_.output_closed() ? daemon_.wait_exit(std::chrono::seconds(2)) : !daemon_.running();
+    const auto code = daemon_.stop();
+    const std::string stderr_text = log();
+    *port_clash = stderr_text.find("Address already in use") != std::string::npos;
+    error_ = program +
+             (exited ? " exited" + (code ? " with status " + std::to_string(*code) : "")
+                     : " was not ready within " + std::to_string(options_.ready_timeout.count()) +
+                           " ms") +
+             (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
+    return false;
+}
+
+bool OperatorStack::start()
+{
+    stop();
+    error_.clear();
+    ready_line_.clear();
+    endpoints_.clear();
+    if (directory_.empty()) {
+        directory_ = make_temp_directory();
+        if (directory_.empty()) {
+            error_ = "cannot create a temporary directory";
+            return false;
+        }
+        conf_path_ = directory_ + "/operator.conf";
+        log_path_ = directory_ + "/vokar-operatord.log";
+    }
+    bool port_clash = false;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (start_once(&port_clash))
+            return true;
+        if (!port_clash)
+            break;
+    }
+    return false;
+}
+
+std::optional<int> OperatorStack::stop()
+{
+    return daemon_.stop();
+}
+
+}  // namespace vokar::test

@@ -1,0 +1,6 @@
+#include "tools/operator/daemon.h"
+
+int main(int argc, char** argv)
+{
+    return vokar::operatord::run_daemon(argc, argv);
+}

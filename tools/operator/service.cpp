@@ -1,0 +1,69 @@
+#include "tools/operator/service.h"
+
+#include <algorithm>
+#include <array>
+
+#include "tools/operator/echo_service.h"
+#include "tools/operator/tunnel_service.h"
+
+namespace vokar::operatord {
+
+std::span<const ServiceEntry> service_registry()
+{
+    static const std::array<ServiceEntry, 3> entries = {{
+        {"echo_udp", &make_echo_udp_service},
+        {"echo_tcp", &make_echo_tcp_service},
+        {"tunnel", &make_tunnel_service},
+    }};
+    return entries;
+}
+
+std::string default_service_list()
+{
+    std::string list;
+    for (const auto& entry : service_registry()) {
+        if (!list.empty())
+            list += ' ';
+        list += entry.name;
+    }
+    return list;
+}
+
+std::optional<std::vector<const ServiceEntry*>> select_services(std::string_view list,
+                                                                std::string* error)
+{
+    const auto registry = service_registry();
+    std::vector<bool> wanted(registry.size(), false);
+    constexpr std::string_view kSeparators = " \t,";
+    while (!list.empty()) {
+        const auto start = list.find_first_not_of(kSeparators);
+        if (start == std::string_view::npos)
+            break;
+        list.remove_prefix(start);
+        const auto end = std::min(list.find_first_of(kSeparators), list.size());
+        const std::string_view name = list.substr(0, end);
+        list.remove_prefix(end);
+        const auto it = std::find_if(registry.begin(), registry.end(),
+                                     [&](const ServiceEntry& e) { return e.name == name; });
+        if (it == registry.end()) {
+            if (error)
+                *error = std::string(kServicesKey) + ": unknown service '" + std::string(name) +
+                         "' (known: " + default_service_list() + ")";
+            return std::nullopt;
+        }
+        wanted[static_cast<size_t>(it - registry.begin())] = true;
+    }
+    std::vector<const ServiceEntry*> selected;
+    for (size_t i = 0; i < registry.size(); ++i) {
+        if (wanted[i])
+            selected.push_back(&registry[i]);
+    }
+    if (selected.empty()) {
+        if (error)
+            *error = std::string(kServicesKey) + " names no service";
+        return std::nullopt;
+    }
+    return selected;
+}
+
+}  // namespace vokar::operatord
