@@ -202,7 +202,7 @@ void ProbeResult::echo_over_tunnel(Test test)
     if (tunnel->connect(config_.echo_host)) {
         tunnel->send(kEcho, 9);  // leaves once the server confirms the target
         std::string reply;
-        if (tunnel->receive(&reply, 20, false) > 0 && is_echo(reply))
+        if (tunnel->receive(&reply, ConnectionInterface::kChunkSize, false) > 0 && is_echo(reply))
             (connect_mode ? connect_works_ : https_works_) = true;
     }
     tunnel->stop();

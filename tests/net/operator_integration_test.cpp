@@ -1,0 +1,217 @@
+// The connectivity layer against the operator's real echo and tunnel services.
+
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "account/server_list.h"
+#include "net/connection_interface.h"
+#include "net/probe_result.h"
+#include "tests/net/recording_listener.h"
+#include "tests/support/operator_stack.h"
+
+namespace vokar {
+namespace {
+
+using test::OperatorStack;
+using test::OperatorStackOptions;
+using test::RecordingListener;
+
+class ForcedTunnel : public TransportPolicy {
+public:
+    explicit ForcedTunnel(bool connect_mode) : connect_mode_(connect_mode) {}
+    bool needsTunnel(bool) const override { return true; }
+    bool prefersConnect() const override { return connect_mode_; }
+
+private:
+    bool connect_mode_;
+};
+
+class NetIntegration : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(stack_.start()) << stack_.error(); }
+
+    std::unique_ptr<ConnectionInterface> connection(bool tcp, bool scramble,
+                                                    const TransportPolicy* policy = nullptr)
+    {
+        const auto& c = stack_.config();
+        return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors_.callback(),
+                                                     policy, TunnelServer{c.tunnel_host, c.tunnel_port});
+    }
+
+    // Sends each text and expects it back through the echo service.
+    void round_trips(ConnectionInterface& c, RecordingListener& listener)
+    {
+        const std::vector<std::string> texts = {"INVITE sip:bob@vokar.test SIP/2.0",
+                                                std::string(1200, 'x'), "short"};
+        for (size_t i = 0; i < texts.size(); ++i) {
+            c.send(texts[i]);
+            ASSERT_TRUE(listener.wait_messages(i + 1, 5000)) << i;
+        }
+        // TCP may join echoes; compare the stream of what came back.
+        std::string all, expected;
+        for (const auto& m : listener.messages())
+            all += m;
+        for (const auto& t : texts)
+            expected += t;
+        if (all.size() < expected.size()) {
+            for (int i = 0; i < 100 && all.size() < expected.size(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                all.clear();
+                for (const auto& m : listener.messages())
+                    all += m;
+            }
+        }
+        EXPECT_EQ(all, expected);
+    }
+
+    OperatorStack stack_;
+    test::ErrorLog errors_;
+};
+
+TEST_F(NetIntegration, DirectConnectionsCarryPlainAndScrambledText)
+{
+    for (bool tcp : {false, true}) {
+        for (bool scramble : {false, true}) {
+            SCOPED_TRACE(std::string(tcp ? "tcp" : "udp") + (scramble ? " scrambled" : " plain"));
+            RecordingListener listener;
+            auto c = connection(tcp, scramble);
+            c->setListener(&listener);
+            const auto& conf = stack_.config();
+            c->open(tcp ? 0 : 5098, tcp ? conf.echo_tcp_port : conf.echo_udp_port, conf.echo_host, true);
+            ASSERT_TRUE(c->connected());
+            round_trips(*c, listener);
+        }
+    }
+    EXPECT_TRUE(errors_.get().empty());
+}
+
+TEST_F(NetIntegration, TheTunnelInEachModeReachesUdpAndTcpTargets)
+{
+    for (bool connect_mode : {false, true}) {
+        for (bool tcp : {false, true}) {
+            SCOPED_TRACE(std::string(connect_mode ? "CONNECT" : "NOOB CONNECT") + (tcp ? " tcp" : " udp"));
+            ForcedTunnel policy(connect_mode);
+            RecordingListener listener;
+            auto c = connection(tcp, tcp ? false : true, &policy);
+            ASSERT_TRUE(c->uses_tunnel());
+            c->setListener(&listener);
+            const auto& conf = stack_.config();
+            c->open(0, tcp ? conf.echo_tcp_port : conf.echo_udp_port, conf.echo_host, true);
+            ASSERT_TRUE(c->connected());
+            round_trips(*c, listener);
+            EXPECT_TRUE(c->tunnel()->target_connected());
+            EXPECT_EQ(c->tunnel()->relay_port() != 0, !tcp) << "a UDP relay reports its port";
+        }
+    }
+}
+
+class ProbeIntegration : public ::testing::Test {
+protected:
+    void run_probe(OperatorStackOptions options)
+    {
+        stack_ = std::make_unique<OperatorStack>(std::move(options));
+        ASSERT_TRUE(stack_->start()) << stack_->error();
+        probe_ = std::make_unique<ProbeResult>(stack_->config(), [] { return std::string("127.0.0.1"); },
+                                               sip_, pinger_);
+        probe_->reset();
+        probe_->run_ms(3000);
+    }
+    ServerList sip_{kServerSip, {"127.0.0.1", 5060}};
+    std::unique_ptr<platform::Pinger> pinger_holder_ = platform::make_system_pinger();
+    platform::Pinger& pinger_ = *pinger_holder_;
+    std::unique_ptr<OperatorStack> stack_;
+    std::unique_ptr<ProbeResult> probe_;
+};
+
+TEST_F(ProbeIntegration, ALiveEchoServiceAnswersUdpAndTcpInOnePass)
+{
+    const auto start = std::chrono::steady_clock::now();
+    run_probe({});
+    EXPECT_TRUE(probe_->udpWorks());
+    EXPECT_TRUE(probe_->tcpWorks());
+    EXPECT_EQ(probe_->passes_run(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500))
+        << "the pass ends as soon as both echoes are back";
+    EXPECT_FALSE(probe_->needsTunnel(false));
+    EXPECT_FALSE(probe_->needsTunnel(true));
+}
+
+// Moves this test process into a network namespace of its own, with only
+// loopback, where a packet filter may be changed without touching the host.
+// False (with a reason) where the process may not do that.
+bool private_network(std::string* why)
+{
+    if (::unshare(CLONE_NEWNET) != 0) {
+        *why = "cannot create a network namespace (needs root)";
+        return false;
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq ifr{};
+    std::snprintf(ifr.ifr_name, IFNAMSIZ, "lo");
+    const bool up = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 &&
+                    (ifr.ifr_flags |= IFF_UP, ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0);
+    ::close(fd);
+    if (!up)
+        *why = "cannot bring up loopback in the namespace";
+    return up;
+}
+
+// Drops the client's direct UDP echo probes (they leave from ports
+// 10000-10999) while the tunnel service's relay, sending from the system's
+// ephemeral ports, still reaches the echo service.
+bool block_direct_udp(uint16_t echo_port, std::string* why)
+{
+    const std::string command = "iptables -A OUTPUT -p udp --sport 10000:10999 --dport " +
+                                std::to_string(echo_port) + " -j DROP 2>/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        *why = "iptables is not available";
+        return false;
+    }
+    return true;
+}
+
+TEST_F(ProbeIntegration, WithDirectUdpBlockedTheTunnelCarriesUdp)
+{
+    std::string why;
+    if (!private_network(&why))
+        GTEST_SKIP() << why;
+    stack_ = std::make_unique<OperatorStack>();
+    ASSERT_TRUE(stack_->start()) << stack_->error();
+    if (!block_direct_udp(stack_->config().echo_udp_port, &why))
+        GTEST_SKIP() << why;
+    probe_ = std::make_unique<ProbeResult>(stack_->config(), [] { return std::string("127.0.0.1"); },
+                                           sip_, pinger_);
+    probe_->reset();
+    probe_->run_ms(3000);
+    EXPECT_FALSE(probe_->udpWorks());
+    EXPECT_TRUE(probe_->tcpWorks());
+    EXPECT_EQ(probe_->passes_run(), 3);
+    EXPECT_TRUE(probe_->httpsWorks());
+    EXPECT_TRUE(probe_->connectWorks());
+    EXPECT_TRUE(probe_->needsTunnel(false));
+    EXPECT_FALSE(probe_->needsTunnel(true));
+    EXPECT_FALSE(probe_->prefersConnect()) << "plain mode when it works";
+}
+
+TEST_F(ProbeIntegration, WithoutAnyEchoNoTunnelIsUsed)
+{
+    OperatorStackOptions options;
+    options.services = {"tunnel"};
+    run_probe(options);
+    EXPECT_FALSE(probe_->udpWorks());
+    EXPECT_FALSE(probe_->tcpWorks());
+    EXPECT_FALSE(probe_->httpsWorks());
+    EXPECT_FALSE(probe_->needsTunnel(false)) << "nothing works: connections still try direct";
+}
+
+}  // namespace
+}  // namespace vokar
