@@ -7,15 +7,7 @@ Thread::Thread(std::function<void()> body, Priority priority)
 {
 }
 
-Thread::~Thread()
-{
-    if (!thread_.joinable())
-        return;
-    if (is_current())
-        thread_.detach();
-    else
-        thread_.join();
-}
+Thread::~Thread() { join(); }
 
 Thread& Thread::operator=(Thread&& other) noexcept
 {

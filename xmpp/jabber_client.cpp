@@ -112,6 +112,22 @@ std::string JabberClient::full_jid()
     return full_jid_;
 }
 
+std::unique_ptr<XmlNode> JabberClient::new_iq(
+    std::initializer_list<std::pair<const char*, std::string>> attributes)
+{
+    auto iq = std::make_unique<XmlNode>("iq");
+    iq->add_attribute("id", next_id());
+    for (const auto& [name, value] : attributes)
+        iq->add_attribute(name, value);
+    return iq;
+}
+
+std::string JabberClient::transport_jid(int network)
+{
+    std::lock_guard lock(state_mutex_);
+    return transports_.jid_of(network);
+}
+
 std::string JabberClient::next_id()
 {
     std::lock_guard lock(state_mutex_);
@@ -318,22 +334,18 @@ void JabberClient::on_challenge(const XmlNode& challenge)
 
 void JabberClient::bind()
 {
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    XmlNode* b = iq.add_child("bind");
+    auto iq = new_iq({{"type", "set"}});
+    XmlNode* b = iq->add_child("bind");
     b->add_attribute("xmlns", "urn:ietf:params:xml:ns:xmpp-bind");
     b->add_child("resource")->text = resource_;
-    send_request(iq, [this](const XmlNode&) { start_session(); });
+    send_request(*iq, [this](const XmlNode&) { start_session(); });
 }
 
 void JabberClient::start_session()
 {
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    iq.add_child("session")->add_attribute("xmlns", "urn:ietf:params:xml:ns:xmpp-session");
-    send_request(iq, [this](const XmlNode&) {
+    auto iq = new_iq({{"type", "set"}});
+    iq->add_child("session")->add_attribute("xmlns", "urn:ietf:params:xml:ns:xmpp-session");
+    send_request(*iq, [this](const XmlNode&) {
         send_roster_get();
         {
             std::lock_guard lock(state_mutex_);
@@ -407,11 +419,9 @@ void JabberClient::answer_disco_info(const XmlNode& request)
 
 void JabberClient::send_roster_get()
 {
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "get");
-    iq.add_child("query")->add_attribute("xmlns", "jabber:iq:roster");
-    send_request(iq, [this](const XmlNode& answer) { on_roster(answer); });
+    auto iq = new_iq({{"type", "get"}});
+    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:roster");
+    send_request(*iq, [this](const XmlNode& answer) { on_roster(answer); });
 }
 
 void JabberClient::on_roster(const XmlNode& iq)
@@ -591,10 +601,8 @@ void JabberClient::send_subscription(const std::string& to, const char* type)
 void JabberClient::roster_set(const std::string& jid, const std::string& name,
                               const std::string& group, bool remove)
 {
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    XmlNode* query = iq.add_child("query");
+    auto iq = new_iq({{"type", "set"}});
+    XmlNode* query = iq->add_child("query");
     query->add_attribute("xmlns", "jabber:iq:roster");
     XmlNode* item = query->add_child("item");
     item->add_attribute("jid", jid);
@@ -606,7 +614,7 @@ void JabberClient::roster_set(const std::string& jid, const std::string& name,
         if (!group.empty())
             item->add_child("group")->text = group;
     }
-    send_request(iq, nullptr);
+    send_request(*iq, nullptr);
 }
 
 void JabberClient::plain_add(const std::string& jid, const std::string& name, const std::string& group)
@@ -776,21 +784,14 @@ void JabberClient::registerGateway(int network, const std::string& user, const s
     CallGuard guard(*this);
     if (!guard)
         return;
-    std::string transport;
-    {
-        std::lock_guard lock(state_mutex_);
-        transport = transports_.jid_of(network);
-    }
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("to", transport);
-    iq.add_attribute("type", "set");
-    XmlNode* q = iq.add_child("query");
+    const std::string transport = transport_jid(network);
+    auto iq = new_iq({{"to", transport}, {"type", "set"}});
+    XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:register");
     q->add_child("password")->text = password;
     q->add_child("username")->text = user;
     q->add_child("x")->add_attribute("xmlns", "jabber:iq:gateway:register");
-    send_request(iq, [this](const XmlNode& answer) {
+    send_request(*iq, [this](const XmlNode& answer) {
         // An error answer registers nothing.
         const std::string* from = answer.attribute_value("from");
         if (!from || attr(answer, "type") == "error")
@@ -805,40 +806,26 @@ void JabberClient::unregisterGateway(int network)
     CallGuard guard(*this);
     if (!guard)
         return;
-    std::string transport;
-    {
-        std::lock_guard lock(state_mutex_);
-        transport = transports_.jid_of(network);
-    }
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("to", transport);
-    iq.add_attribute("type", "set");
-    XmlNode* q = iq.add_child("query");
+    const std::string transport = transport_jid(network);
+    auto iq = new_iq({{"to", transport}, {"type", "set"}});
+    XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:register");
     q->add_child("remove");
-    send_request(iq, nullptr);
+    send_request(*iq, nullptr);
     std::lock_guard lock(state_mutex_);
     transports_.clear_registered(network);
 }
 
 void JabberClient::translate(int network, const std::string& legacy_address)
 {
-    std::string transport;
-    {
-        std::lock_guard lock(state_mutex_);
-        transport = transports_.jid_of(network);
-    }
+    const std::string transport = transport_jid(network);
     if (transport.empty())
         return;
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    iq.add_attribute("to", transport);
-    XmlNode* q = iq.add_child("query");
+    auto iq = new_iq({{"type", "set"}, {"to", transport}});
+    XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:gateway");
     q->add_child("prompt")->text = legacy_address;
-    send_request(iq, [this, transport, legacy_address](const XmlNode& answer) {
+    send_request(*iq, [this, transport, legacy_address](const XmlNode& answer) {
         const XmlNode* jid_element = find(answer, "jid");
         std::string jid;
         // No usable answer: build the gateway JID ourselves.
@@ -868,12 +855,9 @@ void JabberClient::mark_transport_registered(const std::string& jid)
 
 void JabberClient::send_disco_items()
 {
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("to", domain());
-    iq.add_attribute("type", "get");
-    iq.add_child("query")->add_attribute("xmlns", kDiscoItems);
-    send_request(iq, [this](const XmlNode& answer) { on_disco_items(answer); });
+    auto iq = new_iq({{"to", domain()}, {"type", "get"}});
+    iq->add_child("query")->add_attribute("xmlns", kDiscoItems);
+    send_request(*iq, [this](const XmlNode& answer) { on_disco_items(answer); });
 }
 
 void JabberClient::on_disco_items(const XmlNode& answer)
@@ -930,12 +914,9 @@ void JabberClient::sendHoller(const std::string& to)
     CallGuard guard(*this);
     if (!guard)
         return;
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    iq.add_attribute("to", to);
-    iq.add_child("query")->add_attribute("xmlns", "jabber:iq:vokar:holler:send");
-    send_request(iq, [this](const XmlNode& answer) {
+    auto iq = new_iq({{"type", "set"}, {"to", to}});
+    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:vokar:holler:send");
+    send_request(*iq, [this](const XmlNode& answer) {
         if (const XmlNode* query = find(answer, "query")) {
             JabberEvent event;
             event.text = query->text;
@@ -949,11 +930,9 @@ void JabberClient::retrieveHollers()
     CallGuard guard(*this);
     if (!guard)
         return;
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    iq.add_child("query")->add_attribute("xmlns", "jabber:iq:vokar:holler:retrieve");
-    send_request(iq, [this](const XmlNode& answer) {
+    auto iq = new_iq({{"type", "set"}});
+    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:vokar:holler:retrieve");
+    send_request(*iq, [this](const XmlNode& answer) {
         JabberEvent event;
         if (const XmlNode* query = find(answer, "query")) {
             ScanString text(query->text);
@@ -973,26 +952,22 @@ void JabberClient::setHollerAllowed(bool allowed)
     CallGuard guard(*this);
     if (!guard)
         return;
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    XmlNode* q = iq.add_child("query");
+    auto iq = new_iq({{"type", "set"}});
+    XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:vokar:holler:setallow");
     q->text = allowed ? "enable" : "disable";
-    send_request(iq, nullptr);
+    send_request(*iq, nullptr);
 }
 
 void JabberClient::send_version_check()
 {
-    XmlNode iq("iq");
-    iq.add_attribute("id", next_id());
-    iq.add_attribute("type", "set");
-    XmlNode* q = iq.add_child("query");
+    auto iq = new_iq({{"type", "set"}});
+    XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:vokar:services:versionupdate");
     q->add_attribute("method", "checkupdates");
     q->add_child("os")->text = os_;
     q->add_child("version")->text = version_;
-    send_request(iq, [this](const XmlNode& answer) {
+    send_request(*iq, [this](const XmlNode& answer) {
         const XmlNode* query = find(answer, "query");
         if (!query || attr(*query, "update") != "true")
             return;

@@ -105,6 +105,9 @@ private:
     };
 
     std::string next_id();
+    // An iq with a fresh id followed by the given attributes, in order.
+    std::unique_ptr<XmlNode> new_iq(std::initializer_list<std::pair<const char*, std::string>> attributes);
+    std::string transport_jid(int network);
     void send_text(const std::string& text);
     void send_tree(const XmlNode& stanza);
     // Sends an iq and remembers it until its answer arrives.
