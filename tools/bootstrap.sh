@@ -8,11 +8,14 @@ PACKAGES=(
   # toolchain
   cmake ninja-build g++ clang libclang-rt-14-dev make pkg-config
   # libraries
-  libssl-dev
+  libssl-dev libsqlite3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # expat: the reference parser the XML benchmark compares against
   libexpat1-dev
+  # the operator's XMPP service: Prosody with Cyrus SASL DIGEST-MD5 (its users
+  # in a sasldb written by saslpasswd2); lua-unbound keeps Prosody quiet
+  prosody prosody-modules lua-cyrussasl lua-unbound sasl2-bin libsasl2-modules
 )
 
 missing=()

@@ -60,7 +60,7 @@ std::string OperatorStack::endpoint(std::string_view service) const
 
 bool OperatorStack::write_config(std::string* error)
 {
-    const auto tcp = free_loopback_ports(2, SOCK_STREAM);
+    const auto tcp = free_loopback_ports(3, SOCK_STREAM);
     const auto udp = free_loopback_ports(1, SOCK_DGRAM);
     if (tcp.empty() || udp.empty()) {
         *error = "no free loopback ports";
@@ -78,6 +78,8 @@ bool OperatorStack::write_config(std::string* error)
          << "tunnel_host = 127.0.0.1\n"
          << "tunnel_port = " << tcp[1] << "\n"
          << "relay_host = 127.0.0.1\n"
+         << "xmpp_host = 127.0.0.1\n"
+         << "xmpp_port = " << tcp[2] << "\n"
          << "operatord_services = " << services << "\n";
     for (const auto& [key, value] : options_.extra_config)
         text << key << " = " << value << "\n";

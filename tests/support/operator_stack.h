@@ -29,7 +29,8 @@ struct OperatorStackOptions {
 // The operator's side of the system for a test: vokar-operatord on free
 // loopback ports, configured through a generated operator.conf in a fresh
 // temporary directory. The daemon is the one built with the tests, or the
-// program named by VOKAR_OPERATORD.
+// program named by VOKAR_OPERATORD. The file also names a free xmpp_port, so
+// an XmppServer given conf_path() can run beside the daemon.
 //
 //   OperatorStack stack;
 //   ASSERT_TRUE(stack.start()) << stack.error();

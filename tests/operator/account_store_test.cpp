@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tools/operator/account_store.h"
+
+namespace vokar::operatord {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AccountStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = fs::temp_directory_path() / "vokar-store-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        path_ = root_ + "/accounts.db";
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    void set_user_version(int version)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+        const std::string sql = "PRAGMA user_version = " + std::to_string(version);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+
+    std::string root_;
+    std::string path_;
+};
+
+TEST_F(AccountStoreTest, AccountsSurviveReopening)
+{
+    std::string error;
+    {
+        auto store = AccountStore::open(path_, &error);
+        ASSERT_TRUE(store) << error;
+        EXPECT_EQ(store->schema_version(), AccountStore::latest_schema_version());
+        ASSERT_TRUE(store->insert({"zed", "pw1", "Zed", "", "", 1}, &error)) << error;
+        ASSERT_TRUE(store->insert({"amy", "p'w\"2", "Ämy 😀", "amy@x.test", "44", 2}, &error));
+        EXPECT_FALSE(store->insert({"amy", "other", "", "", "", 3}, &error));
+        EXPECT_EQ(error, "the account amy exists");
+        // A transaction that is not committed leaves nothing behind.
+        auto transaction = store->begin(&error);
+        ASSERT_TRUE(transaction.active()) << error;
+        ASSERT_TRUE(store->insert({"ghost", "pw", "", "", "", 4}, &error));
+    }
+    auto store = AccountStore::open(path_, &error);
+    ASSERT_TRUE(store) << error;
+    std::vector<Account> all;
+    ASSERT_TRUE(store->list(&all, &error)) << error;
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].user_name, "amy");
+    EXPECT_EQ(all[0].password, "p'w\"2");
+    EXPECT_EQ(all[0].nickname, "Ämy 😀");
+    EXPECT_EQ(all[0].email, "amy@x.test");
+    EXPECT_EQ(all[0].country_code, "44");
+    EXPECT_EQ(all[0].created_at, 2);
+    EXPECT_EQ(all[1].user_name, "zed");
+    EXPECT_TRUE(store->remove("zed", &error));
+    EXPECT_FALSE(store->remove("zed", &error));
+    EXPECT_TRUE(error.empty());
+}
+
+TEST_F(AccountStoreTest, RefusesFilesItCannotReadCorrectly)
+{
+    std::string error;
+    ASSERT_TRUE(AccountStore::open(path_, &error)) << error;
+    set_user_version(AccountStore::latest_schema_version() + 1);
+    EXPECT_FALSE(AccountStore::open(path_, &error));
+    EXPECT_NE(error.find("newer than this program's"), std::string::npos) << error;
+
+    std::ofstream(root_ + "/text.db") << "name,password\nalice,secret\n";
+    EXPECT_FALSE(AccountStore::open(root_ + "/text.db", &error));
+    EXPECT_NE(error.find("not a database"), std::string::npos) << error;
+    EXPECT_FALSE(AccountStore::open(root_ + "/missing/accounts.db", &error));
+}
+
+TEST_F(AccountStoreTest, EmptyDatabaseGetsTheSchema)
+{
+    // A file some other tool created, still at version 0.
+    set_user_version(0);
+    std::string error;
+    auto store = AccountStore::open(path_, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->schema_version(), AccountStore::latest_schema_version());
+    EXPECT_TRUE(store->insert({"amy", "pw", "", "", "", 1}, &error)) << error;
+}
+
+}  // namespace
+}  // namespace vokar::operatord

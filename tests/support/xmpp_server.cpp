@@ -1,0 +1,298 @@
+#include "tests/support/xmpp_server.h"
+
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/free_ports.h"
+#include "tools/operator/subprocess.h"
+
+namespace vokar::test {
+namespace {
+
+constexpr std::string_view kReadyPrefix = "vokar-xmpp ready";
+constexpr std::string_view kListenFailure = "cannot listen for clients";
+constexpr int kStartAttempts = 3;
+
+std::string make_temp_directory()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vokar-xmpp-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        return {};
+    return pattern;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string trimmed(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::optional<ExternalXmpp> ExternalXmpp::parse(std::string_view spec, std::string* error)
+{
+    std::vector<std::string> fields;
+    while (fields.size() < 6) {
+        const auto colon = spec.find(':');
+        if (colon == std::string_view::npos)
+            break;
+        fields.emplace_back(spec.substr(0, colon));
+        spec.remove_prefix(colon + 1);
+    }
+    fields.emplace_back(spec);
+    if (fields.size() != 7) {
+        *error = "VOKAR_TEST_XMPP needs host:port:domain:user1:pass1:user2:pass2";
+        return std::nullopt;
+    }
+    ExternalXmpp server;
+    server.host = fields[0];
+    server.domain = fields[2];
+    server.first = {fields[3], fields[4]};
+    server.second = {fields[5], fields[6]};
+    const std::string& port = fields[1];
+    unsigned long number = 0;
+    const bool numeric = !port.empty() && port.size() <= 5 &&
+                         port.find_first_not_of("0123456789") == std::string::npos &&
+                         (number = std::stoul(port)) >= 1 && number <= 65535;
+    if (!numeric) {
+        *error = "VOKAR_TEST_XMPP: '" + port + "' is not a port number";
+        return std::nullopt;
+    }
+    server.port = static_cast<uint16_t>(number);
+    for (const auto* field :
+         {&server.host, &server.domain, &server.first.user, &server.first.password,
+          &server.second.user, &server.second.password}) {
+        if (field->empty()) {
+            *error = "VOKAR_TEST_XMPP has an empty field";
+            return std::nullopt;
+        }
+    }
+    return server;
+}
+
+XmppServer::XmppServer(XmppServerOptions options) : options_(std::move(options)) {}
+
+XmppServer::~XmppServer()
+{
+    stop();
+    if (!directory_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+}
+
+std::string XmppServer::script_path()
+{
+    if (const char* path = std::getenv("VOKAR_XMPP_SCRIPT"); path && *path)
+        return path;
+    return VOKAR_XMPP_SCRIPT_PATH;
+}
+
+std::string XmppServer::accounts_tool_path()
+{
+    if (const char* path = std::getenv("VOKAR_ACCOUNTS"); path && *path)
+        return path;
+    return VOKAR_ACCOUNTS_PATH;
+}
+
+std::string XmppServer::log() const
+{
+    if (external_)
+        return {};
+    return read_file(instance_dir_ + "/prosody.log") + "--- stderr ---\n" + read_file(stderr_path_);
+}
+
+bool XmppServer::running()
+{
+    return !external_ && server_.running();
+}
+
+bool XmppServer::use_external(const std::string& spec)
+{
+    auto server = ExternalXmpp::parse(spec, &error_);
+    if (!server)
+        return false;
+    external_ = true;
+    config_.xmpp_host = server->host;
+    config_.xmpp_port = server->port;
+    config_.service_domain = server->domain;
+    accounts_ = {server->first, server->second};
+    // A configuration file all the same, for code that reads VOKAR_OPERATOR_CONF.
+    std::ofstream out(conf_path_, std::ios::binary | std::ios::trunc);
+    out << "# generated for a test by XmppServer: an external server\n"
+        << "xmpp_host = " << server->host << "\n"
+        << "xmpp_port = " << server->port << "\n"
+        << "service_domain = " << server->domain << "\n";
+    return true;
+}
+
+bool XmppServer::write_config(std::string* error)
+{
+    const auto ports = free_loopback_ports(1, SOCK_STREAM);
+    if (ports.empty()) {
+        *error = "no free loopback port";
+        return false;
+    }
+    std::ostringstream text;
+    text << "# generated for a test by XmppServer\n"
+         << "xmpp_host = 127.0.0.1\n"
+         << "xmpp_port = " << ports[0] << "\n";
+    for (const auto& [key, value] : options_.extra_config)
+        text << key << " = " << value << "\n";
+    std::ofstream out(conf_path_, std::ios::binary | std::ios::trunc);
+    out << text.str();
+    out.close();
+    if (!out) {
+        *error = "cannot write " + conf_path_;
+        return false;
+    }
+    return true;
+}
+
+bool XmppServer::prepare()
+{
+    if (directory_.empty())
+        directory_ = make_temp_directory();
+    if (directory_.empty()) {
+        error_ = "cannot create a temporary directory";
+        return false;
+    }
+    conf_path_ = directory_ + "/operator.conf";
+    stderr_path_ = directory_ + "/vokar-xmpp.stderr";
+    instance_dir_ = directory_ + "/xmpp";
+
+    const char* env = options_.use_environment ? std::getenv("VOKAR_TEST_XMPP") : nullptr;
+    if (options_.external)
+        return use_external(*options_.external);
+    if (env && *env)
+        return use_external(env);
+
+    if (!options_.conf_path.empty())
+        conf_path_ = options_.conf_path;
+    else if (!write_config(&error_))
+        return false;
+    auto parsed = platform::OperatorConfig::load_file(conf_path_, &error_);
+    if (!parsed)
+        return false;
+    config_ = std::move(*parsed);
+    for (const auto& account : options_.accounts) {
+        if (!create_account(account.user, account.password))
+            return false;
+    }
+    accounts_ = options_.accounts;
+    return true;
+}
+
+bool XmppServer::start_once(bool* port_clash)
+{
+    *port_clash = false;
+    std::string error;
+    std::ofstream(stderr_path_, std::ios::trunc).close();
+    const std::string program = script_path();
+    if (!server_.start({program, "--config", conf_path_, "--dir", instance_dir_}, stderr_path_,
+                       &error)) {
+        error_ = error;
+        return false;
+    }
+    if (const auto line = server_.wait_for_line(kReadyPrefix, options_.ready_timeout)) {
+        ready_line_ = *line;
+        return true;
+    }
+    const bool exited =
+        server_.output_closed() ? server_.wait_exit(std::chrono::seconds(2)) : !server_.running();
+    const auto code = server_.stop();
+    const std::string stderr_text = read_file(stderr_path_);
+    *port_clash = stderr_text.find(kListenFailure) != std::string::npos;
+    error_ = program +
+             (exited ? " exited" + (code ? " with status " + std::to_string(*code) : "")
+                     : " was not ready within " + std::to_string(options_.ready_timeout.count()) +
+                           " ms") +
+             (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
+    return false;
+}
+
+bool XmppServer::start()
+{
+    stop();
+    error_.clear();
+    ready_line_.clear();
+    const bool first = !prepared_;
+    if (first) {
+        prepared_ = prepare();
+        if (!prepared_) {
+            external_ = false;
+            return false;
+        }
+    }
+    if (external_)
+        return true;
+    // Only a port the fixture chose itself, and no client has been given
+    // yet, may change.
+    const bool may_move = first && options_.conf_path.empty();
+    bool port_clash = false;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (start_once(&port_clash))
+            return true;
+        if (!port_clash || !may_move)
+            break;
+        std::string error;
+        auto parsed = write_config(&error) ? platform::OperatorConfig::load_file(conf_path_, &error)
+                                           : std::nullopt;
+        if (!parsed) {
+            error_ = error;
+            return false;
+        }
+        config_ = std::move(*parsed);
+    }
+    return false;
+}
+
+std::optional<int> XmppServer::stop()
+{
+    if (external_)
+        return std::nullopt;
+    return server_.stop();
+}
+
+bool XmppServer::run_accounts_tool(std::vector<std::string> args, const std::string& input)
+{
+    if (external_) {
+        error_ = "accounts cannot be changed on an external server";
+        return false;
+    }
+    operatord::ProgramRun run;
+    run.argv = {accounts_tool_path(), "--config", conf_path_, "--dir", instance_dir_};
+    run.argv.insert(run.argv.end(), args.begin(), args.end());
+    run.input = input;
+    const auto result = operatord::run_program(run);
+    if (result.succeeded())
+        return true;
+    error_ = trimmed(result.err.empty() ? result.failure : result.err);
+    return false;
+}
+
+bool XmppServer::create_account(const std::string& user, const std::string& password)
+{
+    return run_accounts_tool({"create", user, "-"}, password + "\n");
+}
+
+bool XmppServer::delete_account(const std::string& user)
+{
+    return run_accounts_tool({"delete", user}, {});
+}
+
+}  // namespace vokar::test
