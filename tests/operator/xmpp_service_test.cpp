@@ -81,7 +81,9 @@ TEST(XmppService, RestartKeepsPortDomainAndAccounts)
     EXPECT_EQ(log_in(port, "vokar.test", "carol", "carol-pass"), Result::success);
 }
 
-TEST(XmppService, PortInUseEndsTheServerInsteadOfRunningDeaf)
+// A server that could not serve anyone exits with 1 instead of printing its
+// readiness line and running on.
+TEST(XmppService, UnusableServerExitsInsteadOfRunning)
 {
     const auto ports = free_loopback_ports(1, SOCK_STREAM);
     ASSERT_EQ(ports.size(), 1u);
@@ -93,11 +95,12 @@ TEST(XmppService, PortInUseEndsTheServerInsteadOfRunningDeaf)
     ASSERT_EQ(::bind(holder.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(holder.fd(), 4), 0);
 
-    const std::string conf =
-        fs::temp_directory_path() / ("vokar-xmpp-taken-" + std::to_string(::getpid()) + ".conf");
-    std::ofstream(conf) << "xmpp_port = " << ports[0] << "\n";
+    const std::string dir =
+        fs::temp_directory_path() / ("vokar-xmpp-unusable-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir + "/operator.conf") << "xmpp_port = " << ports[0] << "\n";
     XmppServerOptions options = own_server();
-    options.conf_path = conf;
+    options.conf_path = dir + "/operator.conf";
     options.accounts.clear();
     XmppServer server(options);
     EXPECT_FALSE(server.start());
@@ -105,7 +108,23 @@ TEST(XmppService, PortInUseEndsTheServerInsteadOfRunningDeaf)
     EXPECT_NE(
         server.error().find("cannot listen for clients on 127.0.0.1:" + std::to_string(ports[0])),
         std::string::npos);
-    fs::remove(conf);
+
+    // Cyrus without its mechanism plugins (as without libsasl2-modules).
+    holder = Socket();
+    fs::create_directories(dir + "/no-plugins");
+    operatord::ProgramRun run;
+    run.argv = {XmppServer::script_path(), "--config", dir + "/operator.conf", "--dir",
+                dir + "/instance"};
+    run.environment = {{"SASL_PATH", dir + "/no-plugins"}};
+    run.timeout = std::chrono::seconds(8);
+    const auto result = operatord::run_program(run);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("vokar-xmpp: the Cyrus SASL provider did not load"),
+              std::string::npos)
+        << result.err;
+    fs::remove_all(dir);
 }
 
 TEST(XmppService, ScriptRefusesConfigurationItCannotUseSafely)

@@ -1,0 +1,610 @@
+#include "core/app_controller.h"
+
+#include <algorithm>
+
+#include "account/settings_store.h"
+#include "base/reactor.h"
+#include "core/sip_phone.h"
+#include "platform/text.h"
+
+namespace vokar {
+namespace {
+
+using platform::to_utf8;
+using platform::to_wide;
+
+// The back-off is waited in steps this long, so that a logout, a drop or
+// shutdown cuts it short.
+constexpr uint32_t kBackOffStepMs = 100;
+
+}  // namespace
+
+// One client, and the generation that tells its events apart from those of
+// clients already dropped (they may still deliver while being freed).
+struct AppController::Session final : JabberListener {
+    Session(AppController& o, uint64_t g, std::unique_ptr<JabberClient> c)
+        : owner(o), generation(g), client(std::move(c))
+    {
+        client->addListener(this);
+    }
+    void onJabberEvent(int code, const JabberEvent* event) override
+    {
+        owner.on_session_event(generation, code, event);
+    }
+
+    AppController& owner;
+    const uint64_t generation;
+    std::unique_ptr<JabberClient> client;  // last member: freed first
+};
+
+AppController::AppController(Services services, Config config)
+    : settings_(services.settings), bearer_(services.bearer), ui_(services.ui),
+      clock_(services.clock), make_client_(std::move(services.make_client)),
+      make_connection_(std::move(services.make_connection)),
+      service_domain_(config.service_domain),
+      friends_(services.settings, FriendsModel::Config{config.web_host_name, config.service_domain,
+                                                       std::move(config.contact_name)})
+{
+}
+
+AppController::~AppController()
+{
+    closing_ = true;
+    worker_.stop();
+    std::shared_ptr<Session> s;
+    {
+        std::lock_guard lock(mutex_);
+        s = std::move(session_);
+    }
+    dispose(std::move(s));
+    disposer_.stop();
+}
+
+AppController::ClientFactory AppController::client_factory(Reactor& reactor,
+                                                           const platform::OperatorConfig& config)
+{
+    JabberClient::Options options;
+    options.web_host_name = config.web_host_name;
+    options.gtalk_mail_domain = config.gtalk_mail_domain;
+    return [&reactor, options](const std::string& domain, const std::string& os,
+                               const std::string& version) {
+        return std::make_unique<JabberClient>(domain, os, version, reactor, options);
+    };
+}
+
+std::shared_ptr<AppController::Session> AppController::session()
+{
+    std::lock_guard lock(mutex_);
+    return session_;
+}
+
+bool AppController::is_current(uint64_t generation)
+{
+    std::lock_guard lock(mutex_);
+    return session_ && session_->generation == generation;
+}
+
+void AppController::dispose(std::shared_ptr<Session> session)
+{
+    dispose_later(disposer_, clock_, std::move(session), kDisposeDelayMs);
+}
+
+// ---- login, connect, logout
+
+void AppController::login(const std::string& user, const std::string& password)
+{
+    std::shared_ptr<Session> s;
+    bool start = false;
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = false;
+        if (session_) {
+            s = session_;
+        } else {
+            login_pending_ = true;
+            user_ = user;
+            password_ = password;
+            if (bearer_.connected() && !connect_queued_)
+                start = connect_queued_ = true;
+        }
+    }
+    if (s) {
+        s->client->login(user, password);
+        return;
+    }
+    if (start && !worker_.post([this] { connect(); })) {
+        std::lock_guard lock(mutex_);
+        connect_queued_ = false;
+    }
+}
+
+// Runs on the worker.
+void AppController::connect()
+{
+    {
+        std::lock_guard lock(mutex_);
+        connect_queued_ = false;
+        // Logged out, already connected, or shutting down since it was asked for.
+        if (closing_ || session_ || !login_pending_ || worker_.stopping())
+            return;
+    }
+    std::unique_ptr<JabberClient> client = make_client_(service_domain_, kOs, kVersion);
+    if (!client)
+        return;
+    register_payload_types(*client);
+    const std::string local_address = bearer_.local_address();
+    const ServerEndpoint server = settings_.server_list(SettingsStore::kXmppList).current();
+
+    std::shared_ptr<Session> s;
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_ || session_)
+            return;  // the unconnected client has no thread inside it yet
+        s = std::make_shared<Session>(*this, ++next_generation_, std::move(client));
+        session_ = s;
+    }
+    const uint64_t generation = s->generation;
+    auto connection = make_connection_(
+        local_address, true, false,
+        [this, generation](int /*kind*/, int error) { schedule_reconnect(generation, error); });
+    s->client->connect(std::move(connection), server.host, static_cast<uint16_t>(server.port),
+                       kLocalPort);
+}
+
+void AppController::register_payload_types(JabberClient& /*client*/)
+{
+    // Hook for calls between users: once the client has its Jingle manager,
+    // "speex" (payload type 97) and "gsm" (3), one channel each and no clock
+    // rate, are registered with it here.
+}
+
+void AppController::logout()
+{
+    std::shared_ptr<Session> s;
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_)
+            return;
+        // Also without a client, so that a connect still queued does not log
+        // the user in after the logout.
+        closing_ = true;
+        login_pending_ = false;
+        connected_ = false;
+        logged_in_ = false;
+        s = std::move(session_);
+    }
+    if (!s)
+        return;
+    s->client->logout();
+    friends_.clear();
+    dispose(std::move(s));
+}
+
+void AppController::drop()
+{
+    std::shared_ptr<Session> s;
+    {
+        std::lock_guard lock(mutex_);
+        s = std::move(session_);
+        connected_ = false;
+        logged_in_ = false;
+    }
+    dispose(std::move(s));
+}
+
+void AppController::attachSipPhone(SipPhone* phone)
+{
+    std::lock_guard lock(mutex_);
+    sip_phone_ = phone;
+}
+
+void AppController::bearerAvailable()
+{
+    const std::string user = to_utf8(settings_.username);
+    const std::string password = to_utf8(settings_.password);
+    SipPhone* sip;
+    {
+        std::lock_guard lock(mutex_);
+        sip = sip_phone_;
+    }
+    if (sip)
+        sip->login(user, password);  // replaces its stack
+    drop();
+    login(user, password);
+}
+
+void AppController::bearerLost()
+{
+    friends_.setAllOffline();
+    SipPhone* sip;
+    {
+        std::lock_guard lock(mutex_);
+        sip = sip_phone_;
+    }
+    if (sip)
+        sip->drop();
+    drop();
+}
+
+// ---- reconnect
+
+bool AppController::advances_server_list(int error)
+{
+    switch (error) {
+    case 10039:  // destination address required
+    case 10049:  // address not available
+    case 10050:  // network down
+    case 10051:  // network unreachable
+    case 10060:  // timed out
+    case 10061:  // refused
+    case 10064:  // host down
+    case 10065:  // host unreachable
+    case 11001:  // host not found
+        return true;
+    default:
+        return false;
+    }
+}
+
+uint32_t AppController::backoff_ms(int retry_count)
+{
+    if (retry_count < 2)
+        return 100;
+    if (retry_count < 4)
+        return 1000;
+    if (retry_count < 8)
+        return 5000;
+    return 30000;
+}
+
+// Called on whatever thread failed (a receive thread, the worker, the GUI
+// thread for a send): the routine itself sleeps and frees the client, so it
+// only ever runs on the worker.
+void AppController::schedule_reconnect(uint64_t generation, int error)
+{
+    worker_.post([this, generation, error] { reconnect(generation, error); });
+}
+
+bool AppController::back_off(uint64_t generation, uint32_t ms)
+{
+    while (ms > 0) {
+        if (worker_.stopping() || closing_ || !is_current(generation))
+            return false;
+        const uint32_t step = std::min(ms, kBackOffStepMs);
+        clock_.sleep_ms(step);
+        ms -= step;
+    }
+    return !worker_.stopping();
+}
+
+void AppController::reconnect(uint64_t generation, int error)
+{
+    int count;
+    {
+        std::lock_guard lock(mutex_);
+        // One failure often reports twice (socket error, then event 8); only
+        // the first restarts a client, and a dropped client restarts nothing.
+        if (closing_ || !session_ || session_->generation != generation)
+            return;
+        login_pending_ = false;
+        logged_in_ = false;
+        count = ++retry_count_;
+    }
+    if (advances_server_list(error))
+        settings_.server_list(SettingsStore::kXmppList).advance();
+    if (!back_off(generation, backoff_ms(count)))
+        return;
+    std::shared_ptr<Session> old;
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_ || !session_ || session_->generation != generation)
+            return;  // logged out or replaced during the wait
+        old = std::move(session_);
+        connected_ = false;
+    }
+    dispose(std::move(old));
+    login(to_utf8(settings_.username), to_utf8(settings_.password));
+}
+
+// ---- events
+
+void AppController::onJabberEvent(int code, const JabberEvent* event)
+{
+    uint64_t generation;
+    {
+        std::lock_guard lock(mutex_);
+        generation = session_ ? session_->generation : 0;
+    }
+    handle_event(generation, code, event);
+}
+
+void AppController::on_session_event(uint64_t generation, int code, const JabberEvent* event)
+{
+    if (is_current(generation))
+        handle_event(generation, code, event);
+}
+
+void AppController::handle_event(uint64_t generation, int code, const JabberEvent* event)
+{
+    if (closing_)
+        return;
+    switch (code) {
+    case kEventChatMessage:
+        if (!event)
+            return;
+        if (event->jid == service_domain_) {
+            ui_.send_message(MessageCode::ServiceMessage, reinterpret_cast<uintptr_t>(&event->text));
+        } else {
+            friends_.onMessage(to_wide(event->jid), to_wide(event->text));
+            ui_.send_message(MessageCode::FriendsListChanged, 0);
+        }
+        return;
+    case kEventPresence:
+        if (event)
+            on_presence_updates(*event);
+        return;
+    case kEventAuthentication:
+        if (!event)
+            return;
+        if (event->result == 0) {
+            {
+                std::lock_guard lock(mutex_);
+                retry_count_ = 0;
+            }
+            std::wstring status_text;
+            {
+                std::lock_guard lock(mutex_);
+                status_text = settings_.status_message;
+            }
+            setStatusText(status_text);
+            logged_in_ = true;
+            login_pending_ = false;
+            bool ask = false;
+            {
+                std::lock_guard lock(mutex_);
+                ask = settings_.first_run;
+                settings_.first_run = false;
+            }
+            if (ask)
+                ui_.send_message(MessageCode::AskImportAccounts, 0);
+        } else {
+            schedule_reconnect(generation, kLoginRefused);
+        }
+        return;
+    case kEventConnected: {
+        connected_ = true;
+        std::string user, password;
+        {
+            std::lock_guard lock(mutex_);
+            user = user_;
+            password = password_;
+        }
+        login(user, password);
+        return;
+    }
+    case kEventDisconnected:
+        // A connection that ended without a socket error (the client closed
+        // a stream it could not parse) must also come back.
+        connected_ = false;
+        schedule_reconnect(generation, 0);
+        return;
+    case kEventTransport:
+        if (event) {
+            std::lock_guard lock(mutex_);
+            if (std::find(gateways_.begin(), gateways_.end(), event->network) == gateways_.end())
+                gateways_.push_back(event->network);
+        }
+        return;
+    case kEventHollers:
+        if (event && !event->items.empty())
+            ui_.send_message(MessageCode::HollersRetrieved, reinterpret_cast<uintptr_t>(&event->items));
+        return;
+    case kEventRosterLoaded:
+        ui_.send_message(MessageCode::GatewayMessageFailed, 0);
+        if (auto s = session()) {
+            s->client->retrieveHollers();
+            s->client->setHollerAllowed(settings_.allow_holler);
+        }
+        return;
+    case kEventHollerAnswer:
+        if (event)
+            ui_.send_message(MessageCode::HollerAnswered, reinterpret_cast<uintptr_t>(&event->text));
+        return;
+    case kEventMessageError:
+        if (event)
+            ui_.send_message(MessageCode::GatewayMessageFailed, reinterpret_cast<uintptr_t>(event));
+        return;
+    case kEventNewVersion:
+        if (!event)
+            return;
+        wait_for_progress_screen();
+        if (!closing_)
+            ui_.show_new_version(*event);
+        return;
+    default:
+        if (code >= kEventJingleSupported && code <= kLastCallEvent)
+            on_call_event(code, event);
+        return;
+    }
+}
+
+void AppController::on_call_event(int /*code*/, const JabberEvent* /*event*/)
+{
+    // Call events concern the current call only. Without one (a transport's
+    // disco#info error raises 18 at every login) there is nothing to do; the
+    // call controller brings the handling of the current call.
+    std::lock_guard lock(mutex_);
+    if (!current_call_)
+        return;
+}
+
+void AppController::on_presence_updates(const JabberEvent& event)
+{
+    for (const PresenceUpdate& u : event.updates) {
+        const std::wstring jid = to_wide(u.jid);
+        if (u.removed)
+            friends_.remove(jid);
+        else if (u.in_roster)
+            friends_.onRosterItem(jid, to_wide(u.name), u.status);
+        else
+            friends_.onPresence(jid, to_wide(u.status_text), u.status);
+        if (u.removed || u.status != kStatusAvailable)
+            continue;
+        bool hollered = false;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = std::find(notify_online_.begin(), notify_online_.end(), jid);
+            if (it != notify_online_.end()) {
+                notify_online_.erase(it);
+                hollered = true;
+            }
+        }
+        if (hollered) {
+            const auto f = friends_.find(jid);
+            const std::wstring name = f ? f->display_name : jid;
+            ui_.send_message(MessageCode::HollerFriendOnline, reinterpret_cast<uintptr_t>(&name));
+        }
+    }
+    ui_.send_message(MessageCode::FriendsListChanged, 0);
+}
+
+void AppController::wait_for_progress_screen()
+{
+    while (!closing_ && !worker_.stopping() && ui_.progress_screen_current())
+        clock_.sleep_ms(kProgressPollMs);
+}
+
+bool AppController::takeImportQuestionIfLoggedIn()
+{
+    std::lock_guard lock(mutex_);
+    if (!logged_in_ || !settings_.first_run)
+        return false;
+    settings_.first_run = false;
+    return true;
+}
+
+std::vector<int> AppController::gateways()
+{
+    std::lock_guard lock(mutex_);
+    return gateways_;
+}
+
+// ---- screen operations
+
+void AppController::acceptFriend(const std::wstring& jid, const std::wstring& name,
+                                 const std::wstring& group)
+{
+    const auto s = session();
+    if (!s)
+        return;
+    s->client->acceptContact(to_utf8(jid), to_utf8(name), to_utf8(group));
+    // Offline until the friend's presence arrives.
+    const auto f = friends_.find(jid);
+    friends_.onPresence(jid, f ? f->status_text : std::wstring(), kStatusOffline);
+    ui_.send_message(MessageCode::FriendRequestAccepted, 0);
+    ui_.send_message(MessageCode::FriendsListChanged, 0);
+}
+
+void AppController::rejectFriend(const std::wstring& jid)
+{
+    const auto s = session();
+    if (!s)
+        return;
+    s->client->removeContact(to_utf8(jid));
+    friends_.remove(jid);
+    ui_.send_message(MessageCode::FriendRequestRejected, 0);
+    ui_.send_message(MessageCode::FriendsListChanged, 0);
+}
+
+void AppController::removeFriend(const std::wstring& jid)
+{
+    const auto s = session();
+    if (!s)
+        return;
+    s->client->removeContact(to_utf8(jid));
+    friends_.remove(jid);
+    ui_.post_message(MessageCode::FriendsListChanged, 0);
+}
+
+void AppController::renameFriend(const std::wstring& jid, const std::wstring& name)
+{
+    const auto s = session();
+    if (!s)
+        return;
+    s->client->renameContact(to_utf8(jid), to_utf8(name));
+    if (const auto f = friends_.find(jid))
+        friends_.onRosterItem(jid, name, f->status);
+    ui_.post_message(MessageCode::FriendsListChanged, 0);
+}
+
+void AppController::addFriend(int network, const std::wstring& jid, const std::wstring& name,
+                              const std::wstring& group)
+{
+    if (const auto s = session())
+        s->client->addContact(network, to_utf8(jid), to_utf8(name), to_utf8(group));
+}
+
+void AppController::hollerFriend(const std::wstring& jid)
+{
+    const auto s = session();
+    if (!s)
+        return;
+    s->client->sendHoller(to_utf8(jid));
+    std::lock_guard lock(mutex_);
+    // Listed once: hollering twice still tells the user once.
+    if (std::find(notify_online_.begin(), notify_online_.end(), jid) == notify_online_.end())
+        notify_online_.push_back(jid);
+}
+
+void AppController::setStatusText(const std::wstring& text)
+{
+    const auto s = session();
+    if (!s)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        settings_.status_message = text;
+    }
+    settings_.save();
+    s->client->setStatusText(to_utf8(text));
+}
+
+void AppController::setStatus(int status)
+{
+    if (const auto s = session())
+        s->client->setStatus(status);
+}
+
+void AppController::sendMessage(const std::string& to, const std::string& body)
+{
+    if (const auto s = session())
+        s->client->sendMessage(to, body);
+}
+
+void AppController::registerGateway(int network, const std::string& user, const std::string& password)
+{
+    if (const auto s = session())
+        s->client->registerGateway(network, user, password);
+}
+
+void AppController::unregisterGateway(int network)
+{
+    if (const auto s = session())
+        s->client->unregisterGateway(network);
+}
+
+void AppController::setHollerAllowed(bool allowed)
+{
+    if (const auto s = session())
+        s->client->setHollerAllowed(allowed);
+}
+
+// ---- calls: the call controller brings them
+
+void AppController::placeCall(CallController* /*call*/) {}
+void AppController::ringing(CallController* /*call*/) {}
+void AppController::accept(CallController* /*call*/) {}
+void AppController::reject(CallController* /*call*/) {}
+void AppController::hangUp(CallController* /*call*/) {}
+
+}  // namespace vokar

@@ -1,0 +1,186 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/controller_ui.h"
+#include "core/friends_model.h"
+#include "core/network_access.h"
+#include "core/phone_interface.h"
+#include "core/worker_thread.h"
+#include "platform/clock.h"
+#include "platform/operator_config.h"
+#include "xmpp/jabber_client.h"
+#include "xmpp/jabber_event.h"
+
+namespace vokar {
+
+class Reactor;
+class SettingsStore;
+class SipPhone;
+
+// Sits between the screens and the XMPP client: logs in with the credentials
+// the login screen gives, reconnects with back-off when the connection fails,
+// turns the client's events into friends-model updates and window messages,
+// and forwards the user's friend, presence and Holler actions to the client.
+//
+// Threads: screen operations run on the GUI thread; events arrive on the
+// connection's receive thread. Connecting and the reconnect routine (with
+// its back-off waits) run on the controller's own worker thread, and a
+// dropped client is freed on a disposal thread 500 ms later, once no other
+// thread is inside it; neither ever runs on the GUI or a receive thread.
+class AppController : public JabberListener, public PhoneInterface {
+public:
+    using ClientFactory = std::function<std::unique_ptr<JabberClient>(
+        const std::string& domain, const std::string& os, const std::string& version)>;
+
+    struct Services {
+        SettingsStore& settings;
+        const Bearer& bearer;
+        ControllerUi& ui;
+        platform::Clock& clock;  // back-off waits, the disposal delay, polling
+        ClientFactory make_client;
+        ConnectionFactory make_connection;
+    };
+
+    struct Config {
+        std::string service_domain = "vokar.test";
+        std::wstring web_host_name = L"www.vokar.test";
+        // Names a number from the device's contacts; empty when unknown.
+        std::function<std::wstring(const std::wstring& number)> contact_name;
+    };
+
+    static constexpr const char* kOs = "wm";
+    static constexpr const char* kVersion = "2.2";
+    static constexpr uint16_t kLocalPort = 5098;
+    static constexpr uint32_t kDisposeDelayMs = 500;
+    static constexpr uint32_t kProgressPollMs = 200;
+    // Reconnect error code for a login the server refused.
+    static constexpr int kLoginRefused = 4;
+    // Events 17 to 25 concern calls.
+    static constexpr int kLastCallEvent = 25;
+
+    AppController(Services services, Config config);
+    // Stops the worker and frees the client on the disposal thread, waiting
+    // for the client's threads. Those may be inside a sent window message, so
+    // destroy the controller off the GUI thread or after its pump has stopped.
+    ~AppController() override;
+    AppController(const AppController&) = delete;
+    AppController& operator=(const AppController&) = delete;
+
+    // Real clients on `reactor`, with the operator's names.
+    static ClientFactory client_factory(Reactor& reactor, const platform::OperatorConfig& config);
+
+    // PhoneInterface. login: without a client, keeps the credentials and,
+    // when a bearer is up, connects; with one, asks it to authenticate.
+    void login(const std::string& user, const std::string& password) override;
+    // Logs the client out, closes its connection, empties the friends model
+    // and ignores every later event until the next login.
+    void logout() override;
+    // Calls between users of the service come with the call controller;
+    // until then these do nothing.
+    void placeCall(CallController* call) override;
+    void ringing(CallController* call) override;
+    void accept(CallController* call) override;
+    void reject(CallController* call) override;
+    void hangUp(CallController* call) override;
+
+    // Frees the client 500 ms from now and forgets it.
+    void drop();
+    // The bearer is back (message 2041): the SIP phone logs in again, and the
+    // client is dropped and logs in again, with the stored credentials.
+    void bearerAvailable();
+    // The bearer is gone (message 2042): every friend goes offline and both
+    // phones are dropped.
+    void bearerLost();
+    // The SIP phone that the bearer operations also drive (set by SipPhone).
+    void attachSipPhone(SipPhone* phone);
+
+    // Screen operations; each does nothing without a client.
+    void acceptFriend(const std::wstring& jid, const std::wstring& name, const std::wstring& group);
+    void rejectFriend(const std::wstring& jid);
+    void removeFriend(const std::wstring& jid);
+    void renameFriend(const std::wstring& jid, const std::wstring& name);
+    void addFriend(int network, const std::wstring& jid, const std::wstring& name,
+                   const std::wstring& group);
+    // Sends a Holler; the user is told when that friend comes online.
+    void hollerFriend(const std::wstring& jid);
+    // Stores the text in the settings, saves them and publishes it.
+    void setStatusText(const std::wstring& text);
+    void setStatus(int status);
+    void sendMessage(const std::string& to, const std::string& body);
+    void registerGateway(int network, const std::string& user, const std::string& password);
+    void unregisterGateway(int network);
+    void setHollerAllowed(bool allowed);
+
+    // JabberListener: the events of the current client.
+    void onJabberEvent(int code, const JabberEvent* event) override;
+
+    // The import question of a first login is asked once: true (and the
+    // settings flag cleared) when it is still due and this controller is
+    // logged in.
+    bool takeImportQuestionIfLoggedIn();
+
+    FriendsModel& friends() { return friends_; }
+    bool connected() const { return connected_; }
+    bool loggedIn() const { return logged_in_; }
+    bool loginPending() const { return login_pending_; }
+    std::vector<int> gateways();
+
+private:
+    struct Session;
+
+    std::shared_ptr<Session> session();
+    void on_session_event(uint64_t generation, int code, const JabberEvent* event);
+    void handle_event(uint64_t generation, int code, const JabberEvent* event);
+    void connect();
+    void schedule_reconnect(uint64_t generation, int error);
+    void reconnect(uint64_t generation, int error);
+    void dispose(std::shared_ptr<Session> session);
+    void register_payload_types(JabberClient& client);
+    void on_presence_updates(const JabberEvent& event);
+    void on_call_event(int code, const JabberEvent* event);
+    void wait_for_progress_screen();
+    // Waits on the clock in short steps; false when the wait was cut short
+    // because the client it was for is gone.
+    bool back_off(uint64_t generation, uint32_t ms);
+    bool is_current(uint64_t generation);
+    static uint32_t backoff_ms(int retry_count);
+    static bool advances_server_list(int error);
+
+    SettingsStore& settings_;
+    const Bearer& bearer_;
+    ControllerUi& ui_;
+    platform::Clock& clock_;
+    const ClientFactory make_client_;
+    const ConnectionFactory make_connection_;
+    const std::string service_domain_;
+    FriendsModel friends_;
+
+    std::mutex mutex_;  // everything below that is not atomic
+    std::shared_ptr<Session> session_;
+    uint64_t next_generation_ = 0;
+    bool connect_queued_ = false;
+    std::string user_, password_;
+    std::vector<std::wstring> notify_online_;  // hollered friends' bare JIDs
+    std::vector<int> gateways_;
+    int retry_count_ = 0;
+    SipPhone* sip_phone_ = nullptr;
+    CallController* current_call_ = nullptr;
+
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> login_pending_{false};
+    std::atomic<bool> logged_in_{false};
+    std::atomic<bool> closing_{false};
+
+    // Declared last: they stop (and finish disposing) before the rest goes.
+    WorkerThread disposer_;
+    WorkerThread worker_;
+};
+
+}  // namespace vokar

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/controller_ui.h"
+#include "core/network_access.h"
+#include "core/phone_interface.h"
+#include "core/worker_thread.h"
+#include "net/network_monitor.h"
+#include "sip/sip_stack.h"
+
+namespace vokar {
+
+class AppController;
+class SettingsStore;
+
+// The SIP side of the client: registers the account with the operator's SIP
+// servers and (with the call controller) signals calls to any number.
+//
+// It answers the NetworkMonitor's login-state questions and, for as long as
+// it lives, tells the server lists whether the SIP login (list 0) and the
+// XMPP connection (list 1) are up. Registration outcomes arrive on the
+// stack's threads; a replaced stack is freed on a disposal thread.
+class SipPhone : public PhoneInterface, public SipListener, public LoginState {
+public:
+    using StackFactory =
+        std::function<std::unique_ptr<SipStackInterface>(const std::string& domain)>;
+
+    struct Services {
+        SettingsStore& settings;
+        const Bearer& bearer;
+        ControllerUi& ui;
+        AppController& app;
+        StackFactory make_stack;
+        ConnectionFactory make_connection;
+        // Starts the web request for the dialing prefix.
+        std::function<void()> request_dialing_prefix;
+        // Ends the program (after an unregistration); never called otherwise.
+        std::function<void()> terminate;
+    };
+
+    static constexpr uint16_t kLocalPort = 5098;
+    static constexpr int kPayloadGsm = 3;
+    static constexpr int kPayloadSpeex = 97;
+
+    // Attaches itself to the AppController (for the bearer operations).
+    explicit SipPhone(Services services);
+    // Frees the stack and waits for its threads: like the AppController,
+    // destroy it off the GUI thread or after the GUI pump has stopped.
+    ~SipPhone() override;
+    SipPhone(const SipPhone&) = delete;
+    SipPhone& operator=(const SipPhone&) = delete;
+
+    // Replaces any previous stack, stores the credentials in the settings and,
+    // with a bearer, shows the progress screen and registers on the login
+    // thread; without one, tells the user there is no connection.
+    void login(const std::string& user, const std::string& password) override;
+    // Unregisters; its outcome ends the program.
+    void logout() override;
+    // Calls come with the call controller; until then these do nothing.
+    void placeCall(CallController* call) override;
+    void ringing(CallController* call) override;
+    void accept(CallController* call) override;
+    void reject(CallController* call) override;
+    void hangUp(CallController* call) override;
+
+    // Frees the stack (the bearer is gone). The login state is kept, so that
+    // the bearer's return logs in again.
+    void drop();
+
+    // SipListener: the events of the current stack.
+    void on_sip_event(int code, const void* data) override;
+
+    // LoginState.
+    bool sipLoggedIn() const override { return logged_in_; }
+    bool sipLoggedInOrLoggingIn() const override { return logged_in_ || login_in_progress_; }
+
+private:
+    struct Stack;
+
+    void start_stack(uint64_t generation);
+    void on_stack_event(uint64_t generation, int code, const void* data);
+    void on_registration(const SipResult& result);
+    std::shared_ptr<Stack> current();
+    void dispose(std::shared_ptr<Stack> stack);
+
+    SettingsStore& settings_;
+    const Bearer& bearer_;
+    ControllerUi& ui_;
+    AppController& app_;
+    const StackFactory make_stack_;
+    const ConnectionFactory make_connection_;
+    const std::function<void()> request_dialing_prefix_;
+    const std::function<void()> terminate_;
+
+    std::mutex mutex_;
+    std::shared_ptr<Stack> stack_;
+    uint64_t generation_ = 0;  // of the current login
+    std::string user_, password_;
+
+    std::atomic<bool> interactive_{false};
+    std::atomic<bool> login_in_progress_{false};
+    std::atomic<bool> logged_in_{false};
+
+    // Declared last: they stop before the rest goes.
+    WorkerThread disposer_;
+    WorkerThread login_thread_;
+};
+
+}  // namespace vokar

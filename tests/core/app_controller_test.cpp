@@ -1,0 +1,268 @@
+#include "core/app_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/core/core_test_support.h"
+
+namespace vokar {
+namespace {
+
+using test::eventually;
+
+class AppControllerTest : public ::testing::Test {
+protected:
+    AppControllerTest()
+    {
+        for (const char* host : {"x1.test", "x2.test", "x3.test"})
+            settings_.server_list(SettingsStore::kXmppList).append({host, 5222});
+        settings_.username = L"27821234567";
+        settings_.password = L"secret";
+    }
+    ~AppControllerTest() override { clock_.hold(false); }
+
+    // Logs in; the first client connects over TCP and opens its stream.
+    void connect()
+    {
+        controller_.login("27821234567", "secret");
+        ASSERT_TRUE(rig_.wait_for_stream(1));
+        EXPECT_EQ(rig_.sent(0).at(0).rfind("<stream:stream to=\"vokar.test\"", 0), 0u);
+        EXPECT_TRUE(rig_.record(0).use_tcp);
+        EXPECT_FALSE(rig_.record(0).scramble);
+        EXPECT_TRUE(controller_.connected());
+    }
+
+    // The newest connection's socket fails; returns the back-off waited
+    // before the next connection.
+    uint64_t fail_and_wait(int error)
+    {
+        const size_t n = rig_.count();
+        rig_.record(n - 1).on_error(kSocketErrorReceive, error);
+        EXPECT_TRUE(rig_.wait_for_stream(n + 1));
+        return rig_.record(n).slept_before - rig_.record(n - 1).slept_before;
+    }
+
+    void event(int code, JabberEvent e) { controller_.onJabberEvent(code, &e); }
+    void presence(const std::string& jid, int status, std::string roster_name = "")
+    {
+        JabberEvent e;
+        e.updates.push_back({jid, roster_name, status, "", !roster_name.empty(), false});
+        event(kEventPresence, e);
+    }
+    static JabberEvent login_result(int result)
+    {
+        JabberEvent e;
+        e.result = result;
+        return e;
+    }
+
+    platform::OperatorConfig conf_;
+    SettingsStore settings_{test::scratch_settings_path(), conf_};
+    test::TestClock clock_;
+    test::FakeBearer bearer_;
+    test::RecordingUi ui_;
+    test::XmppRig rig_{clock_};
+    AppController controller_{{settings_, bearer_, ui_, clock_, rig_.clients(), rig_.connections()}, {}};
+};
+
+TEST_F(AppControllerTest, ChatFromTheServiceDomainIsAServiceMessageNotAFriendMessage)
+{
+    connect();
+    presence("bob@vokar.test", 1, "Bob");
+    ui_.take();
+    struct Case {
+        const char* from;
+        bool service;
+    } cases[] = {
+        {"vokar.test", true},
+        {"vokar.test/motd", true},
+        {"bob@vokar.test/phone", false},
+        {"news.vokar.test", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        rig_.client(0)->onReceive(std::string("<message from='") + c.from +
+                                  "' type='chat'><body>Top up now</body></message>");
+        const auto shown = ui_.take();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].code, c.service ? MessageCode::ServiceMessage : MessageCode::FriendsListChanged);
+        EXPECT_EQ(shown[0].text, c.service ? "Top up now" : "");
+    }
+    EXPECT_EQ(controller_.friends().find(L"bob@vokar.test")->messages.size(), 1u);
+}
+
+TEST_F(AppControllerTest, AHolleredFriendComingOnlineIsToldExactlyOnce)
+{
+    connect();
+    presence("bob@vokar.test", 4, "Bob");
+    controller_.hollerFriend(L"bob@vokar.test");
+    controller_.hollerFriend(L"bob@vokar.test");
+    EXPECT_NE(rig_.sent(0).at(0).find("jabber:iq:vokar:holler:send"), std::string::npos);
+    ui_.take();
+
+    presence("bob@vokar.test", 2);
+    EXPECT_EQ(ui_.codes(), std::vector<int>{2037});
+    presence("bob@vokar.test", 1);
+    const auto shown = ui_.take();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].code, MessageCode::HollerFriendOnline);
+    EXPECT_EQ(shown[0].name, L"Bob: ");
+    presence("bob@vokar.test", 1);
+    EXPECT_EQ(ui_.codes(), std::vector<int>{2037});
+}
+
+class RosterLoadedTest : public AppControllerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RosterLoadedTest, AnnouncesAndAsksForHollersWithTheHollerSetting)
+{
+    settings_.allow_holler = GetParam();
+    connect();
+    controller_.onJabberEvent(kEventRosterLoaded, nullptr);
+    const auto shown = ui_.take();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].code, MessageCode::GatewayMessageFailed);
+    EXPECT_EQ(shown[0].wparam, 0u);
+    const auto sent = rig_.sent(0);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_NE(sent[0].find("jabber:iq:vokar:holler:retrieve"), std::string::npos);
+    EXPECT_NE(sent[1].find(GetParam() ? ">enable</query>" : ">disable</query>"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllowHoller, RosterLoadedTest, ::testing::Bool());
+
+TEST_F(AppControllerTest, SuccessfulLoginPublishesTheStatusTextAndAsksAboutImportOnce)
+{
+    settings_.first_run = true;
+    settings_.status_message = L"on the road";
+    connect();
+    event(kEventAuthentication, login_result(0));
+    EXPECT_TRUE(controller_.loggedIn());
+    EXPECT_FALSE(controller_.loginPending());
+    EXPECT_NE(rig_.sent(0).at(0).find("<status>on the road"), std::string::npos);
+    event(kEventAuthentication, login_result(0));
+    EXPECT_EQ(ui_.codes(), std::vector<int>{2136});
+    EXPECT_FALSE(controller_.takeImportQuestionIfLoggedIn());
+}
+
+TEST_F(AppControllerTest, ARefusedConnectionMovesToTheNextServerARefusedLoginDoesNot)
+{
+    connect();
+    auto& list = settings_.server_list(SettingsStore::kXmppList);
+    fail_and_wait(10061);
+    EXPECT_EQ(list.index(), 1u);
+    fail_and_wait(11001);
+    EXPECT_EQ(list.index(), 2u);
+    fail_and_wait(10054);  // reset by the peer
+    EXPECT_EQ(list.index(), 2u);
+    event(kEventAuthentication, login_result(1));
+    ASSERT_TRUE(rig_.wait_for_stream(5));
+    EXPECT_EQ(list.index(), 2u);
+}
+
+TEST_F(AppControllerTest, BackOffGrowsToThirtySecondsAndASuccessfulLoginResetsIt)
+{
+    connect();
+    std::vector<uint64_t> waits;
+    for (int i = 0; i < 9; ++i)
+        waits.push_back(fail_and_wait(10054));
+    EXPECT_EQ(waits, (std::vector<uint64_t>{100, 1000, 1000, 5000, 5000, 5000, 5000, 30000, 30000}));
+    event(kEventAuthentication, login_result(0));
+    EXPECT_EQ(fail_and_wait(10054), 100u);
+    EXPECT_EQ(fail_and_wait(10054), 1000u);
+}
+
+TEST_F(AppControllerTest, TheFailingThreadOnlySchedulesTheReconnectAndNeverFreesTheClient)
+{
+    connect();
+    clock_.hold();  // the back-off cannot end yet
+    rig_.record(0).on_error(kSocketErrorReceive, 10054);
+    controller_.onJabberEvent(kEventDisconnected, nullptr);  // the same loss again
+    EXPECT_EQ(rig_.count(), 1u);
+    EXPECT_EQ(clock_.slept_here(), 0u);
+    clock_.hold(false);
+    ASSERT_TRUE(rig_.wait_for_stream(2));
+    ASSERT_TRUE(eventually([&] { return rig_.record(0).destroyed.load(); }));
+    EXPECT_NE(rig_.record(0).destroyed_on, std::this_thread::get_id());
+
+    // A late report from the freed client's socket is passed over.
+    rig_.record(0).on_error(kSocketErrorConnect, 10061);
+    fail_and_wait(10054);
+    EXPECT_EQ(rig_.count(), 3u);
+    EXPECT_EQ(settings_.server_list(SettingsStore::kXmppList).index(), 0u);
+}
+
+TEST_F(AppControllerTest, EventsOfADroppedClientAreIgnored)
+{
+    connect();
+    clock_.hold();  // keeps the dropped client alive
+    controller_.drop();
+    rig_.client(0)->onReceive("<message from='vokar.test' type='chat'><body>late</body></message>");
+    EXPECT_TRUE(ui_.take().empty());
+}
+
+TEST_F(AppControllerTest, AfterLogoutEveryEventIsIgnored)
+{
+    connect();
+    presence("bob@vokar.test", 1, "Bob");
+    controller_.logout();
+    EXPECT_EQ(rig_.sent(0).back(), "</stream>");
+    EXPECT_TRUE(rig_.record(0).log.closed);
+    ui_.take();
+
+    JabberEvent chat;
+    chat.jid = "vokar.test";
+    event(kEventChatMessage, chat);
+    presence("bob@vokar.test", 1, "Bob");
+    controller_.onJabberEvent(kEventRosterLoaded, nullptr);
+    event(kEventAuthentication, login_result(1));
+    controller_.onJabberEvent(kEventConnected, nullptr);
+    EXPECT_TRUE(ui_.take().empty());
+    EXPECT_EQ(controller_.friends().shownCount(), 0);
+    EXPECT_EQ(rig_.count(), 1u);
+}
+
+TEST_F(AppControllerTest, CallEventsWithoutACurrentCallDoNothing)
+{
+    connect();
+    for (int code = kEventJingleSupported; code <= AppController::kLastCallEvent; ++code) {
+        controller_.onJabberEvent(code, nullptr);
+        event(code, JabberEvent{});
+    }
+    EXPECT_TRUE(ui_.take().empty());
+    EXPECT_EQ(rig_.count(), 1u);
+    EXPECT_TRUE(controller_.connected());
+}
+
+TEST_F(AppControllerTest, WithoutABearerLoginWaitsForTheBearerToReturn)
+{
+    bearer_.up = false;
+    controller_.login("27821234567", "secret");
+    EXPECT_TRUE(controller_.loginPending());
+    EXPECT_EQ(rig_.count(), 0u);
+    bearer_.up = true;
+    controller_.bearerAvailable();
+    ASSERT_TRUE(rig_.wait_for_stream(1));
+}
+
+TEST_F(AppControllerTest, FriendRequestAnswersReachClientModelAndScreens)
+{
+    connect();
+    presence("eve@vokar.test", kStatusRequested);
+    presence("dan@vokar.test", kStatusRequested);
+    ui_.take();
+    rig_.sent(0);
+    controller_.acceptFriend(L"eve@vokar.test", L"Eve", L"");
+    EXPECT_EQ(controller_.friends().find(L"eve@vokar.test")->status, kStatusOffline);
+    controller_.rejectFriend(L"dan@vokar.test");
+    controller_.removeFriend(L"eve@vokar.test");
+    EXPECT_EQ(controller_.friends().shownCount(), 0);
+    EXPECT_EQ(rig_.sent(0).size(), 5u);  // subscribed, roster set, subscribe; remove; remove
+
+    std::vector<std::pair<int, bool>> shown;  // code, posted
+    for (const auto& r : ui_.take())
+        shown.emplace_back(code(r.code), r.posted);
+    EXPECT_EQ(shown, (std::vector<std::pair<int, bool>>{
+                         {2140, false}, {2037, false}, {2141, false}, {2037, false}, {2037, true}}));
+}
+
+}  // namespace
+}  // namespace vokar
