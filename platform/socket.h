@@ -75,7 +75,7 @@ public:
 
     int open(Type type);
     bool is_open() const { return fd_ >= 0; }
-    // Port 0 lets the system choose. For UDP sockets only.
+    // Port 0 lets the system choose.
     int bind(uint32_t address, uint16_t port);
     // Blocks until connected, refused, timeout_ms passed (kWsaEtimedout), or
     // *cancel became true (kWsaEconnaborted; checked every 100 ms).
