@@ -56,7 +56,8 @@ protected:
     }
 
     platform::OperatorConfig conf_;
-    SettingsStore settings_{test::scratch_settings_path(), conf_};
+    test::ScratchDir scratch_;
+    SettingsStore settings_{scratch_.settings_path(), conf_};
     test::TestClock clock_;
     test::FakeBearer bearer_;
     test::RecordingUi ui_;

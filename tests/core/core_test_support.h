@@ -138,12 +138,21 @@ public:
     std::atomic<bool> up{true};
 };
 
-inline std::string scratch_settings_path()
-{
-    std::string dir = (std::filesystem::temp_directory_path() / "vokar-core-XXXXXX").string();
-    EXPECT_TRUE(mkdtemp(dir.data()));
-    return dir + "/__settings";
-}
+// A fresh directory for one test's settings file, removed afterwards.
+class ScratchDir {
+public:
+    ScratchDir() : dir_((std::filesystem::temp_directory_path() / "vokar-core-XXXXXX").string())
+    {
+        EXPECT_TRUE(mkdtemp(dir_.data()));
+    }
+    ~ScratchDir() { std::filesystem::remove_all(dir_); }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string settings_path() const { return dir_ + "/__settings"; }
+
+private:
+    std::string dir_;
+};
 
 // One connection a phone asked for.
 struct ConnectionRecord {

@@ -100,7 +100,8 @@ struct Rig {
         ASSERT_TRUE(xmpp.wait_for_stream(1));
     }
 
-    std::string path = test::scratch_settings_path();
+    test::ScratchDir scratch;
+    std::string path = scratch.settings_path();
     platform::OperatorConfig conf;
     SettingsStore settings{path, conf};
     test::TestClock clock;
