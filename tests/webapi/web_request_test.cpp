@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -141,9 +143,10 @@ class WebRequestTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("vokar_webapi_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // Parameterised tests are named "Name/N": keep the directory one level deep.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = fs::path(::testing::TempDir()) / ("vokar_webapi_" + std::to_string(::getpid()) + "_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         settings_ = std::make_unique<SettingsStore>((dir_ / "__settings").string(), config_);
