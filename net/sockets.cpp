@@ -115,6 +115,9 @@ bool UdpSocket::open(const std::string& host)
         error = platform::kWsaEaddrnotavail;
     if (error == platform::kWsaOk)
         error = socket_.open(platform::Socket::Type::Udp);
+    // Closed from another thread meanwhile: it saw no socket to shut down.
+    if (error == platform::kWsaOk && closing_)
+        error = platform::kWsaEconnaborted;
     if (error == platform::kWsaOk)
         error = socket_.bind(local, local_port_);
     if (error == platform::kWsaOk)

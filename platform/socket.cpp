@@ -117,9 +117,12 @@ int Socket::open(Type type)
 {
     close();
     type_ = type;
-    fd_ = ::socket(AF_INET, (type == Type::Tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
-                   type == Type::Tcp ? IPPROTO_TCP : IPPROTO_UDP);
-    return fd_ < 0 ? last_error() : kWsaOk;
+    const int fd = ::socket(AF_INET, (type == Type::Tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
+                            type == Type::Tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    if (fd < 0)
+        return last_error();
+    fd_ = fd;
+    return kWsaOk;
 }
 
 int Socket::bind(uint32_t address, uint16_t port)
@@ -241,16 +244,16 @@ uint16_t Socket::local_port() const
 
 void Socket::shutdown()
 {
-    if (fd_ >= 0)
-        ::shutdown(fd_, SHUT_RDWR);
+    const int fd = fd_;
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
 }
 
 void Socket::close()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0)
+        ::close(fd);
 }
 
 }  // namespace vokar::platform

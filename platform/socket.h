@@ -97,7 +97,8 @@ public:
     void close();
 
 private:
-    int fd_ = -1;
+    // Atomic: shutdown() reads it on another thread while open() may set it.
+    std::atomic<int> fd_{-1};
     Type type_ = Type::Tcp;
 };
 
