@@ -351,6 +351,7 @@ void JabberClient::start_session()
             std::lock_guard lock(state_mutex_);
             status_ = kStatusAvailable;
         }
+        in_session_ = true;
         send_presence("");
         send_version_check();
         send_disco_items();
@@ -690,6 +691,12 @@ void JabberClient::setStatus(int status)
             if (t.registered)
                 registered.push_back(t.jid);
     }
+    // From SASL success until the session starts the stream is restarted
+    // and bound, and a server takes no presence (a conforming one closes
+    // the connection). The session's initial presence carries what is
+    // stored now.
+    if (authenticated_ && !in_session_)
+        return;
     send_presence("");
     for (const auto& jid : registered)
         send_presence(jid);

@@ -159,6 +159,7 @@ private:
     std::vector<PendingRequest> pending_;
 
     std::atomic<bool> authenticated_{false};
+    std::atomic<bool> in_session_{false};
     std::atomic<bool> connected_{false};
 
     // Receiving: one chunk at a time.
