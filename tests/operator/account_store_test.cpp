@@ -94,5 +94,56 @@ TEST_F(AccountStoreTest, EmptyDatabaseGetsTheSchema)
     EXPECT_TRUE(store->insert({"amy", "pw", "", "", "", 1}, &error)) << error;
 }
 
+TEST_F(AccountStoreTest, VersionOneStoreIsUpgradedKeepingItsAccounts)
+{
+    // A store as the first version wrote it.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE accounts (id INTEGER PRIMARY KEY, user_name TEXT NOT NULL"
+                           " UNIQUE, password TEXT NOT NULL, nickname TEXT NOT NULL DEFAULT '',"
+                           " email TEXT NOT NULL DEFAULT '', country_code TEXT NOT NULL DEFAULT '',"
+                           " created_at INTEGER NOT NULL);"
+                           "INSERT INTO accounts (user_name, password, created_at)"
+                           " VALUES ('amy', 'pw', 7);"
+                           "PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    std::string error;
+    auto store = AccountStore::open(path_, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->schema_version(), 2);
+    Account amy;
+    ASSERT_EQ(store->find("amy", &amy, &error), AccountStore::Lookup::found);
+    EXPECT_EQ(amy.created_at, 7);
+
+    // The opening credit is set once; later callers see the stored value.
+    int64_t cents = 0;
+    ASSERT_EQ(store->balance("amy", 500, &cents, &error), AccountStore::Lookup::found) << error;
+    EXPECT_EQ(cents, 500);
+    ASSERT_EQ(store->balance("amy", 900, &cents, &error), AccountStore::Lookup::found);
+    EXPECT_EQ(cents, 500);
+    EXPECT_EQ(store->balance("zed", 500, &cents, &error), AccountStore::Lookup::absent);
+
+    ASSERT_TRUE(store->queue_message({0, "amy", "2782", "hi", false, 9}, &error)) << error;
+    ASSERT_TRUE(store->queue_message({0, "amy", "2783", "", true, 10}, &error)) << error;
+    // Accepted messages stay queued when their sender goes; the balance goes.
+    ASSERT_TRUE(store->remove("amy", &error));
+    ASSERT_TRUE(store->insert({"amy", "new", "", "", "", 11}, &error));
+    ASSERT_EQ(store->balance("amy", 100, &cents, &error), AccountStore::Lookup::found);
+    EXPECT_EQ(cents, 100);
+    std::vector<OutboxMessage> queued;
+    ASSERT_TRUE(store->outbox(&queued, &error)) << error;
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[0].recipient, "2782");
+    EXPECT_EQ(queued[0].text, "hi");
+    EXPECT_FALSE(queued[0].invite);
+    EXPECT_EQ(queued[1].recipient, "2783");
+    EXPECT_TRUE(queued[1].invite);
+    EXPECT_LT(queued[0].id, queued[1].id);
+}
+
 }  // namespace
 }  // namespace vokar::operatord

@@ -109,10 +109,12 @@ TEST(OperatorDaemon, StartFailsWithAClearMessage)
         std::string::npos)
         << clash.error();
 
-    OperatorStack unknown(running({"echo_udp", "web"}));
+    OperatorStack unknown(running({"echo_udp", "smtp"}));
     EXPECT_FALSE(unknown.start());
     EXPECT_NE(unknown.error().find("exited with status 2"), std::string::npos) << unknown.error();
-    EXPECT_NE(unknown.error().find("unknown service 'web'"), std::string::npos) << unknown.error();
+    EXPECT_NE(unknown.error().find("unknown service 'smtp' (known: echo_udp echo_tcp tunnel web)"),
+              std::string::npos)
+        << unknown.error();
 }
 
 }  // namespace

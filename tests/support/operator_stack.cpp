@@ -60,7 +60,7 @@ std::string OperatorStack::endpoint(std::string_view service) const
 
 bool OperatorStack::write_config(std::string* error)
 {
-    const auto tcp = free_loopback_ports(3, SOCK_STREAM);
+    const auto tcp = free_loopback_ports(4, SOCK_STREAM);
     const auto udp = free_loopback_ports(1, SOCK_DGRAM);
     if (tcp.empty() || udp.empty()) {
         *error = "no free loopback ports";
@@ -80,6 +80,9 @@ bool OperatorStack::write_config(std::string* error)
          << "relay_host = 127.0.0.1\n"
          << "xmpp_host = 127.0.0.1\n"
          << "xmpp_port = " << tcp[2] << "\n"
+         << "web_host = 127.0.0.1\n"
+         << "web_port = " << tcp[3] << "\n"
+         << "xmpp_dir = " << directory_ << "/xmpp\n"
          << "operatord_services = " << services << "\n";
     for (const auto& [key, value] : options_.extra_config)
         text << key << " = " << value << "\n";

@@ -29,8 +29,10 @@ struct OperatorStackOptions {
 // The operator's side of the system for a test: vokar-operatord on free
 // loopback ports, configured through a generated operator.conf in a fresh
 // temporary directory. The daemon is the one built with the tests, or the
-// program named by VOKAR_OPERATORD. The file also names a free xmpp_port, so
-// an XmppServer given conf_path() can run beside the daemon.
+// program named by VOKAR_OPERATORD. The file also names a free xmpp_port
+// and an xmpp_dir inside that directory, so an XmppServer given conf_path()
+// runs beside the daemon and serves the accounts of its web service (FullStack
+// sets up both).
 //
 //   OperatorStack stack;
 //   ASSERT_TRUE(stack.start()) << stack.error();

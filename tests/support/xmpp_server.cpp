@@ -189,6 +189,10 @@ bool XmppServer::prepare()
     if (!parsed)
         return false;
     config_ = std::move(*parsed);
+    // A shared operator.conf places the instance where the operator's web
+    // service keeps its accounts.
+    if (const std::string dir = config_.get("xmpp_dir"); !dir.empty())
+        instance_dir_ = dir;
     for (const auto& account : options_.accounts) {
         if (!create_account(account.user, account.password))
             return false;

@@ -35,7 +35,8 @@ struct ExternalXmpp {
 
 struct XmppServerOptions {
     // An operator.conf to use as it is (for instance an OperatorStack's
-    // conf_path(), which names a free xmpp_port). Empty: the fixture writes
+    // conf_path(), which names a free xmpp_port, and in xmpp_dir the
+    // instance directory to use). Empty: the fixture writes
     // one with a free loopback port, and picks another port if that one is
     // taken before the server binds it.
     std::string conf_path;
@@ -102,7 +103,9 @@ public:
     // or at conf_path() through VOKAR_OPERATOR_CONF.
     const platform::OperatorConfig& config() const { return config_; }
     const std::string& conf_path() const { return conf_path_; }
-    // The server's instance directory (empty for an external server).
+    // The server's instance directory: the configuration's xmpp_dir when it
+    // names one, else inside the fixture's own directory (empty for an
+    // external server).
     const std::string& instance_dir() const { return instance_dir_; }
     const std::string& ready_line() const { return ready_line_; }
     const std::string& error() const { return error_; }

@@ -11,7 +11,7 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 
 // Schema steps: running step N takes a database from version N to N + 1.
-// Steps are only ever appended; the balances and the SMS outbox come next.
+// Steps are only ever appended.
 constexpr const char* kSchemaSteps[] = {
     // 1: the accounts.
     "CREATE TABLE accounts ("
@@ -22,6 +22,20 @@ constexpr const char* kSchemaSteps[] = {
     "  email        TEXT NOT NULL DEFAULT '',"
     "  country_code TEXT NOT NULL DEFAULT '',"
     "  created_at   INTEGER NOT NULL"
+    ")",
+    // 2: the web service's balances (one per account, in cents) and the
+    // outbox of SMS and invitations it has accepted.
+    "CREATE TABLE balances ("
+    "  account_id INTEGER PRIMARY KEY REFERENCES accounts(id) ON DELETE CASCADE,"
+    "  cents      INTEGER NOT NULL"
+    ");"
+    "CREATE TABLE outbox ("
+    "  id        INTEGER PRIMARY KEY,"
+    "  sender    TEXT NOT NULL,"
+    "  recipient TEXT NOT NULL,"
+    "  text      TEXT NOT NULL,"
+    "  invite    INTEGER NOT NULL DEFAULT 0,"
+    "  queued_at INTEGER NOT NULL"
     ")",
 };
 
@@ -255,6 +269,71 @@ bool AccountStore::list(std::vector<Account>* accounts, std::string* error)
         accounts->push_back(read_account(query));
     if (rc != SQLITE_DONE)
         return (*error = message("cannot list the accounts"), false);
+    return true;
+}
+
+AccountStore::Lookup AccountStore::balance(std::string_view user_name, int64_t opening_cents,
+                                           int64_t* cents, std::string* error)
+{
+    const auto failed = [&] {
+        *error = message("cannot read the balance of " + std::string(user_name));
+        return Lookup::failed;
+    };
+    Statement open(db_,
+                   "INSERT OR IGNORE INTO balances (account_id, cents)"
+                   " SELECT id, ?2 FROM accounts WHERE user_name = ?1");
+    if (!open.ok())
+        return failed();
+    open.bind(1, user_name);
+    open.bind(2, opening_cents);
+    if (open.step() != SQLITE_DONE)
+        return failed();
+    Statement query(db_,
+                    "SELECT b.cents FROM balances b JOIN accounts a ON a.id = b.account_id"
+                    " WHERE a.user_name = ?1");
+    if (!query.ok())
+        return failed();
+    query.bind(1, user_name);
+    const int rc = query.step();
+    if (rc == SQLITE_DONE)
+        return Lookup::absent;
+    if (rc != SQLITE_ROW)
+        return failed();
+    *cents = query.integer(0);
+    return Lookup::found;
+}
+
+bool AccountStore::queue_message(const OutboxMessage& entry, std::string* error)
+{
+    Statement insert(db_,
+                     "INSERT INTO outbox (sender, recipient, text, invite, queued_at)"
+                     " VALUES (?1, ?2, ?3, ?4, ?5)");
+    if (!insert.ok())
+        return (*error = message("cannot queue a message"), false);
+    insert.bind(1, entry.sender);
+    insert.bind(2, entry.recipient);
+    insert.bind(3, entry.text);
+    insert.bind(4, int64_t{entry.invite ? 1 : 0});
+    insert.bind(5, entry.queued_at);
+    if (insert.step() != SQLITE_DONE)
+        return (*error = message("cannot queue a message"), false);
+    return true;
+}
+
+bool AccountStore::outbox(std::vector<OutboxMessage>* messages, std::string* error)
+{
+    messages->clear();
+    Statement query(db_,
+                    "SELECT id, sender, recipient, text, invite, queued_at FROM outbox ORDER BY id");
+    if (!query.ok())
+        return (*error = message("cannot read the outbox"), false);
+    int rc;
+    while ((rc = query.step()) == SQLITE_ROW)
+        messages->push_back(OutboxMessage{query.integer(0), query.text(1), query.text(2),
+                                          query.text(3), query.integer(4) != 0,
+                                          query.integer(5)});
+    if (rc != SQLITE_DONE)
+        return (*error = message("cannot read the outbox"), false);
     return true;
 }
 

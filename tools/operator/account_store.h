@@ -22,6 +22,17 @@ struct Account {
     int64_t created_at = 0;  // seconds since the Unix epoch
 };
 
+// An SMS or an invitation the web service accepted, waiting for the
+// operator's SMS gateway. Kept when the sender's account goes.
+struct OutboxMessage {
+    int64_t id = 0;          // assigned by the store, in order of arrival
+    std::string sender;      // the sending account's user name
+    std::string recipient;   // digits
+    std::string text;        // empty for an invitation
+    bool invite = false;
+    int64_t queued_at = 0;   // seconds since the Unix epoch
+};
+
 // The operator's account database (SQLite, one file). The schema carries its
 // version in `PRAGMA user_version`; opening a file brings it up to the
 // latest version, and a file from a newer program is refused rather than
@@ -67,6 +78,15 @@ public:
     bool remove(std::string_view user_name, std::string* error);
     // Every account, by user name. False with *error on failure.
     bool list(std::vector<Account>* accounts, std::string* error);
+
+    // The account's credit in cents. An account without a balance yet is
+    // given `opening_cents` first; removing the account removes its balance.
+    Lookup balance(std::string_view user_name, int64_t opening_cents, int64_t* cents,
+                   std::string* error);
+    // Appends a message to the outbox (its id is assigned here).
+    bool queue_message(const OutboxMessage& message, std::string* error);
+    // The whole outbox, oldest first.
+    bool outbox(std::vector<OutboxMessage>* messages, std::string* error);
 
     const std::string& path() const { return path_; }
 

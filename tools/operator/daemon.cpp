@@ -32,7 +32,7 @@ void print_usage(FILE* to)
 {
     std::fprintf(to,
                  "usage: %s [--config FILE]\n"
-                 "Runs the operator's echo and tunnel services as configured in FILE\n"
+                 "Runs the operator's echo, tunnel and web services as configured in FILE\n"
                  "(default: $VOKAR_OPERATOR_CONF, else the built-in values).\n",
                  kProgram);
 }

@@ -5,28 +5,42 @@
 
 #include "tools/operator/echo_service.h"
 #include "tools/operator/tunnel_service.h"
+#include "tools/operator/web_service.h"
 
 namespace vokar::operatord {
 
 std::span<const ServiceEntry> service_registry()
 {
-    static const std::array<ServiceEntry, 3> entries = {{
+    static const std::array<ServiceEntry, 4> entries = {{
         {"echo_udp", &make_echo_udp_service},
         {"echo_tcp", &make_echo_tcp_service},
         {"tunnel", &make_tunnel_service},
+        // Needs xmpp_dir, and its default port is the tunnel's.
+        {"web", &make_web_service, false},
     }};
     return entries;
 }
 
-std::string default_service_list()
+namespace {
+
+std::string service_names(bool defaults_only)
 {
     std::string list;
     for (const auto& entry : service_registry()) {
+        if (defaults_only && !entry.by_default)
+            continue;
         if (!list.empty())
             list += ' ';
         list += entry.name;
     }
     return list;
+}
+
+}  // namespace
+
+std::string default_service_list()
+{
+    return service_names(true);
 }
 
 std::optional<std::vector<const ServiceEntry*>> select_services(std::string_view list,
@@ -48,7 +62,7 @@ std::optional<std::vector<const ServiceEntry*>> select_services(std::string_view
         if (it == registry.end()) {
             if (error)
                 *error = std::string(kServicesKey) + ": unknown service '" + std::string(name) +
-                         "' (known: " + default_service_list() + ")";
+                         "' (known: " + service_names(false) + ")";
             return std::nullopt;
         }
         wanted[static_cast<size_t>(it - registry.begin())] = true;

@@ -32,6 +32,9 @@ public:
 struct ServiceEntry {
     std::string_view name;
     std::unique_ptr<Service> (*create)(const ServiceContext& context);
+    // Run when `operatord_services` is absent; a service that needs
+    // configuration of its own runs only when named.
+    bool by_default = true;
 };
 
 // Every service the daemon knows, in the order of the readiness line.
@@ -44,7 +47,7 @@ inline constexpr std::string_view kServicesKey = "operatord_services";
 // *error for an unknown name or an empty list.
 std::optional<std::vector<const ServiceEntry*>> select_services(std::string_view list,
                                                                 std::string* error);
-// The value when the key is absent: every service.
+// The value when the key is absent: every service that runs by default.
 std::string default_service_list();
 
 }  // namespace vokar::operatord
