@@ -514,6 +514,9 @@ void JabberClient::on_presence(const XmlNode& presence)
             update.status = contact ? contact->shown_status() : kStatusOffline;
             update.status_text = contact ? contact->shown_text() : std::string();
         }
+        // Earlier presences of this chunk go first: raised after this one,
+        // they would show a contact that just left as still online.
+        flush_presence_batch();
         JabberEvent event;
         event.updates.push_back(std::move(update));
         raise(kEventPresence, &event);
@@ -534,6 +537,7 @@ void JabberClient::on_presence(const XmlNode& presence)
             update.jid = jid;
             update.status = kStatusPending;
             event.updates.push_back(std::move(update));
+            flush_presence_batch();
             raise(kEventPresence, &event);
         }
         return;
