@@ -335,6 +335,19 @@ TEST_F(JabberClientTest, PresenceForms)
     EXPECT_EQ(events_[0].event.network, kNetworkMsn);
 }
 
+TEST_F(JabberClientTest, PresencesOfOneChunkAreReportedInOrder)
+{
+    log_in();
+    inject("<iq id='103' type='result'><query xmlns='jabber:iq:roster'>"
+           "<item jid='bob@vokar.test' subscription='both'/></query></iq>");
+    events_.clear();
+    // Batched presences are flushed before an unavailable one is reported.
+    inject("<presence from='bob@vokar.test/a'/><presence from='bob@vokar.test/a' type='unavailable'/>");
+    ASSERT_EQ(events_.size(), 2u);
+    EXPECT_EQ(events_[0].event.updates.at(0).status, kStatusAvailable);
+    EXPECT_EQ(events_[1].event.updates.at(0).status, kStatusOffline);
+}
+
 TEST_F(JabberClientTest, ResourcesRankByStatus)
 {
     log_in();
