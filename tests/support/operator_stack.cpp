@@ -8,21 +8,13 @@
 #include <sstream>
 
 #include "tests/support/free_ports.h"
+#include "tests/support/scratch.h"
 
 namespace vokar::test {
 namespace {
 
 constexpr std::string_view kReadyPrefix = "vokar-operatord ready";
 constexpr int kStartAttempts = 3;
-
-std::string make_temp_directory()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vokar-operator-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        return {};
-    return pattern;
-}
 
 }  // namespace
 
@@ -31,26 +23,12 @@ OperatorStack::OperatorStack(OperatorStackOptions options) : options_(std::move(
 OperatorStack::~OperatorStack()
 {
     stop();
-    if (!directory_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
-    }
+    remove_directory(directory_);
 }
 
-std::string OperatorStack::daemon_path()
-{
-    if (const char* path = std::getenv("VOKAR_OPERATORD"); path && *path)
-        return path;
-    return VOKAR_OPERATORD_PATH;
-}
+std::string OperatorStack::daemon_path() { return program_path("VOKAR_OPERATORD", VOKAR_OPERATORD_PATH); }
 
-std::string OperatorStack::log() const
-{
-    std::ifstream in(log_path_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string OperatorStack::log() const { return read_file(log_path_); }
 
 std::string OperatorStack::endpoint(std::string_view service) const
 {
@@ -148,7 +126,7 @@ bool OperatorStack::start()
     ready_line_.clear();
     endpoints_.clear();
     if (directory_.empty()) {
-        directory_ = make_temp_directory();
+        directory_ = make_temp_directory("vokar-operator");
         if (directory_.empty()) {
             error_ = "cannot create a temporary directory";
             return false;

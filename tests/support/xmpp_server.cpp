@@ -1,5 +1,7 @@
 #include "tests/support/xmpp_server.h"
 
+#include "tests/support/scratch.h"
+
 #include <sys/socket.h>
 
 #include <cstdlib>
@@ -16,23 +18,6 @@ namespace {
 constexpr std::string_view kReadyPrefix = "vokar-xmpp ready";
 constexpr std::string_view kListenFailure = "cannot listen for clients";
 constexpr int kStartAttempts = 3;
-
-std::string make_temp_directory()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vokar-xmpp-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        return {};
-    return pattern;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string trimmed(std::string text)
 {
@@ -89,25 +74,12 @@ XmppServer::XmppServer(XmppServerOptions options) : options_(std::move(options))
 XmppServer::~XmppServer()
 {
     stop();
-    if (!directory_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
-    }
+    remove_directory(directory_);
 }
 
-std::string XmppServer::script_path()
-{
-    if (const char* path = std::getenv("VOKAR_XMPP_SCRIPT"); path && *path)
-        return path;
-    return VOKAR_XMPP_SCRIPT_PATH;
-}
+std::string XmppServer::script_path() { return program_path("VOKAR_XMPP_SCRIPT", VOKAR_XMPP_SCRIPT_PATH); }
 
-std::string XmppServer::accounts_tool_path()
-{
-    if (const char* path = std::getenv("VOKAR_ACCOUNTS"); path && *path)
-        return path;
-    return VOKAR_ACCOUNTS_PATH;
-}
+std::string XmppServer::accounts_tool_path() { return program_path("VOKAR_ACCOUNTS", VOKAR_ACCOUNTS_PATH); }
 
 std::string XmppServer::log() const
 {
@@ -166,7 +138,7 @@ bool XmppServer::write_config(std::string* error)
 bool XmppServer::prepare()
 {
     if (directory_.empty())
-        directory_ = make_temp_directory();
+        directory_ = make_temp_directory("vokar-xmpp");
     if (directory_.empty()) {
         error_ = "cannot create a temporary directory";
         return false;
