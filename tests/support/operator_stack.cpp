@@ -111,11 +111,7 @@ bool OperatorStack::start_once(bool* port_clash)
     const auto code = daemon_.stop();
     const std::string stderr_text = log();
     *port_clash = stderr_text.find("Address already in use") != std::string::npos;
-    error_ = program +
-             (exited ? " exited" + (code ? " with status " + std::to_string(*code) : "")
-                     : " was not ready within " + std::to_string(options_.ready_timeout.count()) +
-                           " ms") +
-             (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
+    error_ = start_failure(program, exited, code, options_.ready_timeout, stderr_text);
     return false;
 }
 

@@ -28,17 +28,17 @@ std::string trimmed(std::string text)
 
 }  // namespace
 
-std::optional<ExternalXmpp> ExternalXmpp::parse(std::string_view spec, std::string* error)
+std::optional<ExternalXmpp> ExternalXmpp::parse(std::string_view text, std::string* error)
 {
     std::vector<std::string> fields;
     while (fields.size() < 6) {
-        const auto colon = spec.find(':');
+        const auto colon = text.find(':');
         if (colon == std::string_view::npos)
             break;
-        fields.emplace_back(spec.substr(0, colon));
-        spec.remove_prefix(colon + 1);
+        fields.emplace_back(text.substr(0, colon));
+        text.remove_prefix(colon + 1);
     }
-    fields.emplace_back(spec);
+    fields.emplace_back(text);
     if (fields.size() != 7) {
         *error = "VOKAR_TEST_XMPP needs host:port:domain:user1:pass1:user2:pass2";
         return std::nullopt;
@@ -93,9 +93,9 @@ bool XmppServer::running()
     return !external_ && server_.running();
 }
 
-bool XmppServer::use_external(const std::string& spec)
+bool XmppServer::use_external(const std::string& description)
 {
-    auto server = ExternalXmpp::parse(spec, &error_);
+    auto server = ExternalXmpp::parse(description, &error_);
     if (!server)
         return false;
     external_ = true;
@@ -193,11 +193,7 @@ bool XmppServer::start_once(bool* port_clash)
     const auto code = server_.stop();
     const std::string stderr_text = read_file(stderr_path_);
     *port_clash = stderr_text.find(kListenFailure) != std::string::npos;
-    error_ = program +
-             (exited ? " exited" + (code ? " with status " + std::to_string(*code) : "")
-                     : " was not ready within " + std::to_string(options_.ready_timeout.count()) +
-                           " ms") +
-             (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
+    error_ = start_failure(program, exited, code, options_.ready_timeout, stderr_text);
     return false;
 }
 

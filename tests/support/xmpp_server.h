@@ -30,7 +30,7 @@ struct ExternalXmpp {
     XmppAccount first;
     XmppAccount second;
 
-    static std::optional<ExternalXmpp> parse(std::string_view spec, std::string* error);
+    static std::optional<ExternalXmpp> parse(std::string_view text, std::string* error);
 };
 
 struct XmppServerOptions {
@@ -117,7 +117,7 @@ public:
 
 private:
     bool prepare();
-    bool use_external(const std::string& spec);
+    bool use_external(const std::string& description);
     bool write_config(std::string* error);
     bool start_once(bool* port_clash);
     bool run_accounts_tool(std::vector<std::string> args, const std::string& input);
