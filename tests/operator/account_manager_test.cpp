@@ -205,30 +205,6 @@ TEST_F(AccountManagerTest, RejectsAccountDataTheServerWouldMisread)
     EXPECT_TRUE(manager->create(account("a.b_c-d")));
 }
 
-TEST_F(AccountManagerTest, ConcurrentCreatorsTakeTurns)
-{
-    // Two processes' worth of managers (separate database connections); the
-    // sasldb itself has no locking, so its writers must not overlap.
-    constexpr int kPerThread = 6;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([this, t] {
-            auto manager = open();
-            for (int i = 0; i < kPerThread; ++i)
-                EXPECT_TRUE(manager->create(account("u" + std::to_string(t) + std::to_string(i))));
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    auto manager = open();
-    std::vector<Account> all;
-    std::string error;
-    ASSERT_TRUE(manager->store().list(&all, &error));
-    EXPECT_EQ(all.size(), 2u * kPerThread);
-    for (const auto& a : all)
-        EXPECT_EQ(on_server(*manager, a.user_name), Presence::present) << a.user_name;
-}
-
 TEST_F(AccountManagerTest, CommandLineTool)
 {
     const std::string tool = test::XmppServer::accounts_tool_path();

@@ -83,17 +83,6 @@ TEST_F(AccountStoreTest, RefusesFilesItCannotReadCorrectly)
     EXPECT_FALSE(AccountStore::open(root_ + "/missing/accounts.db", &error));
 }
 
-TEST_F(AccountStoreTest, EmptyDatabaseGetsTheSchema)
-{
-    // A file some other tool created, still at version 0.
-    set_user_version(0);
-    std::string error;
-    auto store = AccountStore::open(path_, &error);
-    ASSERT_TRUE(store) << error;
-    EXPECT_EQ(store->schema_version(), AccountStore::latest_schema_version());
-    EXPECT_TRUE(store->insert({"amy", "pw", "", "", "", 1}, &error)) << error;
-}
-
 TEST_F(AccountStoreTest, VersionOneStoreIsUpgradedKeepingItsAccounts)
 {
     // A store as the first version wrote it.

@@ -68,27 +68,6 @@ TEST_F(EchoServiceTest, TcpEchoesTheProbeText)
     EXPECT_EQ(recv_some(client.fd(), 500), "Echo this");
 }
 
-TEST_F(EchoServiceTest, ManyTcpClientsAtOnceEachGetTheirOwnBytesInOrder)
-{
-    constexpr int kClients = 40;
-    constexpr size_t kChunk = 3000;
-    constexpr int kRounds = 8;
-    std::vector<Socket> clients;
-    for (int i = 0; i < kClients; ++i) {
-        clients.push_back(tcp_connect(stack_.config().echo_tcp_port));
-        ASSERT_TRUE(clients.back().valid()) << "client " << i;
-    }
-    for (int round = 0; round < kRounds; ++round) {
-        for (int i = 0; i < kClients; ++i)
-            ASSERT_TRUE(send_all(clients[i].fd(),
-                                 pattern(kChunk, static_cast<unsigned>(i * kRounds + round))));
-        for (int i = 0; i < kClients; ++i)
-            ASSERT_EQ(recv_exact(clients[i].fd(), kChunk),
-                      pattern(kChunk, static_cast<unsigned>(i * kRounds + round)))
-                << "client " << i << " round " << round;
-    }
-}
-
 TEST_F(EchoServiceTest, ClientThatStopsSendingStillGetsTheWholeEcho)
 {
     // A small receive window keeps most of the echo waiting in the daemon

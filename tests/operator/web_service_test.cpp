@@ -365,47 +365,6 @@ TEST_F(WebServiceTest, GarbageAndRandomQueriesNeverStopTheService)
     EXPECT_TRUE(outbox().empty());
 }
 
-TEST_F(WebServiceTest, ManyClientsAtOnceEachGetTheirOwnAnswer)
-{
-    // Every head arrives in two parts, the second in reverse order of the first.
-    std::vector<Socket> clients;
-    std::vector<std::string> requests;
-    for (int i = 0; i < 100; ++i) {
-        requests.push_back(
-            get(i % 2 ? balance_target(kUser, kPassword)
-                      : "/accounts/moprefix.php?username=" + std::string(i % 4 ? kUser : "1")));
-        clients.push_back(tcp_connect(port()));
-        ASSERT_TRUE(clients.back().valid());
-        ASSERT_TRUE(send_all(clients.back().fd(), requests.back().substr(0, 20)));
-    }
-    for (int i = 99; i >= 0; --i)
-        ASSERT_TRUE(send_all(clients[i].fd(), requests[i].substr(20)));
-    for (int i = 0; i < 100; ++i) {
-        const auto text = read_to_close(clients[i].fd());
-        ASSERT_TRUE(text) << i;
-        const std::string expected = i % 2 ? "0$ 5.00" : i % 4 ? "027" : "1no such account";
-        EXPECT_TRUE(text->ends_with("\r\n\r\n" + expected)) << i << ": " << *text;
-    }
-
-    // Sign-ups from several clients at once are made one after the other.
-    std::vector<std::thread> threads;
-    std::vector<std::string> answers(8);
-    for (int i = 0; i < 8; ++i)
-        threads.emplace_back([&, i] {
-            const auto answer = round_trip(
-                port(), get(signup_target("2783000010" + std::to_string(i), "pw", "27")));
-            answers[i] = answer ? answer->body : "no answer";
-        });
-    for (auto& t : threads)
-        t.join();
-    std::vector<operatord::Account> all;
-    std::string error;
-    ASSERT_TRUE(accounts_->store().list(&all, &error)) << error;
-    EXPECT_EQ(all.size(), 9u);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(answers[i].substr(0, 2), "0W") << answers[i];
-}
-
 TEST(WebService, StartRefusesAConfigurationItCannotServe)
 {
     const struct {
