@@ -159,13 +159,5 @@ TEST(ServerListLoad, CountPrefixedText)
     }
 }
 
-TEST(ServerListLoad, ReportsWhereTheListEnded)
-{
-    ServerList list(kServerSip, {"default", 5060});
-    const std::string text = "\n2\na:1\nb:2\n0\n";
-    const size_t used = list.load(text, false);
-    EXPECT_EQ(text.substr(used), "0\n");
-}
-
 }  // namespace
 }  // namespace vokar

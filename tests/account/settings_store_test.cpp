@@ -143,19 +143,6 @@ TEST_F(SettingsStoreTest, EveryFieldSurvivesSaveAndLoad)
     EXPECT_TRUE(s->server_list(1).entries().empty());
 }
 
-TEST_F(SettingsStoreTest, TwoSavesStoreTheSameXmlWithDifferentBytes)
-{
-    auto s = open();
-    std::set<std::string> files, xmls;
-    for (int i = 0; i < 4; ++i) {
-        ASSERT_TRUE(s->save());
-        files.insert(read());
-        xmls.insert(stored_xml());
-    }
-    EXPECT_EQ(xmls.size(), 1u);
-    EXPECT_GT(files.size(), 1u);
-}
-
 TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
 {
     const auto file_with = [](const std::string& body) {

@@ -104,33 +104,6 @@ TEST_F(GatewayIntegration, RegisteringOnMsnRaisesEvent10AndTheTransportAnswersPr
     EXPECT_EQ(alice_->count(any_transport_event), 4u) << "no other transport answered";
 }
 
-TEST_F(GatewayIntegration, AnInvalidRegistrationRegistersNothing)
-{
-    ASSERT_TRUE(alice_->log_in());
-    ASSERT_TRUE(alice_->settle());
-    (*alice_)->registerGateway(kNetworkMsn, "no address", "legacy-secret");
-    (*alice_)->registerGateway(kNetworkIcq, "55501234", "");
-    (*alice_)->registerGateway(kNetworkQq, "", "legacy-secret");
-    // Malformed queries the client never sends.
-    const std::string msn = at("msn");
-    for (const std::string query :
-         {"<query xmlns='jabber:iq:register'/>",
-          "<query xmlns='jabber:iq:register'><username><x/></username></query>",
-          "<query xmlns='jabber:iq:gateway'/>",
-          "<query xmlns='jabber:iq:gateway'><prompt><b>x</b></prompt></query>",
-          "<query xmlns='jabber:iq:gateway'><prompt> </prompt></query>"})
-        alice_->send_raw("<iq type='set' id='raw' to='" + msn + "'>" + query + "</iq>");
-    ASSERT_TRUE(alice_->settle());
-    EXPECT_EQ(alice_->count(any_transport_event), 0u);
-    EXPECT_FALSE((*alice_)->isGatewayRegistered(kNetworkMsn));
-    EXPECT_FALSE((*alice_)->isGatewayRegistered(kNetworkIcq));
-    EXPECT_FALSE((*alice_)->isGatewayRegistered(kNetworkQq));
-
-    ASSERT_TRUE(server_.running()) << server_.log();
-    (*alice_)->registerGateway(kNetworkMsn, "alice@hotmail.com", "legacy-secret");
-    EXPECT_TRUE(alice_->wait_for(transport_event(kNetworkMsn))) << "the transport still serves";
-}
-
 TEST_F(GatewayIntegration, ThePromptTranslatesByTheNetworksRules)
 {
     ASSERT_TRUE(alice_->log_in());
