@@ -209,6 +209,11 @@ std::string AccountPages::prefix(const QueryParameters& query, std::string* prob
     return success(digits);
 }
 
+std::string AccountPages::refusal(Auth outcome)
+{
+    return failure(outcome == Auth::failed ? kUnavailable : kRefused);
+}
+
 std::string AccountPages::message(const QueryParameters& query, std::string* problem)
 {
     const std::string* text = value_of(query, "msg");
@@ -222,14 +227,9 @@ std::string AccountPages::message(const QueryParameters& query, std::string* pro
         return failure("malformed query");
     const bool invite = invite_flag && *invite_flag == "1";
 
-    switch (check(*user, *auth, "mosms.php", *text + *recipient, problem)) {
-    case Auth::failed:
-        return failure(kUnavailable);
-    case Auth::refused:
-        return failure(kRefused);
-    case Auth::ok:
-        break;
-    }
+    if (const Auth outcome = check(*user, *auth, "mosms.php", *text + *recipient, problem);
+        outcome != Auth::ok)
+        return refusal(outcome);
     if (!valid_number(*recipient))
         return failure("the recipient must be 1 to 20 digits");
     if (!invite && text->empty())
@@ -252,14 +252,8 @@ std::string AccountPages::balance(const QueryParameters& query, std::string* pro
     const std::string* auth = value_of(query, "auth");
     if (!user || !auth)
         return failure("malformed query");
-    switch (check(*user, *auth, "moaccount.php", {}, problem)) {
-    case Auth::failed:
-        return failure(kUnavailable);
-    case Auth::refused:
-        return failure(kRefused);
-    case Auth::ok:
-        break;
-    }
+    if (const Auth outcome = check(*user, *auth, "moaccount.php", {}, problem); outcome != Auth::ok)
+        return refusal(outcome);
     int64_t cents = 0;
     std::string error;
     switch (accounts_.store().balance(*user, settings_.opening_credit_cents, &cents, &error)) {

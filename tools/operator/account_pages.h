@@ -60,6 +60,8 @@ private:
     // `page`, `user`, `values` and the stored password of `user`. An unknown
     // user is refused like a wrong digest.
     enum class Auth { ok, refused, failed };
+    // The answer to a request whose authentication did not pass.
+    static std::string refusal(Auth outcome);
     Auth check(std::string_view user, std::string_view auth, std::string_view page,
                std::string_view values, std::string* problem);
 
