@@ -283,7 +283,7 @@ bool lowered_starts_with(std::wstring_view name, std::wstring_view typed)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 size_t CountryTable::count()
 {
@@ -313,4 +313,4 @@ std::vector<size_t> CountryTable::filter(std::wstring_view typed)
     return rows;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -21,4 +21,4 @@ public:
     static std::vector<size_t> filter(std::wstring_view typed);
 };
 
-}  // namespace vokar
+} // namespace vokar

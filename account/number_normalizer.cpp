@@ -10,7 +10,7 @@ bool prefix_known(std::wstring_view prefix)
     return !prefix.empty() && prefix != L"-1";
 }
 
-}  // namespace
+} // namespace
 
 std::wstring normalize_number(std::wstring_view typed, std::wstring_view dialing_prefix,
                               const std::function<void()>& request_prefix)
@@ -44,4 +44,4 @@ std::wstring normalize_number(std::wstring_view typed, std::wstring_view dialing
     return std::wstring(dialing_prefix) + number.substr(1);
 }
 
-}  // namespace vokar
+} // namespace vokar

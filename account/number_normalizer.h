@@ -17,4 +17,4 @@ namespace vokar {
 std::wstring normalize_number(std::wstring_view typed, std::wstring_view dialing_prefix,
                               const std::function<void()>& request_prefix);
 
-}  // namespace vokar
+} // namespace vokar

@@ -7,12 +7,18 @@ namespace vokar {
 ServerEndpoint default_endpoint(int kind, const platform::OperatorConfig& config)
 {
     switch (kind) {
-    case kServerSip: return {config.sip_host, config.sip_port};
-    case kServerXmpp: return {config.xmpp_host, config.xmpp_port};
-    case kServerWeb: return {config.web_host, config.web_port};
-    case kServerStun: return {config.stun_host, config.stun_port};
-    case kServerFallback: return {config.server_ip, config.server_port};
-    default: return {config.service_domain, 80};
+    case kServerSip:
+        return {config.sip_host, config.sip_port};
+    case kServerXmpp:
+        return {config.xmpp_host, config.xmpp_port};
+    case kServerWeb:
+        return {config.web_host, config.web_port};
+    case kServerStun:
+        return {config.stun_host, config.stun_port};
+    case kServerFallback:
+        return {config.server_ip, config.server_port};
+    default:
+        return {config.service_domain, 80};
     }
 }
 
@@ -21,9 +27,15 @@ ServerList::ServerList(int kind, ServerEndpoint fallback, uint32_t index)
 {
 }
 
-std::string ServerList::current_host() { return current().host; }
+std::string ServerList::current_host()
+{
+    return current().host;
+}
 
-int ServerList::current_port() { return current().port; }
+int ServerList::current_port()
+{
+    return current().port;
+}
 
 ServerEndpoint ServerList::current()
 {
@@ -57,8 +69,8 @@ size_t ServerList::load(std::string_view text, bool change_check)
     // The count, after any whitespace (a legacy settings text continues on
     // the line after its previous field), then the rest of its line.
     size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r' ||
-                                 text[pos] == '\n'))
+    while (pos < text.size() &&
+           (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r' || text[pos] == '\n'))
         ++pos;
     const auto line_end = [&](size_t from) {
         const auto nl = text.find('\n', from);
@@ -77,8 +89,8 @@ size_t ServerList::load(std::string_view text, bool change_check)
         if (colon == std::string_view::npos)
             loaded.push_back({std::string(line), ScanString(line).to_int()});
         else
-            loaded.push_back({std::string(line.substr(0, colon)),
-                              ScanString(line.substr(colon + 1)).to_int()});
+            loaded.push_back(
+                {std::string(line.substr(0, colon)), ScanString(line.substr(colon + 1)).to_int()});
     }
 
     std::function<bool()> client_up;
@@ -147,4 +159,4 @@ void ServerList::set_save_hook(std::function<void()> save)
     save_ = std::move(save);
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -80,4 +80,4 @@ private:
     std::function<void()> save_;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -5,16 +5,16 @@ namespace {
 
 enum class Section { None, Sip, Xmpp, Web, Stun, Ping, Domain, Unknown };
 
-}  // namespace
+} // namespace
 
 ServerListAnswer ServerListAnswer::parse(std::string_view body)
 {
     // Markers are tested in this order, anywhere in the line, so a line that
     // merely contains "-SIP" switches sections.
     static constexpr std::pair<std::string_view, Section> kMarkers[] = {
-        {"-PHP", Section::Web},    {"-SIP", Section::Sip},   {"-JABBER", Section::Xmpp},
-        {"-STUN", Section::Stun},  {"-ENDLIST", Section::None},
-        {"-PINGSERVER", Section::Ping}, {"-DOMAIN", Section::Domain},
+        {"-PHP", Section::Web},       {"-SIP", Section::Sip},      {"-JABBER", Section::Xmpp},
+        {"-STUN", Section::Stun},     {"-ENDLIST", Section::None}, {"-PINGSERVER", Section::Ping},
+        {"-DOMAIN", Section::Domain},
     };
     ServerListAnswer answer;
     Section section = Section::None;
@@ -39,14 +39,27 @@ ServerListAnswer ServerListAnswer::parse(std::string_view body)
             continue;
         }
         switch (section) {
-        case Section::Sip: answer.lists[0].emplace_back(line); break;
-        case Section::Xmpp: answer.lists[1].emplace_back(line); break;
-        case Section::Web: answer.lists[2].emplace_back(line); break;
-        case Section::Stun: answer.lists[3].emplace_back(line); break;
-        case Section::Domain: answer.domain = std::string(line); break;
-        case Section::Ping: answer.ping_servers.emplace_back(line); break;
+        case Section::Sip:
+            answer.lists[0].emplace_back(line);
+            break;
+        case Section::Xmpp:
+            answer.lists[1].emplace_back(line);
+            break;
+        case Section::Web:
+            answer.lists[2].emplace_back(line);
+            break;
+        case Section::Stun:
+            answer.lists[3].emplace_back(line);
+            break;
+        case Section::Domain:
+            answer.domain = std::string(line);
+            break;
+        case Section::Ping:
+            answer.ping_servers.emplace_back(line);
+            break;
         case Section::None:
-        case Section::Unknown: break;
+        case Section::Unknown:
+            break;
         }
     }
     return answer;
@@ -63,4 +76,4 @@ std::string ServerListAnswer::count_prefixed(size_t position) const
     return text;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -27,4 +27,4 @@ struct ServerListAnswer {
     std::string count_prefixed(size_t position) const;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -35,7 +35,10 @@ const std::string* child_text(const XmlNode* parent, std::string_view name)
     return node ? &node->text : nullptr;
 }
 
-int32_t to_int(std::string_view text) { return ScanString(text).to_int(); }
+int32_t to_int(std::string_view text)
+{
+    return ScanString(text).to_int();
+}
 
 // Reads lines and whitespace-separated numbers from a legacy settings text, in
 // the manner of a C++ text stream: after the first failed read, every read
@@ -63,8 +66,8 @@ public:
     {
         if (failed_)
             return false;
-        while (pos_ < text_.size() && std::string_view(" \t\r\n\v\f").find(text_[pos_]) !=
-                                          std::string_view::npos)
+        while (pos_ < text_.size() &&
+               std::string_view(" \t\r\n\v\f").find(text_[pos_]) != std::string_view::npos)
             ++pos_;
         size_t end = pos_;
         if (end < text_.size() && (text_[end] == '-' || text_[end] == '+'))
@@ -106,14 +109,15 @@ private:
     bool failed_ = false;
 };
 
-}  // namespace
+} // namespace
 
 SettingsStore::SettingsStore(std::string path, const platform::OperatorConfig& config)
     : domain(config.sip_domain), path_(std::move(path))
 {
     const int kinds[] = {kServerSip, kServerXmpp, kServerWeb, kServerStun, kServerFallback};
     for (size_t i = 0; i < server_lists_.size(); ++i) {
-        server_lists_[i] = std::make_unique<ServerList>(kinds[i], default_endpoint(kinds[i], config));
+        server_lists_[i] =
+            std::make_unique<ServerList>(kinds[i], default_endpoint(kinds[i], config));
         server_lists_[i]->set_save_hook([this] { save(); });
     }
     if (const auto file = platform::read_file(path_, kMaxFileBytes))
@@ -134,7 +138,7 @@ void SettingsStore::load_from(std::string_view file)
 {
     first_run = false;
     if (file.size() < 4)
-        return;  // too short to hold a layout number: nothing useful
+        return; // too short to hold a layout number: nothing useful
     const uint32_t layout = read_u32(file, 0);
     if (layout >= kLayout)
         load_current(file);
@@ -180,11 +184,12 @@ void SettingsStore::load_current(std::string_view file)
     }
     if (const XmlNode* servers = document->find_element("servers")) {
         for (const auto& element : servers->children) {
-            const auto known = std::find(std::begin(kListElements), std::end(kListElements),
-                                         element->name);
+            const auto known =
+                std::find(std::begin(kListElements), std::end(kListElements), element->name);
             if (known == std::end(kListElements))
                 continue;
-            ServerList& list = *server_lists_[static_cast<size_t>(known - std::begin(kListElements))];
+            ServerList& list =
+                *server_lists_[static_cast<size_t>(known - std::begin(kListElements))];
             if (const std::string* index = element->attribute_value("index"))
                 list.set_index(static_cast<uint32_t>(to_int(*index)));
             list.clear();
@@ -208,20 +213,20 @@ void SettingsStore::load_legacy(uint32_t layout, std::string_view file)
         const size_t length = file.size() >= 8 ? std::min<size_t>(read_u32(file, 4), present) : 0;
         text = unscramble(file.substr(std::min<size_t>(8, file.size()), length));
     } else {
-        text = std::string(file);  // plain text from the first byte
+        text = std::string(file); // plain text from the first byte
     }
     LegacyReader in(text);
     if (layout == 210) {
         (void)(in.line(username) && in.line(password) && in.line(dialing_prefix) &&
-            in.line(status_message) && in.number(ring_volume) && in.number(volume) &&
-            in.flag(autologin) && in.flag(message_alert) && in.flag(show_offline_friends) &&
-            in.flag(allow_holler));
+               in.line(status_message) && in.number(ring_volume) && in.number(volume) &&
+               in.flag(autologin) && in.flag(message_alert) && in.flag(show_offline_friends) &&
+               in.flag(allow_holler));
         for (size_t i = 0; i < 4; ++i)
             in.list(*server_lists_[i]);
     } else {
         (void)(in.line(username) && in.line(password) && in.line(dialing_prefix) &&
-            in.number(ring_volume) && in.number(legacy_a) && in.number(legacy_b) &&
-            in.number(volume));
+               in.number(ring_volume) && in.number(legacy_a) && in.number(legacy_b) &&
+               in.number(volume));
         if (layout == 200)
             for (size_t i = 0; i < 4; ++i)
                 in.list(*server_lists_[i]);
@@ -295,4 +300,4 @@ void SettingsStore::apply_server_list_answer(std::string_view body)
         domain = *answer.domain;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -63,7 +63,7 @@ public:
     bool message_alert = true;
     bool show_offline_friends = true;
     bool allow_holler = true;
-    std::wstring status_message;  // not stored in the current layout
+    std::wstring status_message; // not stored in the current layout
     std::string domain;
     int32_t legacy_a = 0;
     int32_t legacy_b = 1;
@@ -78,4 +78,4 @@ private:
     std::mutex save_mutex_;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -2,9 +2,15 @@
 
 namespace vokar {
 
-DisposalQueue::DisposalQueue(Reactor& reactor) : timer_(reactor, this, 100000) { timer_.start(); }
+DisposalQueue::DisposalQueue(Reactor& reactor) : timer_(reactor, this, 100000)
+{
+    timer_.start();
+}
 
-DisposalQueue::~DisposalQueue() { timer_.stop(); }
+DisposalQueue::~DisposalQueue()
+{
+    timer_.stop();
+}
 
 DisposalQueue& DisposalQueue::instance(Reactor& reactor)
 {
@@ -40,4 +46,4 @@ void DisposalQueue::onTimer()
     // Deleted outside the lock: a destructor may hand another object to the queue.
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -33,4 +33,4 @@ private:
     ReactorTimer timer_;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -23,6 +23,9 @@ std::string to_hex(const Md5Digest& digest)
     return out;
 }
 
-std::string md5_hex(std::string_view data) { return to_hex(md5(data)); }
+std::string md5_hex(std::string_view data)
+{
+    return to_hex(md5(data));
+}
 
-}  // namespace vokar
+} // namespace vokar

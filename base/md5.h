@@ -14,4 +14,4 @@ Md5Digest md5(std::string_view data);
 std::string md5_hex(std::string_view data);
 std::string to_hex(const Md5Digest& digest);
 
-}  // namespace vokar
+} // namespace vokar

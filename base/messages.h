@@ -7,12 +7,12 @@ namespace vokar {
 // Window messages from worker threads to the screens (WM_USER + 1000 and up).
 // A separate number space from StringId, which overlaps it.
 enum class MessageCode : uint32_t {
-    BearerLabelChanged = 2025,   // NetworkMonitor: re-read the bearer label
-    FriendsModelChanged = 2026,  // FriendsModel: content, order, selection or scroll
-    FriendsListChanged = 2037,   // AppController: redraw the friends list (posted)
-    LinkRatingChanged = 2038,    // NetworkMonitor: a new link rating
-    BearerAvailable = 2041,      // NetworkMonitor: log in again
-    BearerLost = 2042,           // NetworkMonitor: everything offline, drop both phones
+    BearerLabelChanged = 2025,  // NetworkMonitor: re-read the bearer label
+    FriendsModelChanged = 2026, // FriendsModel: content, order, selection or scroll
+    FriendsListChanged = 2037,  // AppController: redraw the friends list (posted)
+    LinkRatingChanged = 2038,   // NetworkMonitor: a new link rating
+    BearerAvailable = 2041,     // NetworkMonitor: log in again
+    BearerLost = 2042,          // NetworkMonitor: everything offline, drop both phones
     CallChanged = 2124,
     CallCreated = 2125,
     CallIncoming = 2126,
@@ -30,6 +30,9 @@ enum class MessageCode : uint32_t {
     GatewayMessageFailed = 2142,
 };
 
-constexpr uint32_t code(MessageCode c) { return static_cast<uint32_t>(c); }
+constexpr uint32_t code(MessageCode c)
+{
+    return static_cast<uint32_t>(c);
+}
 
-}  // namespace vokar
+} // namespace vokar

@@ -22,4 +22,4 @@ uint32_t random_number()
     return sum;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -12,4 +12,4 @@ void seed_random_once();
 // branches and Call-IDs, iq ids, the SASL cnonce, session ids.
 uint32_t random_number();
 
-}  // namespace vokar
+} // namespace vokar

@@ -12,11 +12,14 @@ constexpr uint32_t kPassIntervalMs = 100;
 
 // Due times are compared by their signed distance so that the 32-bit tick
 // counter may wrap between scheduling and running.
-int32_t distance(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from); }
+int32_t distance(uint32_t from, uint32_t to)
+{
+    return static_cast<int32_t>(to - from);
+}
 
 std::atomic<int32_t> g_next_id{0};
 
-}  // namespace
+} // namespace
 
 Reactor::Reactor(platform::Clock& clock, bool start_thread)
     : clock_(clock),
@@ -62,8 +65,8 @@ uint32_t Reactor::cancel(int32_t id)
     const uint32_t result = queue_mutex_.wait(kQueueWaitMs);
     if (result != platform::kWaitObject0)
         return result;
-    const auto it = std::find_if(queue_.begin(), queue_.end(),
-                                 [id](const auto& e) { return e->id == id; });
+    const auto it =
+        std::find_if(queue_.begin(), queue_.end(), [id](const auto& e) { return e->id == id; });
     if (it != queue_.end())
         queue_.erase(it);
     else if (id != 0 && id == running_id_)
@@ -82,9 +85,8 @@ void Reactor::insert(std::unique_ptr<Entry> entry)
 {
     // Before the first entry that falls due later: equal due times keep their
     // scheduling order.
-    const auto it = std::find_if(queue_.begin(), queue_.end(), [&](const auto& e) {
-        return distance(entry->due, e->due) > 0;
-    });
+    const auto it = std::find_if(queue_.begin(), queue_.end(),
+                                 [&](const auto& e) { return distance(entry->due, e->due) > 0; });
     queue_.insert(it, std::move(entry));
 }
 
@@ -98,9 +100,9 @@ int32_t Reactor::unused_id()
             g_next_id.compare_exchange_strong(expected, 0);
             continue;
         }
-        const bool in_use = id == running_id_ ||
-                            std::any_of(queue_.begin(), queue_.end(),
-                                        [id](const auto& e) { return e->id == id; });
+        const bool in_use =
+            id == running_id_ ||
+            std::any_of(queue_.begin(), queue_.end(), [id](const auto& e) { return e->id == id; });
         if (!in_use)
             return id;
     }
@@ -153,9 +155,15 @@ ReactorTimer::ReactorTimer(Reactor& reactor, TimerListener* handler, int32_t int
 {
 }
 
-ReactorTimer::~ReactorTimer() { stop(); }
+ReactorTimer::~ReactorTimer()
+{
+    stop();
+}
 
-void ReactorTimer::setInterval(int32_t interval_us) { interval_ms_ = interval_us / 1000; }
+void ReactorTimer::setInterval(int32_t interval_us)
+{
+    interval_ms_ = interval_us / 1000;
+}
 
 void ReactorTimer::start()
 {
@@ -174,7 +182,7 @@ void ReactorTimer::start()
             if (!control->cancelled && control->handler)
                 control->handler->onTimer();
             else
-                reactor.cancel(control->entry_id);  // a stale entry ends itself
+                reactor.cancel(control->entry_id); // a stale entry ends itself
         },
         static_cast<uint32_t>(std::max(interval_ms_, 0)), true);
     control->entry_id = entry_id_;
@@ -196,4 +204,4 @@ void ReactorTimer::switch_off()
     control_->handler = nullptr;
 }
 
-}  // namespace vokar
+} // namespace vokar

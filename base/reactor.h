@@ -64,8 +64,8 @@ private:
     platform::Clock& clock_;
     platform::NamedMutex thread_mutex_;
     platform::NamedMutex queue_mutex_;
-    std::vector<std::unique_ptr<Entry>> queue_;  // by due time, earliest first
-    int32_t running_id_ = 0;                      // entry whose callback runs now
+    std::vector<std::unique_ptr<Entry>> queue_; // by due time, earliest first
+    int32_t running_id_ = 0;                    // entry whose callback runs now
     bool running_cancelled_ = false;
     std::atomic<bool> running_{true};
     platform::Event wake_;
@@ -119,4 +119,4 @@ private:
     std::shared_ptr<Control> control_;
 };
 
-}  // namespace vokar
+} // namespace vokar

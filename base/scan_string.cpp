@@ -6,9 +6,12 @@
 namespace vokar {
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-}  // namespace
+} // namespace
 
 ScanString& ScanString::operator=(const ScanString& other)
 {
@@ -129,7 +132,10 @@ ScanString& ScanString::append(char c)
     return *this;
 }
 
-ScanString& ScanString::append_int(long long n) { return append(std::to_string(n)); }
+ScanString& ScanString::append_int(long long n)
+{
+    return append(std::to_string(n));
+}
 
 ScanString ScanString::to_lower() const
 {
@@ -157,4 +163,4 @@ ScanString ScanString::replace_all(std::string_view old_text, std::string_view n
     return ScanString(std::move(out));
 }
 
-}  // namespace vokar
+} // namespace vokar

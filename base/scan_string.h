@@ -72,4 +72,4 @@ private:
     int cursor_ = 0;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -29,9 +29,9 @@ std::string unscramble(std::string_view bytes)
         return {};
     std::string out(bytes.size() - 1, '\0');
     for (size_t i = 0; i + 1 < bytes.size(); ++i)
-        out[i] = static_cast<char>(static_cast<uint8_t>(bytes[i + 1]) +
-                                   static_cast<uint8_t>(bytes[i]));
+        out[i] =
+            static_cast<char>(static_cast<uint8_t>(bytes[i + 1]) + static_cast<uint8_t>(bytes[i]));
     return out;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -16,4 +16,4 @@ std::string scramble(std::string_view text, uint8_t first);
 // first byte only seeds the chain. Empty input gives empty output.
 std::string unscramble(std::string_view bytes);
 
-}  // namespace vokar
+} // namespace vokar

@@ -11,4 +11,4 @@ std::wstring LoadResourceString(int id)
     return std::wstring(text.substr(0, kMaxChars));
 }
 
-}  // namespace vokar
+} // namespace vokar

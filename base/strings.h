@@ -15,6 +15,9 @@ enum class StringId : int {
 // The text with this identifier, at most 499 characters; an empty text when
 // the identifier is not in the table.
 std::wstring LoadResourceString(int id);
-inline std::wstring LoadResourceString(StringId id) { return LoadResourceString(static_cast<int>(id)); }
+inline std::wstring LoadResourceString(StringId id)
+{
+    return LoadResourceString(static_cast<int>(id));
+}
 
-}  // namespace vokar
+} // namespace vokar

@@ -40,7 +40,8 @@ void BM_ScanStringTokens(benchmark::State& state)
         while (!s.next_token().empty())
             ++n;
     }
-    state.counters["tokens/s"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsRate);
+    state.counters["tokens/s"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsRate);
 }
 
 void BM_ReactorScheduleCancel(benchmark::State& state)
@@ -54,11 +55,11 @@ void BM_ReactorScheduleCancel(benchmark::State& state)
         const int32_t id = reactor.schedule([] {}, 2500, false);
         reactor.cancel(id);
     }
-    state.counters["ops/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["ops/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_Md5Hex);
 BENCHMARK(BM_ScrambleRoundTrip)->Arg(512)->Arg(4096);
@@ -68,7 +69,8 @@ BENCHMARK(BM_ReactorScheduleCancel)->Arg(10)->Arg(1000);
 int main(int argc, char** argv)
 {
     const std::string dir = vokar::bench::corpus_dir(&argc, argv);
-    g_md5_inputs = vokar::bench::split_lines(vokar::bench::read_corpus_file(dir, "md5-inputs-64.txt"));
+    g_md5_inputs =
+        vokar::bench::split_lines(vokar::bench::read_corpus_file(dir, "md5-inputs-64.txt"));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

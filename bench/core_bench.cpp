@@ -110,7 +110,7 @@ void BM_LoginToFirstRoster(benchmark::State& state)
     }
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_LoginToFirstRoster)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 

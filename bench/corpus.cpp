@@ -34,7 +34,8 @@ std::string read_corpus_file(const std::string& dir, const std::string& name)
     const std::string path = dir + "/" + name;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "benchmark corpus file missing: %s (use --corpus=DIR)\n", path.c_str());
+        std::fprintf(stderr, "benchmark corpus file missing: %s (use --corpus=DIR)\n",
+                     path.c_str());
         std::exit(2);
     }
     std::ostringstream text;
@@ -51,4 +52,4 @@ std::vector<std::string> split_lines(const std::string& text)
     return lines;
 }
 
-}  // namespace vokar::bench
+} // namespace vokar::bench

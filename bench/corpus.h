@@ -15,4 +15,4 @@ std::string read_corpus_file(const std::string& dir, const std::string& name);
 
 std::vector<std::string> split_lines(const std::string& text);
 
-}  // namespace vokar::bench
+} // namespace vokar::bench

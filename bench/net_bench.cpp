@@ -73,10 +73,16 @@ void round_trip(benchmark::State& state, bool tunnel)
     c.close();
 }
 
-void BM_UdpRoundTripDirect(benchmark::State& state) { round_trip(state, false); }
-void BM_UdpRoundTripTunnel(benchmark::State& state) { round_trip(state, true); }
+void BM_UdpRoundTripDirect(benchmark::State& state)
+{
+    round_trip(state, false);
+}
+void BM_UdpRoundTripTunnel(benchmark::State& state)
+{
+    round_trip(state, true);
+}
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_UdpRoundTripDirect)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_UdpRoundTripTunnel)->UseRealTime()->Unit(benchmark::kMicrosecond);

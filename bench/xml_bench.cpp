@@ -56,7 +56,7 @@ void XMLCALL on_start(void* data, const XML_Char*, const XML_Char**)
 void XMLCALL on_end(void* data, const XML_Char*)
 {
     auto* count = static_cast<ExpatCount*>(data);
-    if (--count->depth == 1)  // a child of the stream element ended
+    if (--count->depth == 1) // a child of the stream element ended
         ++count->stanzas;
 }
 
@@ -86,7 +86,7 @@ void BM_ExpatFeedStream(benchmark::State& state)
         static_cast<double>(stanzas * state.iterations()), benchmark::Counter::kIsRate);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_XmlNodeFeedStream)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExpatFeedStream)->Unit(benchmark::kMillisecond);

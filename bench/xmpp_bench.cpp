@@ -54,13 +54,14 @@ void BM_ReceivePath(benchmark::State& state)
         Counter counter;
         vokar::JabberClient client("example.net", "wm", "2.2", reactor);
         client.addListener(&counter);
-        client.connect(std::make_unique<vokar::test::ScriptedConnection>(log), "127.0.0.1", 5222, 0);
+        client.connect(std::make_unique<vokar::test::ScriptedConnection>(log), "127.0.0.1", 5222,
+                       0);
         for (size_t at = 0; at < g_stream.size(); at += chunk)
             client.onReceive(g_stream.substr(at, chunk));
         benchmark::DoNotOptimize(counter.events());
     }
-    state.counters["stanzas/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * 2000, benchmark::Counter::kIsRate);
+    state.counters["stanzas/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * 2000,
+                                                     benchmark::Counter::kIsRate);
 }
 
 vokar::test::XmppServer* g_server = nullptr;
@@ -77,8 +78,8 @@ void BM_LoginToRoster(benchmark::State& state)
         Counter counter;
         vokar::JabberClient client(g_server->domain(), "wm", "2.2", reactor);
         client.addListener(&counter);
-        client.connect(std::make_unique<vokar::ConnectionInterface>("", true, false, nullptr, nullptr,
-                                                                    vokar::TunnelServer{}),
+        client.connect(std::make_unique<vokar::ConnectionInterface>("", true, false, nullptr,
+                                                                    nullptr, vokar::TunnelServer{}),
                        g_server->host(), g_server->port(), 0);
         while (!client.connected())
             std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -91,7 +92,7 @@ void BM_LoginToRoster(benchmark::State& state)
     }
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_ReceivePath)->Arg(1460)->Arg(16384)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoginToRoster)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(20);

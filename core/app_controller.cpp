@@ -17,7 +17,7 @@ using platform::to_wide;
 // shutdown cuts it short.
 constexpr uint32_t kBackOffStepMs = 100;
 
-}  // namespace
+} // namespace
 
 // One client, and the generation that tells its events apart from those of
 // clients already dropped (they may still deliver while being freed).
@@ -34,14 +34,13 @@ struct AppController::Session final : JabberListener {
 
     AppController& owner;
     const uint64_t generation;
-    std::unique_ptr<JabberClient> client;  // last member: freed first
+    std::unique_ptr<JabberClient> client; // last member: freed first
 };
 
 AppController::AppController(Services services, Config config)
     : settings_(services.settings), bearer_(services.bearer), ui_(services.ui),
       clock_(services.clock), make_client_(std::move(services.make_client)),
-      make_connection_(std::move(services.make_connection)),
-      service_domain_(config.service_domain),
+      make_connection_(std::move(services.make_connection)), service_domain_(config.service_domain),
       friends_(services.settings, FriendsModel::Config{config.web_host_name, config.service_domain,
                                                        std::move(config.contact_name)})
 {
@@ -139,14 +138,15 @@ void AppController::connect()
     {
         std::lock_guard lock(mutex_);
         if (closing_ || session_)
-            return;  // the unconnected client has no thread inside it yet
+            return; // the unconnected client has no thread inside it yet
         s = std::make_shared<Session>(*this, ++next_generation_, std::move(client));
         session_ = s;
     }
     const uint64_t generation = s->generation;
-    auto connection = make_connection_(
-        local_address, true, false,
-        [this, generation](int /*kind*/, int error) { schedule_reconnect(generation, error); });
+    auto connection =
+        make_connection_(local_address, true, false, [this, generation](int /*kind*/, int error) {
+            schedule_reconnect(generation, error);
+        });
     s->client->connect(std::move(connection), server.host, static_cast<uint16_t>(server.port),
                        kLocalPort);
 }
@@ -208,7 +208,7 @@ void AppController::bearerAvailable()
         sip = sip_phone_;
     }
     if (sip)
-        sip->login(user, password);  // replaces its stack
+        sip->login(user, password); // replaces its stack
     drop();
     login(user, password);
 }
@@ -231,15 +231,15 @@ void AppController::bearerLost()
 bool AppController::advances_server_list(int error)
 {
     switch (error) {
-    case 10039:  // destination address required
-    case 10049:  // address not available
-    case 10050:  // network down
-    case 10051:  // network unreachable
-    case 10060:  // timed out
-    case 10061:  // refused
-    case 10064:  // host down
-    case 10065:  // host unreachable
-    case 11001:  // host not found
+    case 10039: // destination address required
+    case 10049: // address not available
+    case 10050: // network down
+    case 10051: // network unreachable
+    case 10060: // timed out
+    case 10061: // refused
+    case 10064: // host down
+    case 10065: // host unreachable
+    case 11001: // host not found
         return true;
     default:
         return false;
@@ -298,7 +298,7 @@ void AppController::reconnect(uint64_t generation, int error)
     {
         std::lock_guard lock(mutex_);
         if (closing_ || !session_ || session_->generation != generation)
-            return;  // logged out or replaced during the wait
+            return; // logged out or replaced during the wait
         old = std::move(session_);
         connected_ = false;
     }
@@ -333,7 +333,8 @@ void AppController::handle_event(uint64_t generation, int code, const JabberEven
         if (!event)
             return;
         if (event->jid == service_domain_) {
-            ui_.send_message(MessageCode::ServiceMessage, reinterpret_cast<uintptr_t>(&event->text));
+            ui_.send_message(MessageCode::ServiceMessage,
+                             reinterpret_cast<uintptr_t>(&event->text));
         } else {
             friends_.onMessage(to_wide(event->jid), to_wide(event->text));
             ui_.send_message(MessageCode::FriendsListChanged, 0);
@@ -397,7 +398,8 @@ void AppController::handle_event(uint64_t generation, int code, const JabberEven
         return;
     case kEventHollers:
         if (event && !event->items.empty())
-            ui_.send_message(MessageCode::HollersRetrieved, reinterpret_cast<uintptr_t>(&event->items));
+            ui_.send_message(MessageCode::HollersRetrieved,
+                             reinterpret_cast<uintptr_t>(&event->items));
         return;
     case kEventRosterLoaded:
         ui_.send_message(MessageCode::GatewayMessageFailed, 0);
@@ -408,7 +410,8 @@ void AppController::handle_event(uint64_t generation, int code, const JabberEven
         return;
     case kEventHollerAnswer:
         if (event)
-            ui_.send_message(MessageCode::HollerAnswered, reinterpret_cast<uintptr_t>(&event->text));
+            ui_.send_message(MessageCode::HollerAnswered,
+                             reinterpret_cast<uintptr_t>(&event->text));
         return;
     case kEventMessageError:
         if (event)
@@ -581,7 +584,8 @@ void AppController::sendMessage(const std::string& to, const std::string& body)
         s->client->sendMessage(to, body);
 }
 
-void AppController::registerGateway(int network, const std::string& user, const std::string& password)
+void AppController::registerGateway(int network, const std::string& user,
+                                    const std::string& password)
 {
     if (const auto s = session())
         s->client->registerGateway(network, user, password);
@@ -607,4 +611,4 @@ void AppController::accept(CallController* /*call*/) {}
 void AppController::reject(CallController* /*call*/) {}
 void AppController::hangUp(CallController* /*call*/) {}
 
-}  // namespace vokar
+} // namespace vokar

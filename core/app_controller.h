@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/bearer.h"
 #include "core/controller_ui.h"
 #include "core/friends_model.h"
-#include "core/network_access.h"
 #include "core/phone_interface.h"
 #include "core/worker_thread.h"
 #include "platform/clock.h"
@@ -43,7 +43,7 @@ public:
         SettingsStore& settings;
         const Bearer& bearer;
         ControllerUi& ui;
-        platform::Clock& clock;  // back-off waits, the disposal delay, polling
+        platform::Clock& clock; // back-off waits, the disposal delay, polling
         ClientFactory make_client;
         ConnectionFactory make_connection;
     };
@@ -162,12 +162,12 @@ private:
     const std::string service_domain_;
     FriendsModel friends_;
 
-    std::mutex mutex_;  // everything below that is not atomic
+    std::mutex mutex_; // everything below that is not atomic
     std::shared_ptr<Session> session_;
     uint64_t next_generation_ = 0;
     bool connect_queued_ = false;
     std::string user_, password_;
-    std::vector<std::wstring> notify_online_;  // hollered friends' bare JIDs
+    std::vector<std::wstring> notify_online_; // hollered friends' bare JIDs
     std::vector<int> gateways_;
     int retry_count_ = 0;
     SipPhone* sip_phone_ = nullptr;
@@ -183,4 +183,4 @@ private:
     WorkerThread worker_;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -46,4 +46,4 @@ public:
     virtual void show_new_version(const JabberEvent& event) = 0;
 };
 
-}  // namespace vokar
+} // namespace vokar

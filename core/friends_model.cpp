@@ -45,7 +45,7 @@ std::wstring name_from_jid(const std::wstring& jid)
     return name.substr(0, name.find(L"\\40"));
 }
 
-}  // namespace
+} // namespace
 
 FriendsModel::FriendsModel(const SettingsStore& settings, Config config)
     : settings_(settings), config_(std::move(config)),
@@ -84,7 +84,8 @@ std::wstring FriendsModel::display_name_for(const std::wstring& name)
 int FriendsModel::network_of(const std::wstring& jid) const
 {
     const auto at = jid.find(L'@');
-    const std::string domain = platform::to_utf8(at == std::wstring::npos ? jid : jid.substr(at + 1));
+    const std::string domain =
+        platform::to_utf8(at == std::wstring::npos ? jid : jid.substr(at + 1));
     if (domain == config_.service_domain)
         return 5;
     const int network = TransportList(config_.service_domain).network_of(domain);
@@ -151,7 +152,8 @@ void FriendsModel::onRosterItem(const std::wstring& jid, const std::wstring& nam
         return;
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
+        auto it =
+            std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
         if (it != all_.end()) {
             if (!name.empty() && name != it->name) {
                 it->name = name;
@@ -171,7 +173,8 @@ void FriendsModel::onPresence(const std::wstring& jid, const std::wstring& statu
         return;
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
+        auto it =
+            std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
         if (it != all_.end()) {
             it->status = status;
             bool chat_only = false, tagged = false;
@@ -194,7 +197,8 @@ void FriendsModel::remove(const std::wstring& jid)
         for (size_t i = 0; i < shown_.size(); ++i)
             if (all_[shown_[i]].jid == jid)
                 shown_index = static_cast<int>(i);
-        const auto it = std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
+        const auto it =
+            std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
         if (it == all_.end())
             return;
         all_.erase(it);
@@ -290,8 +294,14 @@ void FriendsModel::move_selection(int delta)
     notify();
 }
 
-void FriendsModel::selectPrevious() { move_selection(-1); }
-void FriendsModel::selectNext() { move_selection(+1); }
+void FriendsModel::selectPrevious()
+{
+    move_selection(-1);
+}
+void FriendsModel::selectNext()
+{
+    move_selection(+1);
+}
 
 void FriendsModel::select(int index)
 {
@@ -354,4 +364,4 @@ int FriendsModel::rowsShown()
     return rows_shown_;
 }
 
-}  // namespace vokar
+} // namespace vokar

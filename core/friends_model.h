@@ -20,15 +20,15 @@ struct FriendMessage {
 
 struct Friend {
     std::wstring name;
-    std::wstring display_name;  // short name and ": ", written before the friend's chat lines
-    std::wstring status_text;   // without the service's tagline
-    std::wstring jid;           // bare JID: the key
+    std::wstring display_name; // short name and ": ", written before the friend's chat lines
+    std::wstring status_text;  // without the service's tagline
+    std::wstring jid;          // bare JID: the key
     int status = 4;
     int network = 5;
     bool has_unread = false;
     bool is_new = false;
-    bool chat_only = false;     // the friend's client offers chat but not voice
-    std::vector<FriendMessage> messages;  // the last 30 received
+    bool chat_only = false;              // the friend's client offers chat but not voice
+    std::vector<FriendMessage> messages; // the last 30 received
 };
 
 // The friends list the screens show: every contact that roster and presence
@@ -81,7 +81,7 @@ public:
     int network_of(const std::wstring& jid) const;
 
 private:
-    void sort_and_rebuild();  // lock held
+    void sort_and_rebuild(); // lock held
     void move_selection(int delta);
     void notify();
     Friend make_friend(const std::wstring& jid, std::wstring name, int status) const;
@@ -91,7 +91,7 @@ private:
     const Config config_;
     platform::NamedMutex mutex_;
     std::vector<Friend> all_;
-    std::vector<size_t> shown_;  // indices into all_
+    std::vector<size_t> shown_; // indices into all_
     int selected_ = -1;
     int first_shown_ = 0;
     int view_height_ = 0;
@@ -102,4 +102,4 @@ private:
     std::vector<platform::Window> windows_;
 };
 
-}  // namespace vokar
+} // namespace vokar

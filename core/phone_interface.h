@@ -24,4 +24,4 @@ public:
     virtual void hangUp(CallController* call) = 0;
 };
 
-}  // namespace vokar
+} // namespace vokar

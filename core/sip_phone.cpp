@@ -20,7 +20,7 @@ struct SipPhone::Stack final : SipListener {
 
     SipPhone& owner;
     const uint64_t generation;
-    std::unique_ptr<SipStackInterface> stack;  // last member: freed first
+    std::unique_ptr<SipStackInterface> stack; // last member: freed first
 };
 
 SipPhone::SipPhone(Services services)
@@ -31,9 +31,8 @@ SipPhone::SipPhone(Services services)
       terminate_(std::move(services.terminate))
 {
     app_.attachSipPhone(this);
-    settings_.set_client_up([this](int kind) {
-        return kind == kServerSip ? sipLoggedIn() : app_.connected();
-    });
+    settings_.set_client_up(
+        [this](int kind) { return kind == kServerSip ? sipLoggedIn() : app_.connected(); });
 }
 
 SipPhone::~SipPhone()
@@ -97,7 +96,7 @@ void SipPhone::start_stack(uint64_t generation)
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_)
-            return;  // a newer login or a drop came first
+            return; // a newer login or a drop came first
         user = user_;
         password = password_;
     }
@@ -115,7 +114,7 @@ void SipPhone::start_stack(uint64_t generation)
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_)
-            return;  // nothing runs inside the unopened stack yet
+            return; // nothing runs inside the unopened stack yet
         stack_ = s;
     }
     s->stack->add_listener(s.get());
@@ -223,4 +222,4 @@ void SipPhone::accept(CallController* /*call*/) {}
 void SipPhone::reject(CallController* /*call*/) {}
 void SipPhone::hangUp(CallController* /*call*/) {}
 
-}  // namespace vokar
+} // namespace vokar

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/bearer.h"
 #include "core/controller_ui.h"
-#include "core/network_access.h"
 #include "core/phone_interface.h"
 #include "core/worker_thread.h"
 #include "net/network_monitor.h"
@@ -100,7 +100,7 @@ private:
 
     std::mutex mutex_;
     std::shared_ptr<Stack> stack_;
-    uint64_t generation_ = 0;  // of the current login
+    uint64_t generation_ = 0; // of the current login
     std::string user_, password_;
 
     std::atomic<bool> interactive_{false};
@@ -112,4 +112,4 @@ private:
     WorkerThread login_thread_;
 };
 
-}  // namespace vokar
+} // namespace vokar

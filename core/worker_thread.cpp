@@ -4,7 +4,10 @@ namespace vokar {
 
 WorkerThread::WorkerThread() : thread_([this] { run(); }) {}
 
-WorkerThread::~WorkerThread() { stop(); }
+WorkerThread::~WorkerThread()
+{
+    stop();
+}
 
 bool WorkerThread::post(std::function<void()> task)
 {
@@ -44,4 +47,4 @@ void WorkerThread::run()
     }
 }
 
-}  // namespace vokar
+} // namespace vokar

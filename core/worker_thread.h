@@ -61,4 +61,4 @@ void dispose_later(WorkerThread& worker, platform::Clock& clock, std::shared_ptr
     worker.post(std::move(task));
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/operator/tunnel_protocol.h"
+#include "tools/operator/services/tunnel_protocol.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ std::string read(std::string_view bytes, std::string_view cuts)
     return log;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "account/web/web_answer_reader.h"
+#include "webapi/web_answer_reader.h"
 
 using vokar::WebAnswerReader;
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/base64.h"
 #include "tests/xmpp/scripted_connection.h"
-#include "xmpp/base64.h"
 #include "xmpp/jabber_client.h"
 
 namespace {
@@ -15,7 +15,7 @@ public:
     void onJabberEvent(int, const vokar::JabberEvent*) override {}
 };
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -16,7 +16,7 @@ constexpr uint32_t kReceiverExitWaitMs = 1000;
 bool transient_udp_error(int error)
 {
     switch (error) {
-    case platform::kWsaOk:  // an empty datagram
+    case platform::kWsaOk: // an empty datagram
     case platform::kWsaEconnrefused:
     case platform::kWsaEconnreset:
     case platform::kWsaEmsgsize:
@@ -33,7 +33,7 @@ bool transient_udp_error(int error)
     }
 }
 
-}  // namespace
+} // namespace
 
 ConnectionInterface::ConnectionInterface()
     : receive_mutex_(platform::NamedMutex::unique_name("VOKAR_CONNECTION_INTERFACE_RECEIVE")),
@@ -56,7 +56,8 @@ ConnectionInterface::ConnectionInterface(std::string local_address, bool use_tcp
         tunnel_plain_ = !tunnel_connect_;
     }
     seed_random_once();
-    local_port_offset_ = static_cast<uint16_t>(platform::crt_rand() % 1000 + platform::crt_rand() % 1000);
+    local_port_offset_ =
+        static_cast<uint16_t>(platform::crt_rand() % 1000 + platform::crt_rand() % 1000);
 }
 
 ConnectionInterface::~ConnectionInterface()
@@ -93,7 +94,10 @@ uint16_t ConnectionInterface::bound_port()
     return t.udp ? t.udp->bound_port() : 0;
 }
 
-std::shared_ptr<TunnelConnection> ConnectionInterface::tunnel() { return transports().tunnel; }
+std::shared_ptr<TunnelConnection> ConnectionInterface::tunnel()
+{
+    return transports().tunnel;
+}
 
 void ConnectionInterface::send(const std::string& message)
 {
@@ -145,7 +149,7 @@ void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
 
         std::lock_guard state(state_mutex_);
         if (closed_)
-            ok = false;  // closed while connecting
+            ok = false; // closed while connecting
         connected_ = ok;
         if (ok && start_receiver) {
             receiving_ = true;
@@ -186,7 +190,7 @@ void ConnectionInterface::receive_loop()
                 break;
             }
             if (count <= 0) {
-                lost = receiving_;  // not ended by close(): the peer or network went away
+                lost = receiving_; // not ended by close(): the peer or network went away
                 break;
             }
             std::string text;
@@ -237,7 +241,7 @@ void ConnectionInterface::join_receiver()
     {
         std::lock_guard state(state_mutex_);
         if (receiver_.is_current())
-            return;  // a thread never waits for itself
+            return; // a thread never waits for itself
         receiver = std::move(receiver_);
     }
     receiver.join();
@@ -270,4 +274,4 @@ void ConnectionInterface::close()
         transports_ = {};
 }
 
-}  // namespace vokar
+} // namespace vokar

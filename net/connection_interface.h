@@ -108,7 +108,7 @@ private:
     std::atomic<bool> connected_{false};
     std::atomic<bool> loop_running_{false};
 
-    std::mutex state_mutex_;  // transports, closed_, receive thread
+    std::mutex state_mutex_; // transports, closed_, receive thread
     Transports transports_;
     bool closed_ = false;
     platform::Thread receiver_;
@@ -117,4 +117,4 @@ private:
     ConnectionListener* listener_ = nullptr;
 };
 
-}  // namespace vokar
+} // namespace vokar

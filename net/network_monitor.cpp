@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint32_t kRatingIntervalMs = 120000;
 
-}  // namespace
+} // namespace
 
 NetworkMonitor::NetworkMonitor(const platform::OperatorConfig& config,
                                std::unique_ptr<platform::AdapterSource> adapters,
@@ -19,7 +19,10 @@ NetworkMonitor::NetworkMonitor(const platform::OperatorConfig& config,
 {
 }
 
-NetworkMonitor::~NetworkMonitor() { stop(); }
+NetworkMonitor::~NetworkMonitor()
+{
+    stop();
+}
 
 bool NetworkMonitor::is_wifi_name(const std::string& name)
 {
@@ -76,7 +79,8 @@ void NetworkMonitor::start()
     rating_running_ = true;
     first_pass_ = true;
     adapter_thread_ = platform::Thread([this] { adapter_loop(); });
-    rating_thread_ = platform::Thread([this] { rating_loop(); }, platform::Thread::Priority::BelowNormal);
+    rating_thread_ =
+        platform::Thread([this] { rating_loop(); }, platform::Thread::Priority::BelowNormal);
 }
 
 void NetworkMonitor::stop()
@@ -103,7 +107,8 @@ void NetworkMonitor::run_pass()
 {
     {
         const std::string address = local_address();
-        if ((address == "0.0.0.0" || is_activesync_name(adapter_name())) && !is_wifi_ && !first_pass_)
+        if ((address == "0.0.0.0" || is_activesync_name(adapter_name())) && !is_wifi_ &&
+            !first_pass_)
             platform::request_data_connection();
     }
     std::string chosen_name, chosen_address;
@@ -118,7 +123,7 @@ void NetworkMonitor::run_pass()
         }
         const bool wifi = is_wifi_name(a.name) || a.wireless;
         if (chosen_wifi)
-            break;  // WiFi is preferred: the first WiFi adapter ends the walk
+            break; // WiFi is preferred: the first WiFi adapter ends the walk
         if (a.ipv4 != "0.0.0.0") {
             chosen_name = a.name;
             chosen_address = a.ipv4;
@@ -217,4 +222,4 @@ void NetworkMonitor::rating_loop()
     }
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "net/probe_result.h"
+#include "net/transport_probe.h"
 #include "platform/clock.h"
 #include "platform/network.h"
 #include "platform/operator_config.h"
@@ -95,7 +95,7 @@ private:
     std::atomic<bool> log_in_again_{false};
     std::atomic<int> link_rating_{-2};
 
-    mutable std::mutex text_mutex_;  // local address, adapter name, label
+    mutable std::mutex text_mutex_; // local address, adapter name, label
     std::string local_address_;
     std::string adapter_name_;
     std::wstring bearer_label_;
@@ -107,4 +107,4 @@ private:
     platform::Thread rating_thread_;
 };
 
-}  // namespace vokar
+} // namespace vokar

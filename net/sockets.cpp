@@ -11,7 +11,7 @@ uint32_t bind_address(const std::string& local_address)
     return platform::parse_ipv4(local_address);
 }
 
-}  // namespace
+} // namespace
 
 TcpSocket::TcpSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
                      SocketErrorCallback on_error)
@@ -172,4 +172,4 @@ void UdpSocket::close()
     socket_.shutdown();
 }
 
-}  // namespace vokar
+} // namespace vokar

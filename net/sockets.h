@@ -11,7 +11,7 @@ namespace vokar {
 
 // Which operation failed, as reported through a SocketErrorCallback.
 enum SocketErrorKind : int {
-    kSocketErrorConnect = 0,  // start-up, socket creation, bind or connect
+    kSocketErrorConnect = 0, // start-up, socket creation, bind or connect
     kSocketErrorSend = 1,
     kSocketErrorReceive = 2,
 };
@@ -94,4 +94,4 @@ private:
     std::atomic<uint32_t> receive_count_{0};
 };
 
-}  // namespace vokar
+} // namespace vokar

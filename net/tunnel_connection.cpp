@@ -29,7 +29,10 @@ bool TunnelConnection::connect(const std::string& target_host)
     return true;
 }
 
-void TunnelConnection::send_raw(const std::string& bytes) { socket_.send(bytes.data(), bytes.size()); }
+void TunnelConnection::send_raw(const std::string& bytes)
+{
+    socket_.send(bytes.data(), bytes.size());
+}
 
 void TunnelConnection::send(const void* data, size_t length)
 {
@@ -78,7 +81,8 @@ bool TunnelConnection::process_frames(bool stop_at_relay_port)
 {
     TunnelFrame frame;
     while (reader_.next(frame)) {
-        if (frame.type == kFrameData || (frame.type >= kFirstChannel && frame.type <= kLastChannel)) {
+        if (frame.type == kFrameData ||
+            (frame.type >= kFirstChannel && frame.type <= kLastChannel)) {
             received_.push_back(std::move(frame));
         } else if (frame.type == kFrameOpen) {
             flush_pending();
@@ -142,6 +146,9 @@ int TunnelConnection::receive(std::string* out, size_t maximum, bool stop_at_rel
     return 0;
 }
 
-void TunnelConnection::stop() { socket_.close(); }
+void TunnelConnection::stop()
+{
+    socket_.close();
+}
 
-}  // namespace vokar
+} // namespace vokar

@@ -27,10 +27,10 @@ class TunnelConnection {
 public:
     enum RelayKind : uint8_t { kRelayUdp = 0, kRelayTcp = 1 };
     // Frame types.
-    static constexpr uint8_t kFrameData = 0;         // server -> client data
-    static constexpr uint8_t kFrameOpen = 1;         // client: open; server: target connected
-    static constexpr uint8_t kFrameClientData = 2;   // client: data; server: relay port
-    static constexpr uint8_t kFrameAnnounce = 50;    // server: ignored
+    static constexpr uint8_t kFrameData = 0;       // server -> client data
+    static constexpr uint8_t kFrameOpen = 1;       // client: open; server: target connected
+    static constexpr uint8_t kFrameClientData = 2; // client: data; server: relay port
+    static constexpr uint8_t kFrameAnnounce = 50;  // server: ignored
     static constexpr uint8_t kFirstChannel = 51;
     static constexpr uint8_t kLastChannel = 127;
     // A server that has not answered the request by then is given up on.
@@ -87,10 +87,10 @@ private:
     std::atomic<uint16_t> relay_port_{0};
     std::atomic<uint8_t> last_frame_type_{0};
 
-    TunnelFrameReader reader_;            // receive side only
-    std::deque<TunnelFrame> received_;    // receive side only
-    std::mutex send_mutex_;               // pending queue and socket writes
+    TunnelFrameReader reader_;         // receive side only
+    std::deque<TunnelFrame> received_; // receive side only
+    std::mutex send_mutex_;            // pending queue and socket writes
     std::deque<TunnelFrame> pending_;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -48,4 +48,4 @@ bool TunnelFrameReader::next(TunnelFrame& frame)
     return true;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -36,4 +36,4 @@ private:
     bool failed_ = false;
 };
 
-}  // namespace vokar
+} // namespace vokar

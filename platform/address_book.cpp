@@ -11,8 +11,11 @@ public:
     std::vector<AddressBookContact> sim_entries() override { return {}; }
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<AddressBook> make_null_address_book() { return std::make_unique<NullAddressBook>(); }
+std::unique_ptr<AddressBook> make_null_address_book()
+{
+    return std::make_unique<NullAddressBook>();
+}
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

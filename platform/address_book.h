@@ -7,8 +7,8 @@
 namespace vokar::platform {
 
 struct AddressBookNumber {
-    std::wstring number;  // as stored
-    char type = 'm';      // 'm' mobile, 'h' home, 'w' work, 'c' car, 's' SIM
+    std::wstring number; // as stored
+    char type = 'm';     // 'm' mobile, 'h' home, 'w' work, 'c' car, 's' SIM
 };
 
 struct AddressBookContact {
@@ -33,4 +33,4 @@ public:
 // An address book with nothing in it: opens, holds no contacts, stores nothing.
 std::unique_ptr<AddressBook> make_null_address_book();
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

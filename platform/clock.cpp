@@ -20,7 +20,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 Clock& system_clock()
 {
@@ -28,8 +28,14 @@ Clock& system_clock()
     return clock;
 }
 
-uint32_t tick_count() { return system_clock().tick_count(); }
+uint32_t tick_count()
+{
+    return system_clock().tick_count();
+}
 
-void sleep_ms(uint32_t ms) { system_clock().sleep_ms(ms); }
+void sleep_ms(uint32_t ms)
+{
+    system_clock().sleep_ms(ms);
+}
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -36,4 +36,4 @@ private:
     std::atomic<uint32_t> now_;
 };
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -7,11 +7,17 @@ namespace {
 
 std::atomic<uint32_t> g_state{1};
 
-constexpr uint32_t step(uint32_t s) { return s * 214013u + 2531011u; }
+constexpr uint32_t step(uint32_t s)
+{
+    return s * 214013u + 2531011u;
+}
 
-}  // namespace
+} // namespace
 
-void crt_srand(uint32_t seed) { g_state.store(seed); }
+void crt_srand(uint32_t seed)
+{
+    g_state.store(seed);
+}
 
 int crt_rand()
 {
@@ -22,4 +28,4 @@ int crt_rand()
     return static_cast<int>((next >> 16) & kCrtRandMax);
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

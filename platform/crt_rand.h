@@ -13,4 +13,4 @@ constexpr int kCrtRandMax = 0x7fff;
 void crt_srand(uint32_t seed);
 int crt_rand();
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

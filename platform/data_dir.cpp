@@ -43,7 +43,7 @@ bool make_directories(const std::string& path, std::string* error)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string data_directory(std::string* error)
 {
@@ -95,4 +95,4 @@ bool InstanceLock::acquire(const std::string& directory, std::string* error)
     return true;
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -29,4 +29,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -1,7 +1,7 @@
 #include "platform/file.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@ bool fail(std::string* error, const std::string& what)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> read_file(const std::string& path, size_t max_bytes, std::string* error)
 {
@@ -86,4 +86,4 @@ bool write_file_atomically(const std::string& path, std::string_view bytes, std:
     return true;
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

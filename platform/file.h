@@ -20,4 +20,4 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes,
 bool write_file_atomically(const std::string& path, std::string_view bytes,
                            std::string* error = nullptr);
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -1,8 +1,8 @@
 #include "platform/network.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ifaddrs.h>
@@ -53,7 +53,8 @@ public:
                     if (ll->sll_addr[b] != 0)
                         a.has_hardware_address = true;
             } else if (i->ifa_addr->sa_family == AF_INET && a.ipv4 == "0.0.0.0") {
-                a.ipv4 = format_ipv4(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+                a.ipv4 =
+                    format_ipv4(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
             }
         }
         ::freeifaddrs(list);
@@ -135,20 +136,22 @@ public:
                 offset = static_cast<size_t>(buffer[0] & 0x0F) * 4;
                 if (static_cast<size_t>(n) < offset + 8)
                     continue;
-                const uint16_t got_ident = static_cast<uint16_t>(buffer[offset + 4] << 8 | buffer[offset + 5]);
+                const uint16_t got_ident =
+                    static_cast<uint16_t>(buffer[offset + 4] << 8 | buffer[offset + 5]);
                 if (got_ident != ident)
                     continue;
             } else if (n < 8) {
                 continue;
             }
-            const uint16_t got_seq = static_cast<uint16_t>(buffer[offset + 6] << 8 | buffer[offset + 7]);
+            const uint16_t got_seq =
+                static_cast<uint16_t>(buffer[offset + 6] << 8 | buffer[offset + 7]);
             if (buffer[offset] != ICMP_ECHOREPLY || got_seq != seq)
                 continue;
             reply.replied = true;
-            reply.round_trip_ms = static_cast<uint32_t>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::chrono::steady_clock::now() - start)
-                    .count());
+            reply.round_trip_ms =
+                static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
             break;
         }
         ::close(fd);
@@ -156,15 +159,21 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<AdapterSource> make_system_adapter_source()
 {
     return std::make_unique<SystemAdapterSource>();
 }
 
-std::unique_ptr<Pinger> make_system_pinger() { return std::make_unique<SystemPinger>(); }
+std::unique_ptr<Pinger> make_system_pinger()
+{
+    return std::make_unique<SystemPinger>();
+}
 
-bool request_data_connection() { return false; }
+bool request_data_connection()
+{
+    return false;
+}
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -12,7 +12,7 @@ namespace vokar::platform {
 struct Adapter {
     std::string name;
     bool has_hardware_address = false;
-    std::string ipv4 = "0.0.0.0";  // first IPv4 address, "0.0.0.0" when none
+    std::string ipv4 = "0.0.0.0"; // first IPv4 address, "0.0.0.0" when none
     bool wireless = false;
     bool loopback = false;
 };
@@ -32,8 +32,8 @@ std::unique_ptr<AdapterSource> make_system_adapter_source();
 struct IcmpReply {
     bool replied = false;
     uint32_t round_trip_ms = 0;
-    int error = 0;          // Winsock number when the echo could not be sent
-    std::string message;    // why, for a person
+    int error = 0;       // Winsock number when the echo could not be sent
+    std::string message; // why, for a person
 };
 
 // Pingers; tests give a scripted one.
@@ -53,4 +53,4 @@ std::unique_ptr<Pinger> make_system_pinger();
 // this fails at once.
 bool request_data_connection();
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -38,21 +38,21 @@ std::optional<uint16_t> parse_port(std::string_view v)
 std::optional<bool> assign(OperatorConfig& c, std::string_view key, std::string_view value,
                            std::string& reason)
 {
-#define VOKAR_TEXT_ASSIGN(name, def)  \
-    if (key == #name) {               \
-        c.name = std::string(value);  \
-        return true;                  \
+#define VOKAR_TEXT_ASSIGN(name, def)                                                               \
+    if (key == #name) {                                                                            \
+        c.name = std::string(value);                                                               \
+        return true;                                                                               \
     }
-#define VOKAR_PORT_ASSIGN(name, def)                                            \
-    if (key == #name) {                                                         \
-        auto port = parse_port(value);                                          \
-        if (!port) {                                                            \
-            reason = "'" #name "' must be a port number from 1 to 65535, not '" + \
-                     std::string(value) + "'";                                  \
-            return false;                                                       \
-        }                                                                       \
-        c.name = *port;                                                         \
-        return true;                                                            \
+#define VOKAR_PORT_ASSIGN(name, def)                                                               \
+    if (key == #name) {                                                                            \
+        auto port = parse_port(value);                                                             \
+        if (!port) {                                                                               \
+            reason = "'" #name "' must be a port number from 1 to 65535, not '" +                  \
+                     std::string(value) + "'";                                                     \
+            return false;                                                                          \
+        }                                                                                          \
+        c.name = *port;                                                                            \
+        return true;                                                                               \
     }
     VOKAR_OPERATOR_KEYS(VOKAR_TEXT_ASSIGN, VOKAR_PORT_ASSIGN)
 #undef VOKAR_TEXT_ASSIGN
@@ -60,15 +60,15 @@ std::optional<bool> assign(OperatorConfig& c, std::string_view key, std::string_
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
 std::string OperatorConfig::get(std::string_view key, std::string_view fallback) const
 {
-#define VOKAR_TEXT_GET(name, def) \
-    if (key == #name)             \
+#define VOKAR_TEXT_GET(name, def)                                                                  \
+    if (key == #name)                                                                              \
         return name;
-#define VOKAR_PORT_GET(name, def) \
-    if (key == #name)             \
+#define VOKAR_PORT_GET(name, def)                                                                  \
+    if (key == #name)                                                                              \
         return std::to_string(name);
     VOKAR_OPERATOR_KEYS(VOKAR_TEXT_GET, VOKAR_PORT_GET)
 #undef VOKAR_TEXT_GET
@@ -132,4 +132,4 @@ std::optional<OperatorConfig> OperatorConfig::from_environment(std::string* erro
     return load_file(path, error);
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -10,33 +10,33 @@ namespace vokar::platform {
 
 // Every key the client reads from operator.conf, with its compiled-in default.
 // TEXT(name, default) is a string value, PORT(name, default) a port 1..65535.
-#define VOKAR_OPERATOR_KEYS(TEXT, PORT)          \
-    TEXT(service_domain, "vokar.test")           \
-    TEXT(sip_domain, "sip.vokar.test")           \
-    TEXT(sip_host, "127.0.0.1")                  \
-    PORT(sip_port, 5060)                         \
-    TEXT(xmpp_host, "127.0.0.1")                 \
-    PORT(xmpp_port, 5222)                        \
-    TEXT(web_host, "127.0.0.1")                  \
-    PORT(web_port, 80)                           \
-    TEXT(web_host_name, "www.vokar.test")        \
-    TEXT(sister_web_host_name, "www.quillvoce.test") \
-    TEXT(stun_host, "127.0.0.1")                 \
-    PORT(stun_port, 3478)                        \
-    TEXT(server_ip, "127.0.0.1")                 \
-    PORT(server_port, 443)                       \
-    TEXT(tunnel_host, "127.0.0.1")               \
-    PORT(tunnel_port, 80)                        \
-    TEXT(echo_host, "127.0.0.1")                 \
-    PORT(echo_udp_port, 10469)                   \
-    PORT(echo_tcp_port, 5002)                    \
-    TEXT(relay_host, "127.0.0.1")                \
-    PORT(relay_port, 10000)                      \
-    TEXT(sip_relay_host, "127.0.0.1")            \
-    PORT(sip_relay_port, 5060)                   \
-    TEXT(gtalk_mail_domain, "gmail.com")         \
-    TEXT(holler_sender_number, "15555550100")    \
-    TEXT(signup_salt, "719kqd")                  \
+#define VOKAR_OPERATOR_KEYS(TEXT, PORT)                                                            \
+    TEXT(service_domain, "vokar.test")                                                             \
+    TEXT(sip_domain, "sip.vokar.test")                                                             \
+    TEXT(sip_host, "127.0.0.1")                                                                    \
+    PORT(sip_port, 5060)                                                                           \
+    TEXT(xmpp_host, "127.0.0.1")                                                                   \
+    PORT(xmpp_port, 5222)                                                                          \
+    TEXT(web_host, "127.0.0.1")                                                                    \
+    PORT(web_port, 80)                                                                             \
+    TEXT(web_host_name, "www.vokar.test")                                                          \
+    TEXT(sister_web_host_name, "www.quillvoce.test")                                               \
+    TEXT(stun_host, "127.0.0.1")                                                                   \
+    PORT(stun_port, 3478)                                                                          \
+    TEXT(server_ip, "127.0.0.1")                                                                   \
+    PORT(server_port, 443)                                                                         \
+    TEXT(tunnel_host, "127.0.0.1")                                                                 \
+    PORT(tunnel_port, 80)                                                                          \
+    TEXT(echo_host, "127.0.0.1")                                                                   \
+    PORT(echo_udp_port, 10469)                                                                     \
+    PORT(echo_tcp_port, 5002)                                                                      \
+    TEXT(relay_host, "127.0.0.1")                                                                  \
+    PORT(relay_port, 10000)                                                                        \
+    TEXT(sip_relay_host, "127.0.0.1")                                                              \
+    PORT(sip_relay_port, 5060)                                                                     \
+    TEXT(gtalk_mail_domain, "gmail.com")                                                           \
+    TEXT(holler_sender_number, "15555550100")                                                      \
+    TEXT(signup_salt, "719kqd")                                                                    \
     TEXT(adapter, "")
 
 // The operator's endpoints and names: the compiled-in defaults, overridden by
@@ -66,4 +66,4 @@ struct OperatorConfig {
     static std::optional<OperatorConfig> from_environment(std::string* error = nullptr);
 };
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -26,7 +26,7 @@ constexpr bool sorted_and_unique()
 }
 static_assert(sorted_and_unique(), "string table must be sorted by id without duplicates");
 
-}  // namespace
+} // namespace
 
 std::wstring_view load_string(int id)
 {
@@ -35,4 +35,4 @@ std::wstring_view load_string(int id)
     return it != std::end(kStrings) && it->id == id ? it->text : std::wstring_view{};
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -8,4 +8,4 @@ namespace vokar::platform {
 // `id`, or an empty view when there is none.
 std::wstring_view load_string(int id);
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -17,42 +17,74 @@ namespace vokar::platform {
 int winsock_error_from_errno(int error)
 {
     switch (error) {
-    case 0: return kWsaOk;
-    case EINTR: return kWsaEintr;
-    case EBADF: return kWsaEbadf;
+    case 0:
+        return kWsaOk;
+    case EINTR:
+        return kWsaEintr;
+    case EBADF:
+        return kWsaEbadf;
     case EACCES:
-    case EPERM: return kWsaEacces;
-    case EFAULT: return kWsaEfault;
-    case EINVAL: return kWsaEinval;
+    case EPERM:
+        return kWsaEacces;
+    case EFAULT:
+        return kWsaEfault;
+    case EINVAL:
+        return kWsaEinval;
     case EMFILE:
-    case ENFILE: return kWsaEmfile;
-    case EAGAIN: return kWsaEwouldblock;
-    case EINPROGRESS: return kWsaEinprogress;
-    case EALREADY: return kWsaEalready;
-    case ENOTSOCK: return kWsaEnotsock;
-    case EDESTADDRREQ: return kWsaEdestaddrreq;
-    case EMSGSIZE: return kWsaEmsgsize;
-    case EPROTONOSUPPORT: return kWsaEprotonosupport;
-    case EOPNOTSUPP: return kWsaEopnotsupp;
-    case EAFNOSUPPORT: return kWsaEafnosupport;
-    case EADDRINUSE: return kWsaEaddrinuse;
-    case EADDRNOTAVAIL: return kWsaEaddrnotavail;
-    case ENETDOWN: return kWsaEnetdown;
-    case ENETUNREACH: return kWsaEnetunreach;
-    case ENETRESET: return kWsaEnetreset;
-    case ECONNABORTED: return kWsaEconnaborted;
+    case ENFILE:
+        return kWsaEmfile;
+    case EAGAIN:
+        return kWsaEwouldblock;
+    case EINPROGRESS:
+        return kWsaEinprogress;
+    case EALREADY:
+        return kWsaEalready;
+    case ENOTSOCK:
+        return kWsaEnotsock;
+    case EDESTADDRREQ:
+        return kWsaEdestaddrreq;
+    case EMSGSIZE:
+        return kWsaEmsgsize;
+    case EPROTONOSUPPORT:
+        return kWsaEprotonosupport;
+    case EOPNOTSUPP:
+        return kWsaEopnotsupp;
+    case EAFNOSUPPORT:
+        return kWsaEafnosupport;
+    case EADDRINUSE:
+        return kWsaEaddrinuse;
+    case EADDRNOTAVAIL:
+        return kWsaEaddrnotavail;
+    case ENETDOWN:
+        return kWsaEnetdown;
+    case ENETUNREACH:
+        return kWsaEnetunreach;
+    case ENETRESET:
+        return kWsaEnetreset;
+    case ECONNABORTED:
+        return kWsaEconnaborted;
     case ECONNRESET:
-    case EPIPE: return kWsaEconnreset;
+    case EPIPE:
+        return kWsaEconnreset;
     case ENOBUFS:
-    case ENOMEM: return kWsaEnobufs;
-    case EISCONN: return kWsaEisconn;
-    case ENOTCONN: return kWsaEnotconn;
-    case ESHUTDOWN: return kWsaEshutdown;
-    case ETIMEDOUT: return kWsaEtimedout;
-    case ECONNREFUSED: return kWsaEconnrefused;
-    case EHOSTDOWN: return kWsaEhostdown;
-    case EHOSTUNREACH: return kWsaEhostunreach;
-    default: return kWsaEinval;
+    case ENOMEM:
+        return kWsaEnobufs;
+    case EISCONN:
+        return kWsaEisconn;
+    case ENOTCONN:
+        return kWsaEnotconn;
+    case ESHUTDOWN:
+        return kWsaEshutdown;
+    case ETIMEDOUT:
+        return kWsaEtimedout;
+    case ECONNREFUSED:
+        return kWsaEconnrefused;
+    case EHOSTDOWN:
+        return kWsaEhostdown;
+    case EHOSTUNREACH:
+        return kWsaEhostunreach;
+    default:
+        return kWsaEinval;
     }
 }
 
@@ -74,10 +106,11 @@ uint32_t resolve_host(const std::string& host, int* error)
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* result = nullptr;
-    const int rc = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    const int rc =
+        host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
     if (rc != 0 || !result) {
         if (error)
-            *error = rc == EAI_AGAIN ? kWsaTryAgain
+            *error = rc == EAI_AGAIN  ? kWsaTryAgain
                      : rc == EAI_FAIL ? kWsaNoRecovery
                                       : kWsaHostNotFound;
         return kAddressNone;
@@ -107,11 +140,17 @@ sockaddr_in make_address(uint32_t address, uint16_t port)
     return sa;
 }
 
-int last_error() { return winsock_error_from_errno(errno); }
+int last_error()
+{
+    return winsock_error_from_errno(errno);
+}
 
-}  // namespace
+} // namespace
 
-Socket::~Socket() { close(); }
+Socket::~Socket()
+{
+    close();
+}
 
 int Socket::open(Type type)
 {
@@ -129,7 +168,7 @@ int Socket::bind(uint32_t address, uint16_t port)
 {
     const sockaddr_in sa = make_address(address, port);
     return ::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? kWsaOk
-                                                                              : last_error();
+                                                                               : last_error();
 }
 
 int Socket::connect(uint32_t address, uint16_t port, uint32_t timeout_ms,
@@ -139,8 +178,9 @@ int Socket::connect(uint32_t address, uint16_t port, uint32_t timeout_ms,
         return kWsaEnotsock;
     const sockaddr_in sa = make_address(address, port);
     if (type_ == Type::Udp)
-        return ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? kWsaOk
-                                                                                     : last_error();
+        return ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0
+                   ? kWsaOk
+                   : last_error();
     // TCP: connect without blocking, then wait, so a dead host times out like
     // the classic stack (about 21 s) and shutdown() from another thread ends
     // the wait.
@@ -256,4 +296,4 @@ void Socket::close()
         ::close(fd);
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -50,7 +50,7 @@ enum WinsockError : int {
 // The Winsock number for a POSIX errno value.
 int winsock_error_from_errno(int error);
 
-constexpr uint32_t kAddressNone = 0xFFFFFFFFu;  // INADDR_NONE, network order
+constexpr uint32_t kAddressNone = 0xFFFFFFFFu; // INADDR_NONE, network order
 
 // A dotted IPv4 address in network order, or kAddressNone (never looks up a name).
 uint32_t parse_ipv4(const std::string& text);
@@ -102,4 +102,4 @@ private:
     Type type_ = Type::Tcp;
 };
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

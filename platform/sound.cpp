@@ -8,7 +8,7 @@ namespace {
 std::mutex g_mutex;
 std::shared_ptr<SoundBackend> g_backend;
 
-}  // namespace
+} // namespace
 
 void set_sound_backend(std::shared_ptr<SoundBackend> backend)
 {
@@ -26,4 +26,4 @@ bool play_sound(std::wstring_view alias)
     return backend ? backend->play(alias) : false;
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -20,4 +20,4 @@ void set_sound_backend(std::shared_ptr<SoundBackend> backend);
 // Plays through the installed back-end; false when nothing was played.
 bool play_sound(std::wstring_view alias);
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -37,7 +37,7 @@ struct NamedMutex::Lock {
         {
             std::lock_guard lock(mutex);
             if (depth == 0 || owner != std::this_thread::get_id())
-                return;  // not held by this thread: nothing to release
+                return; // not held by this thread: nothing to release
             if (--depth > 0)
                 return;
             owner = {};
@@ -74,7 +74,7 @@ std::shared_ptr<NamedMutex::Lock> lookup(const std::string& name)
     return created;
 }
 
-}  // namespace
+} // namespace
 
 NamedMutex::NamedMutex(std::string name) : name_(std::move(name)), mutex_(lookup(name_)) {}
 
@@ -83,9 +83,15 @@ uint32_t NamedMutex::wait(uint32_t timeout_ms)
     return mutex_->acquire(timeout_ms) ? kWaitObject0 : kWaitTimeout;
 }
 
-void NamedMutex::release() { mutex_->release(); }
+void NamedMutex::release()
+{
+    mutex_->release();
+}
 
-bool NamedMutex::try_lock() { return mutex_->acquire(0); }
+bool NamedMutex::try_lock()
+{
+    return mutex_->acquire(0);
+}
 
 std::string NamedMutex::unique_name(std::string_view base)
 {
@@ -123,4 +129,4 @@ bool Event::wait(uint32_t timeout_ms)
     return true;
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

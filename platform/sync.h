@@ -11,8 +11,8 @@
 namespace vokar::platform {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-constexpr uint32_t kWaitObject0 = 0;     // a wait obtained the object
-constexpr uint32_t kWaitTimeout = 258;   // a wait timed out
+constexpr uint32_t kWaitObject0 = 0;   // a wait obtained the object
+constexpr uint32_t kWaitTimeout = 258; // a wait timed out
 
 // A recursive mutex looked up by name: every NamedMutex constructed with the
 // same name in this process shares one lock. Objects that can exist more than
@@ -39,7 +39,7 @@ public:
     // base followed by "_" and a number never handed out before in this process.
     static std::string unique_name(std::string_view base);
 
-    struct Lock;  // the shared recursive lock behind a name
+    struct Lock; // the shared recursive lock behind a name
 
 private:
     std::string name_;
@@ -50,7 +50,9 @@ private:
 class Event {
 public:
     explicit Event(bool manual_reset = false, bool initially_set = false)
-        : manual_reset_(manual_reset), set_(initially_set) {}
+        : manual_reset_(manual_reset), set_(initially_set)
+    {
+    }
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -67,4 +69,4 @@ private:
     std::condition_variable cv_;
 };
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

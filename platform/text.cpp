@@ -7,7 +7,10 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool is_continuation(unsigned char b)
+{
+    return (b & 0xC0) == 0x80;
+}
 
 void append_utf8(std::string& out, char32_t cp)
 {
@@ -30,7 +33,7 @@ void append_utf8(std::string& out, char32_t cp)
     }
 }
 
-}  // namespace
+} // namespace
 
 std::wstring to_wide(std::string_view in)
 {
@@ -88,4 +91,4 @@ std::string to_utf8(std::wstring_view in)
     return out;
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -12,4 +12,4 @@ namespace vokar::platform {
 std::wstring to_wide(std::string_view utf8);
 std::string to_utf8(std::wstring_view wide);
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

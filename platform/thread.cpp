@@ -7,7 +7,10 @@ Thread::Thread(std::function<void()> body, Priority priority)
 {
 }
 
-Thread::~Thread() { join(); }
+Thread::~Thread()
+{
+    join();
+}
 
 Thread& Thread::operator=(Thread&& other) noexcept
 {
@@ -35,4 +38,4 @@ void Thread::detach()
         thread_.detach();
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

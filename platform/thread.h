@@ -32,4 +32,4 @@ private:
     Priority priority_ = Priority::Normal;
 };
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

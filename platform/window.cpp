@@ -15,11 +15,11 @@ struct SendSlot {
 
 struct PumpCore {
     std::mutex mutex;
-    std::condition_variable cv;  // queue changes and send completions
+    std::condition_variable cv; // queue changes and send completions
     struct Item {
         std::shared_ptr<WindowState> window;
         Message message;
-        std::shared_ptr<SendSlot> slot;  // null for a posted message
+        std::shared_ptr<SendSlot> slot; // null for a posted message
     };
     std::deque<Item> queue;
     bool stopped = false;
@@ -39,10 +39,10 @@ struct PumpCore {
 struct WindowState {
     std::shared_ptr<PumpCore> pump;
     MessageHandler handler;
-    bool destroyed = false;  // guarded by pump->mutex
+    bool destroyed = false; // guarded by pump->mutex
 };
 
-}  // namespace detail
+} // namespace detail
 
 using detail::PumpCore;
 using detail::SendSlot;
@@ -69,7 +69,7 @@ bool enqueue(const std::shared_ptr<detail::WindowState>& w, const Message& m,
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool Window::alive() const
 {
@@ -81,7 +81,10 @@ bool Window::alive() const
 
 MessagePump::MessagePump() : core_(std::make_shared<PumpCore>()) {}
 
-MessagePump::~MessagePump() { quit(); }
+MessagePump::~MessagePump()
+{
+    quit();
+}
 
 Window MessagePump::create_window(MessageHandler handler)
 {
@@ -224,4 +227,4 @@ bool post_message(const Window& window, uint32_t code, uintptr_t wparam, intptr_
     return enqueue(window.state_, Message{code, wparam, lparam}, nullptr);
 }
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

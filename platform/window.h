@@ -18,7 +18,7 @@ using MessageHandler = std::function<intptr_t(const Message&)>;
 namespace detail {
 struct PumpCore;
 struct WindowState;
-}  // namespace detail
+} // namespace detail
 
 // A handle to a message handler that runs on the GUI thread. Copies refer to
 // the same window; a default-constructed handle is no window.
@@ -85,4 +85,4 @@ intptr_t send_message(const Window& window, uint32_t code, uintptr_t wparam = 0,
 // its pump has stopped.
 bool post_message(const Window& window, uint32_t code, uintptr_t wparam = 0, intptr_t lparam = 0);
 
-}  // namespace vokar::platform
+} // namespace vokar::platform

@@ -5,4 +5,4 @@ namespace vokar {
 SipListener::~SipListener() = default;
 SipStackInterface::~SipStackInterface() = default;
 
-}  // namespace vokar
+} // namespace vokar

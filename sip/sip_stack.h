@@ -16,7 +16,7 @@ struct SipResult {
         kSuccess = 0,
         kTimeout = 1,
         kAuthRefused = 2,
-        kFailure = 3,  // text: the first word of the reason phrase
+        kFailure = 3, // text: the first word of the reason phrase
     };
     int code = kSuccess;
     std::string text;
@@ -29,39 +29,39 @@ struct SipCall {
         kStateRemoteRinging = 0,
         kStateConnected = 1,
         kStateEnded = 3,
-        kStateIncoming = 4,    // incoming and ringing here
-        kStateCalling = 5,     // INVITE sent
-        kStateCancelling = 6,  // being cancelled or rejected by this side
+        kStateIncoming = 4,   // incoming and ringing here
+        kStateCalling = 5,    // INVITE sent
+        kStateCancelling = 6, // being cancelled or rejected by this side
     };
     enum Direction : int { kDirectionNone = -1, kOutgoing = 0, kIncoming = 1 };
     enum EndReason : int {
         kEndBusy = 0,
         kEndTimeout = 1,
-        kEndCancelled = 2,   // cancelled by the other side
-        kEndHungUp = 3,      // hung up by the other side
+        kEndCancelled = 2, // cancelled by the other side
+        kEndHungUp = 3,    // hung up by the other side
         kEndNotFound = 4,
         kEndUnavailable = 5,
         kEndOther = 8,
     };
     static constexpr size_t kMaxPayloads = 20;
 
-    std::string call_key;  // the owner's handle for every call operation
+    std::string call_key; // the owner's handle for every call operation
     std::string sip_call_id;
     int state = kStateNone;
     int direction = kDirectionNone;
     int end_reason = kEndOther;
     std::string remote_user, remote_host;
     std::string remote_display;
-    std::string remote_media_ip;  // c= of the remote SDP
-    int remote_media_port = -1;   // m= port of the remote SDP
-    std::string remote_local_ip;  // a=local of the remote SDP
+    std::string remote_media_ip; // c= of the remote SDP
+    int remote_media_port = -1;  // m= port of the remote SDP
+    std::string remote_local_ip; // a=local of the remote SDP
     int remote_local_port = -1;
-    std::string remote_stun_ip;   // a=stunned of the remote SDP
+    std::string remote_stun_ip; // a=stunned of the remote SDP
     int remote_stun_port = -1;
-    std::vector<int> remote_payloads;  // at most kMaxPayloads, in a=rtpmap order
-    std::string session_id;            // SDP session id
-    std::optional<std::string> message;  // text of a received MESSAGE
-    std::optional<std::string> redirect_user, redirect_host;  // Contact of a 302
+    std::vector<int> remote_payloads;   // at most kMaxPayloads, in a=rtpmap order
+    std::string session_id;             // SDP session id
+    std::optional<std::string> message; // text of a received MESSAGE
+    std::optional<std::string> redirect_user, redirect_host; // Contact of a 302
 };
 
 // Events the stack raises to its listeners, with the type `data` points to.
@@ -127,4 +127,4 @@ public:
     virtual std::string balance_text() = 0;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -7,6 +7,8 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   cmake ninja-build g++ clang libclang-rt-14-dev make pkg-config
+  # formatting check of CI
+  clang-format
   # libraries
   libssl-dev libsqlite3-dev
   # tests and benchmarks

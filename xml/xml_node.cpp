@@ -105,7 +105,7 @@ void close_element(std::string& out, const XmlNode& node)
     out += '>';
 }
 
-}  // namespace
+} // namespace
 
 XmlNode::XmlNode(std::string name, XmlNode* parent, std::string prefix)
     : name(std::move(name)), prefix(std::move(prefix)), parent(parent)
@@ -257,4 +257,4 @@ void XmlNode::serialize_to(std::string& out) const
     }
 }
 
-}  // namespace vokar
+} // namespace vokar

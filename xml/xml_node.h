@@ -15,11 +15,13 @@ class XmlAttribute {
 public:
     XmlAttribute() = default;
     XmlAttribute(std::string name, std::string value, std::string prefix = {})
-        : name(std::move(name)), value(std::move(value)), prefix(std::move(prefix)) {}
+        : name(std::move(name)), value(std::move(value)), prefix(std::move(prefix))
+    {
+    }
     virtual ~XmlAttribute() = default;
 
     std::string name;
-    std::string value;  // kept as received: never entity-decoded
+    std::string value; // kept as received: never entity-decoded
     std::string prefix;
 };
 
@@ -31,8 +33,8 @@ public:
 
     // Limits of the incremental parser. A document that exceeds one fails and
     // must be discarded by its caller.
-    static constexpr size_t kMaxDocumentBytes = 1 << 20;  // bytes fed to one document
-    static constexpr size_t kMaxDepth = 64;               // nested elements
+    static constexpr size_t kMaxDocumentBytes = 1 << 20; // bytes fed to one document
+    static constexpr size_t kMaxDepth = 64;              // nested elements
 
     enum class FeedResult { Incomplete, Complete, Failed };
 
@@ -81,11 +83,11 @@ public:
     std::vector<std::unique_ptr<XmlNode>> children;
     std::string text;
     XmlNode* parent = nullptr;
-    bool open_only = false;  // serialize the start tag and content, never an end tag
-    bool complete = false;   // the element's end has been seen
+    bool open_only = false; // serialize the start tag and content, never an end tag
+    bool complete = false;  // the element's end has been seen
 
 private:
     std::unique_ptr<XmlParser> parse_state_;
 };
 
-}  // namespace vokar
+} // namespace vokar

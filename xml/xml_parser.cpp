@@ -69,7 +69,7 @@ void append_decoded(std::string& out, std::string_view in)
     return *slot;
 }
 
-}  // namespace
+} // namespace
 
 XmlParser::XmlParser(XmlNode& top) : top_(top), top_is_root_(top.is_document_root()), node_(&top)
 {
@@ -416,4 +416,4 @@ std::unique_ptr<XmlNode> XmlNode::parse(std::string_view text)
     return root;
 }
 
-}  // namespace vokar
+} // namespace vokar

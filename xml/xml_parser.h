@@ -82,24 +82,24 @@ private:
 
     XmlNode& top_;
     const bool top_is_root_;
-    XmlNode* node_;       // the node the current state is bound to
-    size_t depth_ = 0;    // depth of node_ below top_
-    size_t fed_ = 0;      // bytes fed to this document
+    XmlNode* node_;    // the node the current state is bound to
+    size_t depth_ = 0; // depth of node_ below top_
+    size_t fed_ = 0;   // bytes fed to this document
     size_t incomplete_ = 0;
     State state_ = State::Content;
     XmlNode::FeedResult result_ = XmlNode::FeedResult::Incomplete;
 
-    ByteBuffer buf_;      // text, tag name, attribute name or CDATA content
-    ByteBuffer value_;    // attribute value
+    ByteBuffer buf_;   // text, tag name, attribute name or CDATA content
+    ByteBuffer value_; // attribute value
     // Tag state.
     bool slash_seen_ = false;
     bool name_before_slash_ = false;
     // Attribute state.
     bool reading_name_ = true;
-    char quote_ = 0;  // the open quote, if any
+    char quote_ = 0; // the open quote, if any
     bool empty_element_ = false;
     // CDATA state: number of "]" held back (0..2).
     uint8_t brackets_ = 0;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
+#include "base/base64.h"
 #include "base/random.h"
 #include "base/scan_string.h"
-#include "xmpp/base64.h"
 #include "xmpp/sasl_digest.h"
 
 namespace vokar {
@@ -16,9 +16,12 @@ std::string attr(const XmlNode& node, std::string_view name)
     return v ? *v : std::string();
 }
 
-const XmlNode* find(const XmlNode& node, std::string_view name) { return node.find_element(name); }
+const XmlNode* find(const XmlNode& node, std::string_view name)
+{
+    return node.find_element(name);
+}
 
-}  // namespace
+} // namespace
 
 // Every public operation runs inside the guard: once the client is closing,
 // operations return at once, and the destructor waits for those inside.
@@ -55,8 +58,8 @@ JabberClient::JabberClient(std::string domain, std::string os, std::string versi
       keep_alive_(reactor, this, static_cast<int32_t>(kKeepAliveUs))
 {
     counter_ = options_.first_id ? *options_.first_id : random_number() % 100000;
-    resource_ = options_.resource ? *options_.resource
-                                  : "Vokar_WM_J_" + std::to_string(random_number());
+    resource_ =
+        options_.resource ? *options_.resource : "Vokar_WM_J_" + std::to_string(random_number());
 }
 
 JabberClient::~JabberClient()
@@ -74,7 +77,7 @@ JabberClient::~JabberClient()
     }
     if (connection) {
         connection->clearListener(this);
-        connection.reset();  // closes and waits for its receive thread
+        connection.reset(); // closes and waits for its receive thread
     }
 }
 
@@ -112,8 +115,8 @@ std::string JabberClient::full_jid()
     return full_jid_;
 }
 
-std::unique_ptr<XmlNode> JabberClient::new_iq(
-    std::initializer_list<std::pair<const char*, std::string>> attributes)
+std::unique_ptr<XmlNode>
+JabberClient::new_iq(std::initializer_list<std::pair<const char*, std::string>> attributes)
 {
     auto iq = std::make_unique<XmlNode>("iq");
     iq->add_attribute("id", next_id());
@@ -141,7 +144,10 @@ void JabberClient::send_text(const std::string& text)
         connection_->send(text);
 }
 
-void JabberClient::send_tree(const XmlNode& stanza) { send_text(stanza.serialize()); }
+void JabberClient::send_tree(const XmlNode& stanza)
+{
+    send_text(stanza.serialize());
+}
 
 void JabberClient::send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result)
 {
@@ -207,7 +213,10 @@ void JabberClient::logout()
         connection_->close();
 }
 
-void JabberClient::onTimer() { send_text(" "); }
+void JabberClient::onTimer()
+{
+    send_text(" ");
+}
 
 void JabberClient::onConnectResult(int status)
 {
@@ -622,7 +631,8 @@ void JabberClient::roster_set(const std::string& jid, const std::string& name,
     send_request(*iq, nullptr);
 }
 
-void JabberClient::plain_add(const std::string& jid, const std::string& name, const std::string& group)
+void JabberClient::plain_add(const std::string& jid, const std::string& name,
+                             const std::string& group)
 {
     roster_set(jid, name, group, false);
     send_subscription(jid, "subscribe");
@@ -640,7 +650,8 @@ void JabberClient::addContact(int network, const std::string& jid, const std::st
         plain_add(jid, name, group);
         return;
     case kNetworkService:
-        plain_add(jid.find('@') == std::string::npos ? jid + "@" + service_domain_ : jid, name, group);
+        plain_add(jid.find('@') == std::string::npos ? jid + "@" + service_domain_ : jid, name,
+                  group);
         return;
     case kNetworkGtalk: {
         const std::string address =
@@ -790,7 +801,8 @@ bool JabberClient::isGatewayRegistered(int network)
     return transports_.registered(network);
 }
 
-void JabberClient::registerGateway(int network, const std::string& user, const std::string& password)
+void JabberClient::registerGateway(int network, const std::string& user,
+                                   const std::string& password)
 {
     CallGuard guard(*this);
     if (!guard)
@@ -995,4 +1007,4 @@ void JabberClient::send_version_check()
     });
 }
 
-}  // namespace vokar
+} // namespace vokar

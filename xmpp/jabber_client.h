@@ -27,7 +27,7 @@ namespace vokar {
 class JabberClient : public ConnectionListener, public TimerListener {
 public:
     struct Options {
-        std::string web_host_name = "www.vokar.test";  // in the status tagline
+        std::string web_host_name = "www.vokar.test"; // in the status tagline
         std::string gtalk_mail_domain = "gmail.com";
         // Fixed values for tests; random when absent.
         std::optional<uint32_t> first_id;
@@ -38,12 +38,14 @@ public:
     static constexpr const char* kDiscoInfo = "http://jabber.org/protocol/disco#info";
     static constexpr const char* kDiscoItems = "http://jabber.org/protocol/disco#items";
     static constexpr const char* kChatStates = "http://jabber.org/protocol/chatstates";
-    static constexpr uint32_t kKeepAliveUs = 300000000;  // 300 s
+    static constexpr uint32_t kKeepAliveUs = 300000000; // 300 s
 
     JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor,
                  Options options);
     JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor)
-        : JabberClient(std::move(domain), std::move(os), std::move(version), reactor, Options()) {}
+        : JabberClient(std::move(domain), std::move(os), std::move(version), reactor, Options())
+    {
+    }
     // Waits until no thread is inside the client, then closes and frees the
     // connection (which waits for its receive thread).
     ~JabberClient() override;
@@ -101,12 +103,13 @@ private:
     class CallGuard;
     struct PendingRequest {
         std::string id;
-        std::function<void(const XmlNode& iq)> on_result;  // empty: answer dropped
+        std::function<void(const XmlNode& iq)> on_result; // empty: answer dropped
     };
 
     std::string next_id();
     // An iq with a fresh id followed by the given attributes, in order.
-    std::unique_ptr<XmlNode> new_iq(std::initializer_list<std::pair<const char*, std::string>> attributes);
+    std::unique_ptr<XmlNode>
+    new_iq(std::initializer_list<std::pair<const char*, std::string>> attributes);
     std::string transport_jid(int network);
     void send_text(const std::string& text);
     void send_tree(const XmlNode& stanza);
@@ -149,7 +152,7 @@ private:
     // Session state shared by the receive thread and callers.
     std::recursive_mutex state_mutex_;
     std::string domain_;
-    std::string service_domain_;  // the transports' domain: as constructed
+    std::string service_domain_; // the transports' domain: as constructed
     std::string user_, password_, bare_jid_, full_jid_;
     uint32_t counter_ = 0;
     int status_ = kStatusAvailable;
@@ -182,4 +185,4 @@ private:
     ReactorTimer keep_alive_;
 };
 
-}  // namespace vokar
+} // namespace vokar

@@ -53,12 +53,12 @@ enum NetworkId : int {
 
 // One contact's presence or roster change.
 struct PresenceUpdate {
-    std::string jid;          // bare JID
-    std::string name;         // display name from a roster item; empty from a presence
+    std::string jid;  // bare JID
+    std::string name; // display name from a roster item; empty from a presence
     int status = kStatusOffline;
     std::string status_text;
-    bool in_roster = false;   // made from a roster item
-    bool removed = false;     // the item was removed from the roster
+    bool in_roster = false; // made from a roster item
+    bool removed = false;   // the item was removed from the roster
 };
 
 // What an event carries; each event fills only its own fields. Listeners copy
@@ -66,7 +66,7 @@ struct PresenceUpdate {
 struct JabberEvent {
     std::string text;
     std::string jid;
-    int chat_state = 0;  // 1 composing, 2 stopped
+    int chat_state = 0; // 1 composing, 2 stopped
     int result = 0;
     int network = 0;
     std::vector<PresenceUpdate> updates;
@@ -84,4 +84,4 @@ public:
     virtual void onJabberEvent(int code, const JabberEvent* event) = 0;
 };
 
-}  // namespace vokar
+} // namespace vokar

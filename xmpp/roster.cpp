@@ -5,7 +5,10 @@
 namespace vokar {
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string to_lower(std::string_view s)
 {
@@ -14,7 +17,7 @@ std::string to_lower(std::string_view s)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 std::string bare_jid(std::string_view jid)
 {
@@ -86,4 +89,4 @@ void Roster::remove(std::string_view bare)
     std::erase_if(contacts_, [&](const RosterContact& c) { return c.jid == bare; });
 }
 
-}  // namespace vokar
+} // namespace vokar

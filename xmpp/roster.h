@@ -40,7 +40,10 @@ struct RosterContact {
     // False when the contact has no such resource.
     bool remove_resource(const std::string& name);
     int shown_status() const { return resources.empty() ? kStatusOffline : resources[0].status; }
-    std::string shown_text() const { return resources.empty() ? std::string() : resources[0].status_text; }
+    std::string shown_text() const
+    {
+        return resources.empty() ? std::string() : resources[0].status_text;
+    }
 };
 
 class Roster {
@@ -58,4 +61,4 @@ private:
     bool loaded_ = false;
 };
 
-}  // namespace vokar
+} // namespace vokar

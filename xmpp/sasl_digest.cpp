@@ -5,9 +5,12 @@
 namespace vokar::sasl {
 namespace {
 
-bool is_separator(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_separator(char c)
+{
+    return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-}  // namespace
+} // namespace
 
 std::map<std::string, std::string, std::less<>> parse_challenge(std::string_view text)
 {
@@ -27,11 +30,11 @@ std::map<std::string, std::string, std::less<>> parse_challenge(std::string_view
                 ++i;
                 while (i < text.size() && text[i] != '"') {
                     if (text[i] == '\\' && i + 1 < text.size())
-                        ++i;  // quoted-pair
+                        ++i; // quoted-pair
                     value += text[i++];
                 }
                 if (i < text.size())
-                    ++i;  // closing quote
+                    ++i; // closing quote
             } else {
                 while (i < text.size() && text[i] != ',')
                     value += text[i++];
@@ -52,10 +55,11 @@ std::string response_value(std::string_view username, std::string_view password,
                            std::string_view realm, std::string_view nonce, std::string_view cnonce,
                            std::string_view nc, std::string_view digest_uri, std::string_view qop)
 {
-    const Md5Digest h1 = md5(std::string(username) + ":" + std::string(realm) + ":" +
-                             std::string(password));
-    const std::string ha1 = md5_hex(std::string(reinterpret_cast<const char*>(h1.data()), h1.size()) +
-                                    ":" + std::string(nonce) + ":" + std::string(cnonce));
+    const Md5Digest h1 =
+        md5(std::string(username) + ":" + std::string(realm) + ":" + std::string(password));
+    const std::string ha1 =
+        md5_hex(std::string(reinterpret_cast<const char*>(h1.data()), h1.size()) + ":" +
+                std::string(nonce) + ":" + std::string(cnonce));
     const std::string ha2 = md5_hex("AUTHENTICATE:" + std::string(digest_uri));
     return md5_hex(ha1 + ":" + std::string(nonce) + ":" + std::string(nc) + ":" +
                    std::string(cnonce) + ":" + std::string(qop) + ":" + ha2);
@@ -78,12 +82,12 @@ std::string response_text(std::string_view decoded_challenge, std::string_view u
         response_value(username, password, realm, nonce->second, cnonce, kNc, digest_uri, qop);
     std::string text = "username=\"" + std::string(username) + "\",realm=\"" + realm +
                        "\",nonce=\"" + nonce->second + "\",cnonce=\"" + std::string(cnonce) +
-                       "\",nc=" + std::string(kNc) + ",qop=" + qop + ",digest-uri=\"" +
-                       digest_uri + "\"";
+                       "\",nc=" + std::string(kNc) + ",qop=" + qop + ",digest-uri=\"" + digest_uri +
+                       "\"";
     if (const auto charset = d.find("charset"); charset != d.end())
         text += ",charset=" + charset->second;
     text += ",response=" + value;
     return text;
 }
 
-}  // namespace vokar::sasl
+} // namespace vokar::sasl

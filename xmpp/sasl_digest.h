@@ -32,5 +32,5 @@ std::string response_text(std::string_view decoded_challenge, std::string_view u
                           std::string_view password, std::string_view cnonce,
                           std::string_view stream_domain);
 
-}  // namespace sasl
-}  // namespace vokar
+} // namespace sasl
+} // namespace vokar

@@ -7,9 +7,9 @@ namespace vokar {
 TransportList::TransportList(std::string_view domain)
 {
     const std::pair<const char*, int> kTransports[] = {
-        {"msn.", kNetworkMsn},         {"yahoo.", kNetworkYahoo}, {"icq.", kNetworkIcq},
-        {"aim.", kNetworkAim},         {"gtalk.", kNetworkGtalk}, {"skype.", kNetworkSkype},
-        {"facebook.", kNetworkFacebook}, {"qq.", kNetworkQq},     {"gadugadu.", kNetworkGaduGadu},
+        {"msn.", kNetworkMsn},           {"yahoo.", kNetworkYahoo}, {"icq.", kNetworkIcq},
+        {"aim.", kNetworkAim},           {"gtalk.", kNetworkGtalk}, {"skype.", kNetworkSkype},
+        {"facebook.", kNetworkFacebook}, {"qq.", kNetworkQq},       {"gadugadu.", kNetworkGaduGadu},
     };
     for (const auto& [prefix, network] : kTransports)
         entries_.push_back({prefix + std::string(domain), network, false});
@@ -57,4 +57,4 @@ void TransportList::clear_registered(int network)
             e.registered = false;
 }
 
-}  // namespace vokar
+} // namespace vokar

@@ -33,4 +33,4 @@ private:
     std::vector<TransportEntry> entries_;
 };
 
-}  // namespace vokar
+} // namespace vokar

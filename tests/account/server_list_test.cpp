@@ -66,11 +66,10 @@ TEST_F(ServerListTest, AnswerSectionsAndTheirMarkers)
         "-WHATEVER\nignored.op:1\n"
         "-DOMAIN\nfirst.domain\nsecond.domain\n"
         "-ENDLIST\nalso.ignored:2\n"
-        "host-SIP-in-name.op:5060\n"  // contains "-SIP": a marker, not an entry
+        "host-SIP-in-name.op:5060\n" // contains "-SIP": a marker, not an entry
         "sip.op:5060\n");
     EXPECT_EQ(list(2).entries(), (std::vector<ServerEndpoint>{{"web.op", 8080}}));
-    EXPECT_EQ(list(1).entries(),
-              (std::vector<ServerEndpoint>{{"x1.op", 5222}, {"x2.op", 5223}}));
+    EXPECT_EQ(list(1).entries(), (std::vector<ServerEndpoint>{{"x1.op", 5222}, {"x2.op", 5223}}));
     EXPECT_EQ(list(3).entries(), (std::vector<ServerEndpoint>{{"stun.op", 3478}}));
     EXPECT_EQ(list(0).entries(), (std::vector<ServerEndpoint>{{"sip.op", 5060}}));
     EXPECT_EQ(store_->domain, "second.domain");
@@ -101,7 +100,8 @@ TEST_F(ServerListTest, SameAnswerKeepsTheIndexReorderedHostsResetIt)
     store_->apply_server_list_answer("-JABBER\nb.op:5222\na.op:5222\nc.op:5222\n");
     EXPECT_EQ(list(1).index(), 0u);
     list(1).advance();
-    store_->apply_server_list_answer("-JABBER\nb.op:5222\na.op:5223\nc.op:5222\n");  // a port differs
+    store_->apply_server_list_answer(
+        "-JABBER\nb.op:5222\na.op:5223\nc.op:5222\n"); // a port differs
     EXPECT_EQ(list(1).index(), 0u);
 }
 
@@ -145,9 +145,9 @@ TEST(ServerListLoad, CountPrefixedText)
     } cases[] = {
         {"2\na.op:5060\nb.op:5061\nc.op:5062", {{"a.op", 5060}, {"b.op", 5061}}},
         {"1 trailing words\nhost:12abc", {{"host", 12}}},
-        {"1\n5060", {{"5060", 5060}}},                    // no colon: the line is host and port
-        {"2\ngarbage\n\n", {{"garbage", 0}, {"", 0}}},    // lines are taken as they are
-        {"2147483647\na:1\nb:2", {{"a", 1}, {"b", 2}}},  // a damaged count stops at the end
+        {"1\n5060", {{"5060", 5060}}},                  // no colon: the line is host and port
+        {"2\ngarbage\n\n", {{"garbage", 0}, {"", 0}}},  // lines are taken as they are
+        {"2147483647\na:1\nb:2", {{"a", 1}, {"b", 2}}}, // a damaged count stops at the end
         {"-3\na:1", {}},
         {"", {}},
         {"0", {}},
@@ -159,5 +159,5 @@ TEST(ServerListLoad, CountPrefixedText)
     }
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -40,9 +40,15 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    void write(const std::string& bytes) { ASSERT_TRUE(platform::write_file_atomically(path_, bytes)); }
+    void write(const std::string& bytes)
+    {
+        ASSERT_TRUE(platform::write_file_atomically(path_, bytes));
+    }
     std::string read() { return platform::read_file(path_, 1 << 24).value_or(""); }
-    std::unique_ptr<SettingsStore> open() { return std::make_unique<SettingsStore>(path_, config_); }
+    std::unique_ptr<SettingsStore> open()
+    {
+        return std::make_unique<SettingsStore>(path_, config_);
+    }
     // The XML inside the current file.
     std::string stored_xml()
     {
@@ -108,7 +114,7 @@ TEST_F(SettingsStoreTest, EveryFieldSurvivesSaveAndLoad)
     {
         auto s = open();
         s->username = L"+4479001234";
-        s->password = L"p\u00e4ss<&>\"word\\";  // markup, entities and a trailing backslash
+        s->password = L"p\u00e4ss<&>\"word\\"; // markup, entities and a trailing backslash
         s->dialing_prefix = L"00";
         s->ring_volume = 7;
         s->volume = 0;
@@ -155,9 +161,11 @@ TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
     } cases[] = {
         {"volumes out of range are clamped",
          file_with("<sip><ring_volume>12</ring_volume><volume>-3</volume></sip>"),
-         [](SettingsStore& s) { EXPECT_EQ(s.ring_volume, 7); EXPECT_EQ(s.volume, 0); }},
-        {"an empty autologin means false",
-         file_with("<user><autologin /></user>"),
+         [](SettingsStore& s) {
+             EXPECT_EQ(s.ring_volume, 7);
+             EXPECT_EQ(s.volume, 0);
+         }},
+        {"an empty autologin means false", file_with("<user><autologin /></user>"),
          [](SettingsStore& s) { EXPECT_FALSE(s.autologin); }},
         {"servers without php leave the web list empty; bad entries are skipped",
          file_with("<servers><sip index=\"0\"><server>a.op:0</server><server>:5060</server>"
@@ -174,11 +182,12 @@ TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
              EXPECT_EQ(s.server_list(3).index(), 5u);
          }},
         {"a length beyond the file is bounded by the bytes present",
-         u32(230) + u32(0x7FFFFFFF) + scramble("<settings><user><username>+1</username></user>"
-                                               "</settings>", 9),
+         u32(230) + u32(0x7FFFFFFF) +
+             scramble("<settings><user><username>+1</username></user>"
+                      "</settings>",
+                      9),
          [](SettingsStore& s) { EXPECT_EQ(s.username, L"+1"); }},
-        {"a damaged block keeps every default",
-         u32(230) + u32(40) + std::string(40, '\x5A'),
+        {"a damaged block keeps every default", u32(230) + u32(40) + std::string(40, '\x5A'),
          [](SettingsStore& s) {
              EXPECT_FALSE(s.first_run);
              EXPECT_EQ(s.username, L"+");
@@ -192,9 +201,11 @@ TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
              return scrambled_file(230, "<settings><user><username>+9</username></user>" + deep);
          }(),
          [](SettingsStore& s) { EXPECT_EQ(s.username, L"+"); }},
-        {"a file shorter than its header",
-         std::string("\xE6\0", 2),
-         [](SettingsStore& s) { EXPECT_FALSE(s.first_run); EXPECT_EQ(s.username, L"+"); }},
+        {"a file shorter than its header", std::string("\xE6\0", 2),
+         [](SettingsStore& s) {
+             EXPECT_FALSE(s.first_run);
+             EXPECT_EQ(s.username, L"+");
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,11 +256,11 @@ TEST_F(SettingsStoreTest, OlderLayoutsAndPlainText)
         size_t sip_entries;
     } cases[] = {
         {"102", scrambled_file(102, "+1\npw\n1\n9 1 2 5\n"), L"+1", 4, 5, 1, 2, 0},
-        {"200", scrambled_file(200, "+2\npw\n1\n3 7 9 -1\n1\ns.op:5060\n0\n0\n0\n"), L"+2", 3, 3,
-         0, 1, 1},
+        {"200", scrambled_file(200, "+2\npw\n1\n3 7 9 -1\n1\ns.op:5060\n0\n0\n0\n"), L"+2", 3, 3, 0,
+         1, 1},
         // Any other number below the current layout: plain text from the first byte.
-        {"plain text", u32(100) + "\r\npw\r\n44\r\n5 0 0 6\r\n", std::wstring(L"d\0\0\0", 4), 5,
-         6, 0, 0, 0},
+        {"plain text", u32(100) + "\r\npw\r\n44\r\n5 0 0 6\r\n", std::wstring(L"d\0\0\0", 4), 5, 6,
+         0, 0, 0},
         {"plain text cut short", u32(100) + "\npw\n", std::wstring(L"d\0\0\0", 4), 4, 3, 0, 1, 0},
         {"200 with a damaged count", scrambled_file(200, "+5\npw\n1\n1 1 1 1\n99999999\na:1\n"),
          L"+5", 1, 1, 1, 1, 1},
@@ -274,7 +285,7 @@ TEST_F(SettingsStoreTest, AFailedSaveLeavesThePreviousFileIntact)
     s->username = L"+1000";
     ASSERT_TRUE(s->save());
     const std::string before = read();
-    fs::create_directory(path_ + ".tmp");  // the temporary file cannot be created
+    fs::create_directory(path_ + ".tmp"); // the temporary file cannot be created
     s->username = L"+2000";
     EXPECT_FALSE(s->save());
     EXPECT_EQ(read(), before);
@@ -297,5 +308,5 @@ TEST_F(SettingsStoreTest, ConcurrentSavesNeverLeaveAMixedFile)
     EXPECT_EQ(stored_xml().substr(0, 9), "<settings");
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -7,7 +7,9 @@ namespace {
 
 class Finishing : public TimerListener {
 public:
-    Finishing(int asks_before_done, int& deleted) : remaining_(asks_before_done), deleted_(deleted) {}
+    Finishing(int asks_before_done, int& deleted) : remaining_(asks_before_done), deleted_(deleted)
+    {
+    }
     ~Finishing() override { ++deleted_; }
     void onTimer() override {}
     bool isDisposable() override
@@ -38,11 +40,11 @@ TEST(DisposalQueue, AsksEverySweepAndDeletesOnTheFirstYes)
     clock.advance(101);
     reactor.run_due();
     EXPECT_EQ(deleted, 1);
-    EXPECT_EQ(testling.size(), 1u);  // the null one is dropped too
+    EXPECT_EQ(testling.size(), 1u); // the null one is dropped too
     EXPECT_EQ(slow_view->asked, 1);
 
     clock.advance(50);
-    reactor.run_due();  // not yet 100 ms
+    reactor.run_due(); // not yet 100 ms
     EXPECT_EQ(slow_view->asked, 1);
     clock.advance(51);
     reactor.run_due();
@@ -66,5 +68,5 @@ TEST(DisposalQueue, DestructorDeletesWhatIsLeft)
     EXPECT_EQ(reactor.pending(), 0u);
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -28,5 +28,5 @@ TEST(Md5, HandlesEmbeddedZeroBytes)
     EXPECT_NE(md5_hex(std::string_view("a\0b", 3)), md5_hex("a"));
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

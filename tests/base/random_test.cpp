@@ -33,5 +33,5 @@ TEST(RandomNumber, IsTheSumOfTheNextTwentyDraws)
     EXPECT_EQ(random_number(), expected);
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -44,11 +44,11 @@ TEST_F(ReactorQueueTest, RunsOnlyAfterTheCounterPassesTheDueTime)
 {
     testling_.schedule(record("zero"), 0, false);
     testling_.schedule(record("five"), 5, false);
-    EXPECT_EQ(testling_.run_due(), 0u);  // same millisecond: not yet
+    EXPECT_EQ(testling_.run_due(), 0u); // same millisecond: not yet
     clock_.advance(1);
     EXPECT_EQ(testling_.run_due(), 1u);
     clock_.advance(4);
-    EXPECT_EQ(testling_.run_due(), 0u);  // due == now
+    EXPECT_EQ(testling_.run_due(), 0u); // due == now
     clock_.advance(1);
     EXPECT_EQ(testling_.run_due(), 1u);
     EXPECT_EQ(testling_.pending(), 0u);
@@ -57,11 +57,16 @@ TEST_F(ReactorQueueTest, RunsOnlyAfterTheCounterPassesTheDueTime)
 TEST_F(ReactorQueueTest, RepeatingEntriesCountFromTheEndOfTheirRun)
 {
     int runs = 0;
-    testling_.schedule([&] { ++runs; clock_.advance(3); }, 10, true);
+    testling_.schedule(
+        [&] {
+            ++runs;
+            clock_.advance(3);
+        },
+        10, true);
     clock_.advance(11);
     testling_.run_due();
     EXPECT_EQ(runs, 1);
-    clock_.advance(10);  // due was set after the callback's 3 ms
+    clock_.advance(10); // due was set after the callback's 3 ms
     testling_.run_due();
     EXPECT_EQ(runs, 1);
     clock_.advance(1);
@@ -73,17 +78,22 @@ TEST_F(ReactorQueueTest, CancelFromInsideCallbacks)
 {
     int self_runs = 0;
     int32_t self = 0;
-    self = testling_.schedule([&] { ++self_runs; testling_.cancel(self); }, 1, true);
+    self = testling_.schedule(
+        [&] {
+            ++self_runs;
+            testling_.cancel(self);
+        },
+        1, true);
     int32_t victim = testling_.schedule(record("victim"), 2, false);
     testling_.schedule([&] { testling_.cancel(victim); }, 1, false);
     clock_.advance(5);
     testling_.run_due();
     clock_.advance(5);
     testling_.run_due();
-    EXPECT_EQ(self_runs, 1);  // not rescheduled after cancelling itself
+    EXPECT_EQ(self_runs, 1); // not rescheduled after cancelling itself
     EXPECT_TRUE(ran_.empty());
     EXPECT_EQ(testling_.pending(), 0u);
-    EXPECT_EQ(testling_.cancel(12345), platform::kWaitObject0);  // unknown id: nothing
+    EXPECT_EQ(testling_.cancel(12345), platform::kWaitObject0); // unknown id: nothing
 }
 
 TEST_F(ReactorQueueTest, CallbacksMayScheduleMore)
@@ -119,13 +129,13 @@ TEST(ReactorWrap, DueTimesAcrossTheTickWrap)
     ManualClock clock(0xFFFFFF00u);
     Reactor reactor(clock, false);
     std::vector<std::string> ran;
-    reactor.schedule([&] { ran.push_back("after-wrap"); }, 0x200, false);  // due 0x100
-    reactor.schedule([&] { ran.push_back("before-wrap"); }, 0x80, false);  // due 0xFFFFFF80
-    reactor.schedule([&] { ran.push_back("repeat"); }, 0x1F0, true);       // due 0xF0
-    EXPECT_EQ(reactor.run_due(), 0u);  // nothing runs early
+    reactor.schedule([&] { ran.push_back("after-wrap"); }, 0x200, false); // due 0x100
+    reactor.schedule([&] { ran.push_back("before-wrap"); }, 0x80, false); // due 0xFFFFFF80
+    reactor.schedule([&] { ran.push_back("repeat"); }, 0x1F0, true);      // due 0xF0
+    EXPECT_EQ(reactor.run_due(), 0u);                                     // nothing runs early
     clock.advance(0x81);
     EXPECT_EQ(reactor.run_due(), 1u);
-    clock.set(0x50);  // past the wrap, before the others
+    clock.set(0x50); // past the wrap, before the others
     EXPECT_EQ(reactor.run_due(), 0u);
     clock.set(0x101);
     reactor.run_due();
@@ -152,7 +162,7 @@ TEST(ReactorTimerQueue, IntervalInMicrosecondsStopAndRestart)
     ManualClock clock;
     Reactor reactor(clock, false);
     CountingListener listener;
-    ReactorTimer timer(reactor, &listener, 20999);  // 20 ms
+    ReactorTimer timer(reactor, &listener, 20999); // 20 ms
     EXPECT_FALSE(timer.isStarted());
     timer.start();
     EXPECT_TRUE(timer.isStarted());
@@ -162,15 +172,15 @@ TEST(ReactorTimerQueue, IntervalInMicrosecondsStopAndRestart)
     reactor.run_due();
     EXPECT_EQ(listener.ticks, 2);
     timer.stop();
-    EXPECT_TRUE(timer.isStarted());  // never cleared
+    EXPECT_TRUE(timer.isStarted()); // never cleared
     clock.advance(100);
     reactor.run_due();
     EXPECT_EQ(listener.ticks, 2);
     EXPECT_EQ(reactor.pending(), 0u);
 
     timer.setInterval(5000);
-    timer.start();  // a restarted timer ticks its handler again
-    timer.start();  // restarting twice leaves one entry, not two
+    timer.start(); // a restarted timer ticks its handler again
+    timer.start(); // restarting twice leaves one entry, not two
     EXPECT_EQ(reactor.pending(), 1u);
     clock.advance(6);
     reactor.run_due();
@@ -200,7 +210,12 @@ TEST(ReactorThread, RunsCallbacksOnItsOwnThread)
     Reactor reactor;
     platform::Event done;
     std::thread::id ran_on;
-    reactor.schedule([&] { ran_on = std::this_thread::get_id(); done.set(); }, 5, false);
+    reactor.schedule(
+        [&] {
+            ran_on = std::this_thread::get_id();
+            done.set();
+        },
+        5, false);
     ASSERT_TRUE(done.wait(5000));
     EXPECT_NE(ran_on, std::this_thread::get_id());
 }
@@ -211,11 +226,19 @@ TEST(ReactorThread, NoTickReachesADeletedOwnerAfterACancelTimesOut)
     platform::Event blocking, release;
     // Holds the queue (the reactor runs callbacks with it held) long enough
     // for the cancel below to give up.
-    reactor.schedule([&] { blocking.set(); release.wait(5000); }, 1, false);
+    reactor.schedule(
+        [&] {
+            blocking.set();
+            release.wait(5000);
+        },
+        1, false);
     std::atomic<int> ticks_after_free{0};
     std::atomic<bool> freed{false};
     auto listener = std::make_unique<CountingListener>();
-    listener->on_tick = [&] { if (freed) ++ticks_after_free; };
+    listener->on_tick = [&] {
+        if (freed)
+            ++ticks_after_free;
+    };
     auto timer = std::make_unique<ReactorTimer>(reactor, listener.get(), 1000);
     timer->start();
     ASSERT_TRUE(blocking.wait(5000));
@@ -224,7 +247,7 @@ TEST(ReactorThread, NoTickReachesADeletedOwnerAfterACancelTimesOut)
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(250));
     timer.reset();
     freed = true;
-    listener.reset();  // the owner frees the handler at once
+    listener.reset(); // the owner frees the handler at once
     release.set();
     for (int i = 0; i < 100 && reactor.pending() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -247,11 +270,11 @@ TEST(ReactorThread, StopWaitsForATickRunningOnTheReactorThread)
     timer.start();
     ASSERT_TRUE(in_tick.wait(5000));
     timer.stop();
-    EXPECT_TRUE(leaving);  // stop returned only after onTimer finished
+    EXPECT_TRUE(leaving); // stop returned only after onTimer finished
     const int ticks = listener.ticks;
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(listener.ticks, ticks);
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

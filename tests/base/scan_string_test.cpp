@@ -52,7 +52,7 @@ TEST(ScanString, ReadsAtTheEndGiveBlanksAndKeepTheCursor)
     s.take(target);
     EXPECT_EQ(target, " ");
     EXPECT_EQ(s.cursor(), 2);
-    s.skip_blanks();  // peek() is a blank at the end, yet this terminates
+    s.skip_blanks(); // peek() is a blank at the end, yet this terminates
     EXPECT_EQ(s.cursor(), 2);
     EXPECT_TRUE(s.next_token().empty());
     s.rewind();
@@ -85,8 +85,13 @@ TEST(ScanString, SearchAndCompare)
 TEST(ScanString, ToIntReadsLeadingDigitsOnly)
 {
     const std::pair<const char*, int> cases[] = {
-        {"120 Expires", 120}, {"  42", 42}, {"-7x", -7}, {"abc", 0}, {"", 0},
-        {"99999999999999999999", INT_MAX}, {"-99999999999999999999", INT_MIN},
+        {"120 Expires", 120},
+        {"  42", 42},
+        {"-7x", -7},
+        {"abc", 0},
+        {"", 0},
+        {"99999999999999999999", INT_MAX},
+        {"-99999999999999999999", INT_MIN},
     };
     for (const auto& [text, value] : cases)
         EXPECT_EQ(ScanString(text).to_int(), value) << text;
@@ -127,5 +132,5 @@ TEST(ScanString, CopiesTakeTheBytesButNotTheCursor)
     EXPECT_EQ(c.next_token(), "hello");
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -50,5 +50,5 @@ TEST(Scramble, FirstByteVariesBetweenSends)
     EXPECT_GT(firsts.size(), 16u);
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

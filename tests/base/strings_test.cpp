@@ -36,5 +36,5 @@ TEST(LoadResourceString, UnknownIdentifierGivesEmptyText)
     EXPECT_EQ(LoadResourceString(-1), L"");
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -62,7 +62,8 @@ protected:
     test::FakeBearer bearer_;
     test::RecordingUi ui_;
     test::XmppRig rig_{clock_};
-    AppController controller_{{settings_, bearer_, ui_, clock_, rig_.clients(), rig_.connections()}, {}};
+    AppController controller_{{settings_, bearer_, ui_, clock_, rig_.clients(), rig_.connections()},
+                              {}};
 };
 
 TEST_F(AppControllerTest, ChatFromTheServiceDomainIsAServiceMessageNotAFriendMessage)
@@ -85,7 +86,8 @@ TEST_F(AppControllerTest, ChatFromTheServiceDomainIsAServiceMessageNotAFriendMes
                                   "' type='chat'><body>Top up now</body></message>");
         const auto shown = ui_.take();
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].code, c.service ? MessageCode::ServiceMessage : MessageCode::FriendsListChanged);
+        EXPECT_EQ(shown[0].code,
+                  c.service ? MessageCode::ServiceMessage : MessageCode::FriendsListChanged);
         EXPECT_EQ(shown[0].text, c.service ? "Top up now" : "");
     }
     EXPECT_EQ(controller_.friends().find(L"bob@vokar.test")->messages.size(), 1u);
@@ -152,7 +154,7 @@ TEST_F(AppControllerTest, ARefusedConnectionMovesToTheNextServerARefusedLoginDoe
     EXPECT_EQ(list.index(), 1u);
     fail_and_wait(11001);
     EXPECT_EQ(list.index(), 2u);
-    fail_and_wait(10054);  // reset by the peer
+    fail_and_wait(10054); // reset by the peer
     EXPECT_EQ(list.index(), 2u);
     event(kEventAuthentication, login_result(1));
     ASSERT_TRUE(rig_.wait_for_stream(5));
@@ -165,7 +167,8 @@ TEST_F(AppControllerTest, BackOffGrowsToThirtySecondsAndASuccessfulLoginResetsIt
     std::vector<uint64_t> waits;
     for (int i = 0; i < 9; ++i)
         waits.push_back(fail_and_wait(10054));
-    EXPECT_EQ(waits, (std::vector<uint64_t>{100, 1000, 1000, 5000, 5000, 5000, 5000, 30000, 30000}));
+    EXPECT_EQ(waits,
+              (std::vector<uint64_t>{100, 1000, 1000, 5000, 5000, 5000, 5000, 30000, 30000}));
     event(kEventAuthentication, login_result(0));
     EXPECT_EQ(fail_and_wait(10054), 100u);
     EXPECT_EQ(fail_and_wait(10054), 1000u);
@@ -174,9 +177,9 @@ TEST_F(AppControllerTest, BackOffGrowsToThirtySecondsAndASuccessfulLoginResetsIt
 TEST_F(AppControllerTest, TheFailingThreadOnlySchedulesTheReconnectAndNeverFreesTheClient)
 {
     connect();
-    clock_.hold();  // the back-off cannot end yet
+    clock_.hold(); // the back-off cannot end yet
     rig_.record(0).on_error(kSocketErrorReceive, 10054);
-    controller_.onJabberEvent(kEventDisconnected, nullptr);  // the same loss again
+    controller_.onJabberEvent(kEventDisconnected, nullptr); // the same loss again
     EXPECT_EQ(rig_.count(), 1u);
     EXPECT_EQ(clock_.slept_here(), 0u);
     clock_.hold(false);
@@ -194,7 +197,7 @@ TEST_F(AppControllerTest, TheFailingThreadOnlySchedulesTheReconnectAndNeverFrees
 TEST_F(AppControllerTest, EventsOfADroppedClientAreIgnored)
 {
     connect();
-    clock_.hold();  // keeps the dropped client alive
+    clock_.hold(); // keeps the dropped client alive
     controller_.drop();
     rig_.client(0)->onReceive("<message from='vokar.test' type='chat'><body>late</body></message>");
     EXPECT_TRUE(ui_.take().empty());
@@ -256,14 +259,15 @@ TEST_F(AppControllerTest, FriendRequestAnswersReachClientModelAndScreens)
     controller_.rejectFriend(L"dan@vokar.test");
     controller_.removeFriend(L"eve@vokar.test");
     EXPECT_EQ(controller_.friends().shownCount(), 0);
-    EXPECT_EQ(rig_.sent(0).size(), 5u);  // subscribed, roster set, subscribe; remove; remove
+    EXPECT_EQ(rig_.sent(0).size(), 5u); // subscribed, roster set, subscribe; remove; remove
 
-    std::vector<std::pair<int, bool>> shown;  // code, posted
+    std::vector<std::pair<int, bool>> shown; // code, posted
     for (const auto& r : ui_.take())
         shown.emplace_back(code(r.code), r.posted);
-    EXPECT_EQ(shown, (std::vector<std::pair<int, bool>>{
-                         {2140, false}, {2037, false}, {2141, false}, {2037, false}, {2037, true}}));
+    EXPECT_EQ(shown,
+              (std::vector<std::pair<int, bool>>{
+                  {2140, false}, {2037, false}, {2141, false}, {2037, false}, {2037, true}}));
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

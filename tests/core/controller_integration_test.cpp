@@ -227,5 +227,5 @@ TEST_F(ControllerIntegration, ReconnectsWithBackOffAndLogsInAgainWhenTheServerRe
     EXPECT_EQ(waited, std::vector<uint64_t>(schedule.begin(), schedule.begin() + waited.size()));
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

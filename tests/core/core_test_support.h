@@ -22,8 +22,7 @@
 
 namespace vokar::test {
 
-template <class F>
-bool eventually(F done)
+template <class F> bool eventually(F done)
 {
     for (int i = 0; i < 5000 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -34,8 +33,8 @@ struct UiRecord {
     MessageCode code{};
     bool posted = false;
     uintptr_t wparam = 0;
-    std::string text;   // 2135, 2139
-    std::wstring name;  // 2137
+    std::string text;  // 2135, 2139
+    std::wstring name; // 2137
 };
 
 // A screen shown: text (or its id), and the message title (0 for progress).
@@ -64,7 +63,10 @@ public:
         std::lock_guard lock(mutex);
         messages.push_back({code, true, wparam, {}, {}});
     }
-    void show_progress(StringId text) override { notices.push_back({static_cast<int>(text), L"", 0}); }
+    void show_progress(StringId text) override
+    {
+        notices.push_back({static_cast<int>(text), L"", 0});
+    }
     void show_message(StringId text, StringId title) override
     {
         notices.push_back({static_cast<int>(text), L"", static_cast<int>(title)});
@@ -93,7 +95,7 @@ public:
 
     std::mutex mutex;
     std::vector<UiRecord> messages;
-    std::vector<Notice> notices;  // on the test thread
+    std::vector<Notice> notices; // on the test thread
     std::atomic<int> main_screens{0}, import_questions{0};
 };
 
@@ -159,7 +161,7 @@ struct ConnectionRecord {
     ScriptedConnection::Log log;
     SocketErrorCallback on_error;
     bool use_tcp = false, scramble = false;
-    uint64_t slept_before = 0;  // what the creating thread had slept so far
+    uint64_t slept_before = 0; // what the creating thread had slept so far
     std::atomic<bool> destroyed{false};
     std::thread::id destroyed_on;
 };
@@ -184,7 +186,8 @@ public:
 
     AppController::ClientFactory clients()
     {
-        return [this](const std::string& domain, const std::string& os, const std::string& version) {
+        return [this](const std::string& domain, const std::string& os,
+                      const std::string& version) {
             JabberClient::Options options;
             options.first_id = 100;
             options.resource = "Vokar_WM_J_1";
@@ -196,7 +199,8 @@ public:
     }
     ConnectionFactory connections()
     {
-        return [this](const std::string& local, bool tcp, bool scramble, SocketErrorCallback on_error) {
+        return [this](const std::string& local, bool tcp, bool scramble,
+                      SocketErrorCallback on_error) {
             EXPECT_EQ(local, "10.0.0.5");
             std::lock_guard lock(mutex_);
             ConnectionRecord& r = records_.emplace_back();
@@ -253,4 +257,4 @@ private:
     std::vector<JabberClient*> clients_;
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

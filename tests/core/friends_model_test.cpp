@@ -63,8 +63,9 @@ TEST_F(FriendsModelTest, OrderByStatusThenUnreadThenOwnUsersThenName)
     testling_.onPresence(L"dana@vokar.test", L"", 1);
     testling_.onPresence(L"zed@vokar.test", L"", 2);
     testling_.onMessage(L"dana@vokar.test", L"hello");
-    testling_.onPresence(L"dana@vokar.test", L"", 1);  // re-sorts with the unread flag
-    EXPECT_EQ(shown_names(), (std::vector<std::wstring>{L"Dana", L"Carl", L"Bob", L"zed", L"amy", L"Eve"}));
+    testling_.onPresence(L"dana@vokar.test", L"", 1); // re-sorts with the unread flag
+    EXPECT_EQ(shown_names(),
+              (std::vector<std::wstring>{L"Dana", L"Carl", L"Bob", L"zed", L"amy", L"Eve"}));
     EXPECT_EQ(changes_, 11) << "every change but the message is announced";
 }
 
@@ -128,8 +129,9 @@ TEST_F(FriendsModelTest, TaglinesAreCutOnlyWhereTheyFit)
         {L"a@vokar.test", L"Out ( www.vokar.test - talk for free )", L"Out", false},
         {L"a@vokar.test", L"Lunch ( www.vokar.test - chat for free )", L"Lunch", true},
         {L"b@msn.vokar.test", L"Lunch ( www.vokar.test - chat for free )", L"Lunch", false},
-        {L"a@vokar.test", L"( www.vokar.test - talk for free )", L"( www.vokar.test - talk for free )",
-         false},  // shorter than the tagline with its space: left whole
+        {L"a@vokar.test", L"( www.vokar.test - talk for free )",
+         L"( www.vokar.test - talk for free )",
+         false}, // shorter than the tagline with its space: left whole
         {L"a@vokar.test", L"plain words", L"plain words", false},
     };
     for (const auto& c : cases) {
@@ -156,7 +158,7 @@ TEST_F(FriendsModelTest, SelectionWrapsScrollsAndFollowsItsFriend)
 {
     for (wchar_t c = L'a'; c <= L'j'; ++c)
         testling_.onRosterItem(std::wstring(1, c) + L"@vokar.test", std::wstring(1, c), 1);
-    testling_.setViewHeight(24 * 5);  // four rows
+    testling_.setViewHeight(24 * 5); // four rows
     testling_.selectNext();
     EXPECT_EQ(testling_.selected(), 0);
     for (int i = 0; i < 5; ++i)
@@ -175,7 +177,7 @@ TEST_F(FriendsModelTest, SelectionWrapsScrollsAndFollowsItsFriend)
 
     // A re-sort keeps the selected friend selected.
     testling_.select(3);
-    testling_.onPresence(L"a@vokar.test", L"", 2);  // a moves to the end
+    testling_.onPresence(L"a@vokar.test", L"", 2); // a moves to the end
     EXPECT_EQ(testling_.friendAt(testling_.selected())->name, L"d");
     testling_.remove(L"d@vokar.test");
     EXPECT_EQ(testling_.friendAt(testling_.selected())->name, L"c") << "the row above";
@@ -186,5 +188,5 @@ TEST_F(FriendsModelTest, SelectionWrapsScrollsAndFollowsItsFriend)
     EXPECT_EQ(testling_.selected(), -1);
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -18,7 +18,7 @@ struct StackLog {
     int unregisters = 0;
     SipListener* listener = nullptr;
     std::atomic<bool> registered{false}, destroyed{false};
-    const SipResult* outcome_on_destroy = nullptr;  // raised while being freed
+    const SipResult* outcome_on_destroy = nullptr; // raised while being freed
 };
 
 class ScriptedStack : public SipStackInterface {
@@ -119,7 +119,8 @@ struct Rig {
                         stacks.emplace_back().domain = domain;
                         return std::make_unique<ScriptedStack>(stacks.back());
                     },
-                    sip_net.connections(), [this] { ++prefix_requests; }, [this] { ++terminations; }}};
+                    sip_net.connections(), [this] { ++prefix_requests; },
+                    [this] { ++terminations; }}};
 };
 
 TEST(SipPhoneTest, LoginStoresTheCredentialsAndRegistersThroughTheCurrentSipServer)
@@ -143,7 +144,7 @@ TEST(SipPhoneTest, LoginStoresTheCredentialsAndRegistersThroughTheCurrentSipServ
     EXPECT_EQ(s.user + ":" + s.password, "27821234567:pw");
     EXPECT_FALSE(r.sip_net.record(0).use_tcp);
     EXPECT_TRUE(r.sip_net.record(0).scramble);
-    r.sip_net.record(0).on_error(kSocketErrorReceive, 10054);  // ignored
+    r.sip_net.record(0).on_error(kSocketErrorReceive, 10054); // ignored
 }
 
 TEST(SipPhoneTest, WithoutABearerLoginOnlyTellsTheUser)
@@ -153,7 +154,7 @@ TEST(SipPhoneTest, WithoutABearerLoginOnlyTellsTheUser)
     r.phone.login("27821234567", "pw");
     EXPECT_EQ(r.ui.notices, (std::vector<test::Notice>{{2008, L"", 2138}}));
     EXPECT_TRUE(r.stacks.empty());
-    EXPECT_TRUE(r.phone.sipLoggedInOrLoggingIn());  // the bearer's return logs in again
+    EXPECT_TRUE(r.phone.sipLoggedInOrLoggingIn()); // the bearer's return logs in again
 }
 
 TEST(SipPhoneTest, RegistrationOutcomes)
@@ -162,7 +163,7 @@ TEST(SipPhoneTest, RegistrationOutcomes)
         const char* name;
         int code;
         std::string reason;
-        int message_id;  // -1: none; 0: the reason as text
+        int message_id; // -1: none; 0: the reason as text
         bool logged_in;
         uint32_t sip_list_index;
     } cases[] = {
@@ -178,15 +179,16 @@ TEST(SipPhoneTest, RegistrationOutcomes)
         r.xmpp_connected();
         r.phone.login("27821234567", "pw");
         r.outcome(0, c.code, c.reason);
-        r.outcome(0, SipResult::kTimeout);  // only the first outcome of a login counts
+        r.outcome(0, SipResult::kTimeout); // only the first outcome of a login counts
         EXPECT_EQ(r.phone.sipLoggedIn(), c.logged_in);
         EXPECT_EQ(r.phone.sipLoggedInOrLoggingIn(), c.logged_in);
         EXPECT_EQ(r.settings.server_list(SettingsStore::kSipList).index(), c.sip_list_index);
         EXPECT_EQ(r.ui.main_screens, c.logged_in ? 1 : 0);
-        EXPECT_EQ(r.xmpp.record(0).log.closed, !c.logged_in);  // XMPP logged out too
+        EXPECT_EQ(r.xmpp.record(0).log.closed, !c.logged_in); // XMPP logged out too
         const std::vector<test::Notice> shown{
             {2140, L"", 0}, {c.message_id, c.message_id ? L"" : L"Forbidden", 2138}};
-        EXPECT_EQ(r.ui.notices, std::vector<test::Notice>(shown.begin(), shown.end() - (c.message_id < 0)));
+        EXPECT_EQ(r.ui.notices,
+                  std::vector<test::Notice>(shown.begin(), shown.end() - (c.message_id < 0)));
     }
 }
 
@@ -201,8 +203,9 @@ TEST(SipPhoneTest, SuccessFetchesAnUnknownPrefixAndAsksAboutImportOnlyOnceBothAr
         {L"27", true, false, 0, 0},  {L"27", true, true, 0, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "prefix '" << platform::to_utf8(c.prefix) << "' first run "
-                                        << c.first_run << " xmpp " << c.xmpp_logged_in);
+        SCOPED_TRACE(testing::Message()
+                     << "prefix '" << platform::to_utf8(c.prefix) << "' first run " << c.first_run
+                     << " xmpp " << c.xmpp_logged_in);
         Rig r;
         r.settings.dialing_prefix = c.prefix;
         if (c.xmpp_logged_in) {
@@ -281,5 +284,5 @@ TEST(SipPhoneTest, BearerLossDropsBothPhonesAndItsReturnLogsBothInAgain)
     EXPECT_TRUE(r.xmpp.wait_for_stream(2));
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

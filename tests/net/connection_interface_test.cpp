@@ -30,8 +30,8 @@ std::unique_ptr<ConnectionInterface> make(bool tcp, bool scramble, test::ErrorLo
                                           const TransportPolicy* policy = nullptr,
                                           uint16_t tunnel_port = 80)
 {
-    return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors.callback(), policy,
-                                                 TunnelServer{"127.0.0.1", tunnel_port});
+    return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors.callback(),
+                                                 policy, TunnelServer{"127.0.0.1", tunnel_port});
 }
 
 TEST(ConnectionInterfaceUdp, ScrambledTrafficBothWays)
@@ -88,7 +88,7 @@ TEST(ConnectionInterfaceUdp, AnIcmpErrorDoesNotStopTheLoop)
     auto c = make(false, false, errors);
     c->setListener(&listener);
     c->open(0, port, "127.0.0.1", true);
-    peer.reset();  // nothing listens: the next datagram draws a port-unreachable
+    peer.reset(); // nothing listens: the next datagram draws a port-unreachable
     c->send("into the void");
     for (int i = 0; i < 100 && errors.get().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -233,11 +233,11 @@ TEST(ConnectionInterfaceLifetime, DestructionWaitsForAListenerStillRunning)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         listener.release.set();
     });
-    c->close();  // bounded even though the listener is still busy
-    c.reset();   // waits for the listener to return
+    c->close(); // bounded even though the listener is still busy
+    c.reset();  // waits for the listener to return
     EXPECT_EQ(listener.calls, 1);
     release.join();
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

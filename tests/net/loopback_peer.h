@@ -120,13 +120,15 @@ public:
     {
         char buf[65536];
         socklen_t len = sizeof from_;
-        const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from_), &len);
+        const ssize_t n =
+            ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from_), &len);
         return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
     }
     uint16_t last_sender_port() const { return ntohs(from_.sin_port); }
     void reply(const std::string& bytes)
     {
-        ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&from_), sizeof from_);
+        ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&from_),
+                 sizeof from_);
     }
 
 private:
@@ -135,4 +137,4 @@ private:
     sockaddr_in from_{};
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

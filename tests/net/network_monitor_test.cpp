@@ -81,12 +81,13 @@ protected:
     ScriptedProbe probe_{log_};
     Login login_;
     platform::ManualClock clock_;
-    platform::MessagePump pump_;  // this thread is the GUI thread: sends run at once
+    platform::MessagePump pump_; // this thread is the GUI thread: sends run at once
     platform::Window window_;
     std::unique_ptr<NetworkMonitor> testling_;
 };
 
-const std::vector<std::string> kChangeWhileLoggedIn = {"reset", "run 30", "2041", "2025", "rate", "2038"};
+const std::vector<std::string> kChangeWhileLoggedIn = {"reset", "run 30", "2041",
+                                                       "2025",  "rate",   "2038"};
 const std::vector<std::string> kChange = {"reset", "run 30", "2025", "rate", "2038"};
 
 TEST_F(NetworkMonitorTest, WifiIsPreferredWhereverItIsListed)
@@ -96,16 +97,22 @@ TEST_F(NetworkMonitorTest, WifiIsPreferredWhereverItIsListed)
         std::vector<Adapter> adapters;
         std::string chosen;
     } cases[] = {
-        {"WiFi first", {adapter("TNETWLN1", "10.0.0.2"), adapter("cell0", "10.64.0.9")}, "TNETWLN1"},
+        {"WiFi first",
+         {adapter("TNETWLN1", "10.0.0.2"), adapter("cell0", "10.64.0.9")},
+         "TNETWLN1"},
         {"WiFi second replaces data and ends the walk",
-         {adapter("cell0", "10.64.0.9"), adapter("TIACX100", "10.0.0.3"), adapter("eth9", "10.9.9.9")},
+         {adapter("cell0", "10.64.0.9"), adapter("TIACX100", "10.0.0.3"),
+          adapter("eth9", "10.9.9.9")},
          "TIACX100"},
         {"an adapter Linux reports as wireless",
-         {adapter("cell0", "10.64.0.9"), adapter("wlp2s0", "10.0.0.4", true, true)}, "wlp2s0"},
+         {adapter("cell0", "10.64.0.9"), adapter("wlp2s0", "10.0.0.4", true, true)},
+         "wlp2s0"},
         {"the last data adapter with an address wins",
-         {adapter("eth0", "10.1.0.1"), adapter("eth1", "0.0.0.0"), adapter("eth2", "10.2.0.1")}, "eth2"},
+         {adapter("eth0", "10.1.0.1"), adapter("eth1", "0.0.0.0"), adapter("eth2", "10.2.0.1")},
+         "eth2"},
         {"no hardware address, no bearer",
-         {adapter("lo", "127.0.0.1", false), adapter("eth0", "10.1.0.1")}, "eth0"},
+         {adapter("lo", "127.0.0.1", false), adapter("eth0", "10.1.0.1")},
+         "eth0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,7 +146,8 @@ TEST_F(NetworkMonitorTest, SwitchingBearersAndLosingThem)
 
     adapters_ = {adapter("cell0", "0.0.0.0")};
     testling_->run_pass();
-    EXPECT_EQ(take_log(), (std::vector<std::string>{"reset", "run 30", "2042", "2025", "rate", "2038"}));
+    EXPECT_EQ(take_log(),
+              (std::vector<std::string>{"reset", "run 30", "2042", "2025", "rate", "2038"}));
     EXPECT_FALSE(testling_->connected());
     EXPECT_EQ(testling_->bearer_label(), L"N/A");
 
@@ -190,7 +198,7 @@ TEST(NetworkMonitorNames, WifiAndActiveSyncRules)
 
 class ScriptedPinger : public platform::Pinger {
 public:
-    std::vector<int> samples;  // -1: no reply
+    std::vector<int> samples; // -1: no reply
     size_t next = 0;
     platform::IcmpReply echo(uint32_t, const std::string& payload, uint32_t timeout_ms) override
     {
@@ -210,26 +218,26 @@ TEST(LinkRating, TableAndSamples)
         std::vector<int> samples;
         int rating;
     } cases[] = {
-        {{-1, -1, -1, -1, -1}, 2},           // five lost: average 5000, spread 0
-        {{50, 60, 40, 50, 50}, 4},
-        {{50, 60, 40, 50, 330}, 3},          // spread (330 - 50) / 4 = 70
-        {{50, 60, 40, 50, 600}, 1},          // spread 137
-        {{450, 450, 450, 450, 450}, 3},
-        {{450, 450, 450, 200, 700}, 1},      // spread 125
-        {{700, 700, 700, 700, 500}, 2},      // average 660, spread 50
+        {{-1, -1, -1, -1, -1}, 2}, // five lost: average 5000, spread 0
+        {{50, 60, 40, 50, 50}, 4},      {{50, 60, 40, 50, 330}, 3}, // spread (330 - 50) / 4 = 70
+        {{50, 60, 40, 50, 600}, 1},                                 // spread 137
+        {{450, 450, 450, 450, 450}, 3}, {{450, 450, 450, 200, 700}, 1}, // spread 125
+        {{700, 700, 700, 700, 500}, 2},                                 // average 660, spread 50
     };
     platform::ManualClock clock;
     ServerList sip(kServerSip, {"127.0.0.1", 5060});
     for (const auto& c : cases) {
         ScriptedPinger pinger;
         pinger.samples = c.samples;
-        ProbeResult probe(platform::OperatorConfig{}, [] { return std::string("127.0.0.1"); }, sip,
-                          pinger, clock);
+        ProbeResult probe(
+            platform::OperatorConfig{}, [] { return std::string("127.0.0.1"); }, sip, pinger,
+            clock);
         EXPECT_EQ(probe.rateLink(), c.rating);
     }
     ServerList nowhere(kServerSip, {"no-such-host.invalid", 5060});
     ScriptedPinger unused;
-    ProbeResult probe(platform::OperatorConfig{}, [] { return std::string(); }, nowhere, unused, clock);
+    ProbeResult probe(
+        platform::OperatorConfig{}, [] { return std::string(); }, nowhere, unused, clock);
     EXPECT_EQ(probe.rateLink(), -1);
 
     const int table[3][3] = {{4, 3, 1}, {3, 2, 1}, {2, 1, 1}};
@@ -237,7 +245,11 @@ TEST(LinkRating, TableAndSamples)
     const int spreads[] = {0, 59, 60, 119, 120, 1000};
     for (int a : averages)
         for (int s : spreads)
-            EXPECT_EQ(ProbeResult::rating_for(a, s), table[a < 400 ? 0 : a < 600 ? 1 : 2][s < 60 ? 0 : s < 120 ? 1 : 2]);
+            EXPECT_EQ(ProbeResult::rating_for(a, s), table[a < 400   ? 0
+                                                           : a < 600 ? 1
+                                                                     : 2][s < 60    ? 0
+                                                                          : s < 120 ? 1
+                                                                                    : 2]);
 }
 
 TEST(ProbeResultFlags, NeedsTunnelOnlyWhenTheDirectTransportFailsAndATunnelWorks)
@@ -245,12 +257,13 @@ TEST(ProbeResultFlags, NeedsTunnelOnlyWhenTheDirectTransportFailsAndATunnelWorks
     platform::ManualClock clock;
     ServerList sip(kServerSip, {"127.0.0.1", 5060});
     ScriptedPinger pinger;
-    ProbeResult probe(platform::OperatorConfig{}, [] { return std::string(); }, sip, pinger, clock);
+    ProbeResult probe(
+        platform::OperatorConfig{}, [] { return std::string(); }, sip, pinger, clock);
     probe.reset();
     EXPECT_FALSE(probe.needsTunnel(false));
     EXPECT_FALSE(probe.needsTunnel(true));
     EXPECT_TRUE(probe.prefersConnect());
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -14,7 +14,7 @@
 
 #include "account/server_list.h"
 #include "net/connection_interface.h"
-#include "net/probe_result.h"
+#include "net/transport_probe.h"
 #include "tests/net/recording_listener.h"
 #include "tests/support/operator_stack.h"
 
@@ -44,7 +44,8 @@ protected:
     {
         const auto& c = stack_.config();
         return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors_.callback(),
-                                                     policy, TunnelServer{c.tunnel_host, c.tunnel_port});
+                                                     policy,
+                                                     TunnelServer{c.tunnel_host, c.tunnel_port});
     }
 
     // Sends each text and expects it back through the echo service.
@@ -86,7 +87,8 @@ TEST_F(NetIntegration, DirectConnectionsCarryPlainAndScrambledText)
             auto c = connection(tcp, scramble);
             c->setListener(&listener);
             const auto& conf = stack_.config();
-            c->open(tcp ? 0 : 5098, tcp ? conf.echo_tcp_port : conf.echo_udp_port, conf.echo_host, true);
+            c->open(tcp ? 0 : 5098, tcp ? conf.echo_tcp_port : conf.echo_udp_port, conf.echo_host,
+                    true);
             ASSERT_TRUE(c->connected());
             round_trips(*c, listener);
         }
@@ -98,7 +100,8 @@ TEST_F(NetIntegration, TheTunnelInEachModeReachesUdpAndTcpTargets)
 {
     for (bool connect_mode : {false, true}) {
         for (bool tcp : {false, true}) {
-            SCOPED_TRACE(std::string(connect_mode ? "CONNECT" : "NOOB CONNECT") + (tcp ? " tcp" : " udp"));
+            SCOPED_TRACE(std::string(connect_mode ? "CONNECT" : "NOOB CONNECT") +
+                         (tcp ? " tcp" : " udp"));
             ForcedTunnel policy(connect_mode);
             RecordingListener listener;
             auto c = connection(tcp, tcp ? false : true, &policy);
@@ -120,8 +123,8 @@ protected:
     {
         stack_ = std::make_unique<OperatorStack>(std::move(options));
         ASSERT_TRUE(stack_->start()) << stack_->error();
-        probe_ = std::make_unique<ProbeResult>(stack_->config(), [] { return std::string("127.0.0.1"); },
-                                               sip_, pinger_);
+        probe_ = std::make_unique<ProbeResult>(
+            stack_->config(), [] { return std::string("127.0.0.1"); }, sip_, pinger_);
         probe_->reset();
         probe_->run_ms(3000);
     }
@@ -188,8 +191,8 @@ TEST_F(ProbeIntegration, WithDirectUdpBlockedTheTunnelCarriesUdp)
     ASSERT_TRUE(stack_->start()) << stack_->error();
     if (!block_direct_udp(stack_->config().echo_udp_port, &why))
         GTEST_SKIP() << why;
-    probe_ = std::make_unique<ProbeResult>(stack_->config(), [] { return std::string("127.0.0.1"); },
-                                           sip_, pinger_);
+    probe_ = std::make_unique<ProbeResult>(
+        stack_->config(), [] { return std::string("127.0.0.1"); }, sip_, pinger_);
     probe_->reset();
     probe_->run_ms(3000);
     EXPECT_FALSE(probe_->udpWorks());
@@ -213,5 +216,5 @@ TEST_F(ProbeIntegration, WithoutAnyEchoNoTunnelIsUsed)
     EXPECT_FALSE(probe_->needsTunnel(false)) << "nothing works: connections still try direct";
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

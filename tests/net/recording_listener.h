@@ -28,7 +28,8 @@ public:
     bool wait_messages(size_t n, int ms = 3000)
     {
         std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return messages_.size() >= n; });
+        return cv_.wait_for(lock, std::chrono::milliseconds(ms),
+                            [&] { return messages_.size() >= n; });
     }
     std::vector<std::string> messages()
     {
@@ -66,4 +67,4 @@ struct ErrorLog {
     }
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

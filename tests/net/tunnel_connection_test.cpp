@@ -14,7 +14,10 @@ using test::TcpPeer;
 
 const std::string kOk = "HTTP/1.1 200 Connection established\r\n\r\n";
 
-std::string frame(uint8_t type, const std::string& payload) { return encode_tunnel_frame(type, payload); }
+std::string frame(uint8_t type, const std::string& payload)
+{
+    return encode_tunnel_frame(type, payload);
+}
 
 std::string raw_length_frame(uint32_t length)
 {
@@ -26,16 +29,17 @@ std::string raw_length_frame(uint32_t length)
 
 class TunnelTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TunnelConnection> make(uint8_t relay, bool connect_mode, uint16_t target_port = 5060)
+    std::unique_ptr<TunnelConnection> make(uint8_t relay, bool connect_mode,
+                                           uint16_t target_port = 5060)
     {
         return std::make_unique<TunnelConnection>(relay, 0, target_port, "", errors_.callback(),
-                                                  connect_mode, TunnelServer{"127.0.0.1", peer_.port()},
-                                                  clock_);
+                                                  connect_mode,
+                                                  TunnelServer{"127.0.0.1", peer_.port()}, clock_);
     }
     std::string request(bool connect_mode)
     {
-        return std::string(connect_mode ? "CONNECT " : "NOOB CONNECT ") + "127.0.0.1:" +
-               std::to_string(peer_.port()) + " HTTP/1.1\r\n\r\n";
+        return std::string(connect_mode ? "CONNECT " : "NOOB CONNECT ") +
+               "127.0.0.1:" + std::to_string(peer_.port()) + " HTTP/1.1\r\n\r\n";
     }
     // Connects, checks the doubled request, answers 200 and checks the open frame.
     void open(TunnelConnection& t, bool connect_mode, const std::string& expected_open)
@@ -77,7 +81,8 @@ TEST_F(TunnelTest, BothModesSendTheirRequestTwiceAndNameTheTargetInTheOpenFrame)
 {
     for (bool connect_mode : {false, true}) {
         for (uint8_t relay : {TunnelConnection::kRelayUdp, TunnelConnection::kRelayTcp}) {
-            SCOPED_TRACE(std::string(connect_mode ? "CONNECT" : "NOOB") + (relay ? " tcp" : " udp"));
+            SCOPED_TRACE(std::string(connect_mode ? "CONNECT" : "NOOB") +
+                         (relay ? " tcp" : " udp"));
             auto t = make(relay, connect_mode);
             open(*t, connect_mode, std::string(relay ? "2\n" : "1\n") + "10.1.2.3\n5060");
             const auto got = receive_all(*t, [&] {
@@ -101,7 +106,7 @@ TEST_F(TunnelTest, DataWrittenEarlyLeavesInOrderOnceTheTargetIsConnected)
     const auto got = receive_all(*t, [&] {
         peer_.write(frame(1, ""));
         EXPECT_EQ(peer_.read(10 + 11), frame(2, "first") + frame(2, "second"));
-        t->send("third", 5);  // now sent at once
+        t->send("third", 5); // now sent at once
         EXPECT_EQ(peer_.read(10), frame(2, "third"));
         peer_.drop();
     });
@@ -115,11 +120,14 @@ TEST_F(TunnelTest, HandshakeReplies)
         std::vector<std::string> chunks;
         std::vector<std::string> delivered;
     } cases[] = {
-        {"200 in the second chunk", {"HTTP/1.1 ", "200 Connection established\r\n\r\n", frame(0, "a")},
+        {"200 in the second chunk",
+         {"HTTP/1.1 ", "200 Connection established\r\n\r\n", frame(0, "a")},
          {"a"}},
-        {"data right after the 200 is discarded with its chunk", {kOk + frame(0, "lost"), frame(0, "b")},
+        {"data right after the 200 is discarded with its chunk",
+         {kOk + frame(0, "lost"), frame(0, "b")},
          {"b"}},
-        {"chunks before the 200 are discarded", {"HTTP/1.1 100 Continue\r\n\r\n", kOk, frame(0, "c")},
+        {"chunks before the 200 are discarded",
+         {"HTTP/1.1 100 Continue\r\n\r\n", kOk, frame(0, "c")},
          {"c"}},
     };
     for (const auto& c : cases) {
@@ -161,7 +169,10 @@ TEST_F(TunnelTest, ADisconnectDuringTheHandshakeEndsTheReceive)
     auto t = make(TunnelConnection::kRelayUdp, false);
     ASSERT_TRUE(t->connect("target"));
     ASSERT_TRUE(peer_.accept());
-    std::thread peer([&] { peer_.write("HTTP/1.1 "); peer_.drop(); });
+    std::thread peer([&] {
+        peer_.write("HTTP/1.1 ");
+        peer_.drop();
+    });
     std::string out;
     EXPECT_EQ(t->receive(&out, 3000, false), 0);
     peer.join();
@@ -174,7 +185,7 @@ TEST_F(TunnelTest, FramesAcrossReads)
     open(*t, false, "1\n10.1.2.3\n5060");
     const std::string split = frame(0, "split frame");
     const auto got = receive_all(*t, [&] {
-        peer_.write(split.substr(0, 3));      // not even a whole header
+        peer_.write(split.substr(0, 3)); // not even a whole header
         peer_.write(split.substr(3, 6));
         peer_.write(split.substr(9));
         peer_.write(frame(0, "one") + frame(0, "two"));
@@ -248,5 +259,5 @@ TEST(TunnelFrameReader, DeliversWholeFramesWhereverTheStreamIsCut)
     }
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "tests/support/xmpp_server.h"
-#include "tools/operator/account_manager.h"
-#include "tools/operator/subprocess.h"
+#include "tools/operator/accounts/account_manager.h"
+#include "tools/operator/process/subprocess.h"
 
 namespace vokar::operatord {
 namespace {
@@ -179,14 +179,14 @@ TEST_F(AccountManagerTest, RejectsAccountDataTheServerWouldMisread)
     const std::string long_name(65, '1');
     const NewAccount bad[] = {
         account(""),
-        account("Alice"),  // the server folds case; the store would not
+        account("Alice"), // the server folds case; the store would not
         account("alice@vokar.test"),
-        account("-d"),  // would be an option to saslpasswd2
+        account("-d"), // would be an option to saslpasswd2
         account(".alice"),
         account("al ice"),
         account(long_name),
         account("alice", ""),
-        account("alice", "first\nsecond"),  // saslpasswd2 would take only "first"
+        account("alice", "first\nsecond"), // saslpasswd2 would take only "first"
         account("alice", "tab\tbed"),
         account("alice", std::string(257, 'p')),
         NewAccount{"alice", "pw", "nick\nname", "", ""},
@@ -245,5 +245,5 @@ TEST_F(AccountManagerTest, CommandLineTool)
     EXPECT_EQ(on_server(*manager, "alice"), Presence::absent);
 }
 
-}  // namespace
-}  // namespace vokar::operatord
+} // namespace
+} // namespace vokar::operatord

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/operator/account_store.h"
+#include "tools/operator/accounts/account_store.h"
 
 namespace vokar::operatord {
 namespace {
@@ -134,5 +134,5 @@ TEST_F(AccountStoreTest, VersionOneStoreIsUpgradedKeepingItsAccounts)
     EXPECT_LT(queued[0].id, queued[1].id);
 }
 
-}  // namespace
-}  // namespace vokar::operatord
+} // namespace
+} // namespace vokar::operatord

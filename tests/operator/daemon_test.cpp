@@ -117,5 +117,5 @@ TEST(OperatorDaemon, StartFailsWithAClearMessage)
         << unknown.error();
 }
 
-}  // namespace
-}  // namespace vokar::test
+} // namespace
+} // namespace vokar::test

@@ -135,5 +135,5 @@ TEST_F(EchoServiceTest, ClientThatDoesNotReadIsThrottledAndLosesNothing)
     }
 }
 
-}  // namespace
-}  // namespace vokar::test
+} // namespace
+} // namespace vokar::test

@@ -1,4 +1,4 @@
-#include "tools/operator/http_request.h"
+#include "tools/operator/services/http_request.h"
 
 #include <gtest/gtest.h>
 
@@ -107,5 +107,5 @@ TEST(HttpAnswer, CarriesTheLengthAndClosesTheConnection)
               0u);
 }
 
-}  // namespace
-}  // namespace vokar::operatord
+} // namespace
+} // namespace vokar::operatord

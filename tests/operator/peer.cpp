@@ -21,7 +21,7 @@ sockaddr_in loopback(uint16_t port)
     return address;
 }
 
-}  // namespace
+} // namespace
 
 Socket::~Socket()
 {
@@ -111,7 +111,7 @@ bool closed_by_peer(int fd)
         if (n == 0)
             return true;
         if (n < 0)
-            return errno == ECONNRESET;  // a time-out is EAGAIN
+            return errno == ECONNRESET; // a time-out is EAGAIN
     }
 }
 
@@ -204,4 +204,4 @@ std::optional<uint16_t> open_udp_relay(int tunnel, std::string_view host, uint16
     return static_cast<uint16_t>(std::stoi(answer->payload));
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

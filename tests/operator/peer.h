@@ -69,4 +69,4 @@ Socket open_tunnel(uint16_t tunnel_port, std::string_view method = "CONNECT ");
 // reports; nullopt on any other answer.
 std::optional<uint16_t> open_udp_relay(int tunnel, std::string_view host, uint16_t port);
 
-}  // namespace vokar::test
+} // namespace vokar::test

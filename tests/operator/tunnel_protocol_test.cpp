@@ -1,4 +1,4 @@
-#include "tools/operator/tunnel_protocol.h"
+#include "tools/operator/services/tunnel_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -145,5 +145,5 @@ TEST(TunnelPayloads, OpenAndAnnouncementParsing)
     EXPECT_FALSE(parse_destination(std::string("a\0b\n1", 5)));
 }
 
-}  // namespace
-}  // namespace vokar::operatord::tunnel
+} // namespace
+} // namespace vokar::operatord::tunnel

@@ -125,9 +125,9 @@ TEST_F(TunnelServiceTest, ChannelsCarryDatagramsToAndFromAnnouncedDestinations)
     const auto announce = [&](const std::string& payload) {
         return send_all(tunnel.fd(), frame(50, payload));
     };
-    ASSERT_TRUE(announce("127.0.0.1\n" + std::to_string(local_port(first.fd()))));   // 51
-    ASSERT_TRUE(announce("no port here"));                                           // 52
-    ASSERT_TRUE(announce("127.0.0.1\n" + std::to_string(local_port(second.fd()))));  // 53
+    ASSERT_TRUE(announce("127.0.0.1\n" + std::to_string(local_port(first.fd()))));  // 51
+    ASSERT_TRUE(announce("no port here"));                                          // 52
+    ASSERT_TRUE(announce("127.0.0.1\n" + std::to_string(local_port(second.fd())))); // 53
 
     ASSERT_TRUE(send_all(tunnel.fd(), frame(53, "to the second")));
     const auto out = udp_receive(second.fd());
@@ -168,10 +168,10 @@ TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
     const auto unused = free_loopback_ports(1, SOCK_STREAM);
     ASSERT_EQ(unused.size(), 1u);
     const std::string unreachable[] = {
-        "2\n127.0.0.1\n" + std::to_string(unused[0]),  // refused
+        "2\n127.0.0.1\n" + std::to_string(unused[0]), // refused
         "2\nno host!\n5002",
         "1\nno host!\n10469",
-        "3\n127.0.0.1\n10469",  // neither relay kind
+        "3\n127.0.0.1\n10469", // neither relay kind
         "1\n127.0.0.1\n0",
     };
     for (const auto& open : unreachable) {
@@ -184,8 +184,8 @@ TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
 
 struct BadClient {
     const char* name;
-    std::string bytes;  // sent after connecting
-    std::string reply;  // expected before the close
+    std::string bytes; // sent after connecting
+    std::string reply; // expected before the close
     bool client_hangs_up = false;
 };
 
@@ -255,5 +255,5 @@ INSTANTIATE_TEST_SUITE_P(
         BadClient{"HangUpMidRequest", "NOOB CONNECT 127.0.0.1:8", "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-}  // namespace vokar::test
+} // namespace
+} // namespace vokar::test

@@ -15,7 +15,7 @@
 #include "tests/operator/xmpp_login.h"
 #include "tests/support/full_stack.h"
 #include "tests/support/operator_stack.h"
-#include "tools/operator/account_manager.h"
+#include "tools/operator/accounts/account_manager.h"
 
 namespace vokar::test {
 namespace {
@@ -419,5 +419,5 @@ TEST(WebService, SignUpMakesAnAccountThatLogsInToXmppAtOnce)
     EXPECT_EQ(balance->body, "0$ 5.00");
 }
 
-}  // namespace
-}  // namespace vokar::test
+} // namespace
+} // namespace vokar::test

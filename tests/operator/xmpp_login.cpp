@@ -79,7 +79,7 @@ std::string inner_text(std::string_view element)
     return std::string(element.substr(open_end + 1, close - open_end - 1));
 }
 
-}  // namespace
+} // namespace
 
 XmppLogin::XmppLogin(uint16_t port) : socket_(tcp_connect(port)) {}
 
@@ -193,4 +193,4 @@ XmppLogin::Result log_in(uint16_t port, std::string_view domain, std::string_vie
     return login.digest_md5(user, password, domain);
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -47,4 +47,4 @@ private:
 XmppLogin::Result log_in(uint16_t port, std::string_view domain, std::string_view user,
                          std::string_view password);
 
-}  // namespace vokar::test
+} // namespace vokar::test

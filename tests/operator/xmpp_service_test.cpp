@@ -13,7 +13,7 @@
 #include "tests/operator/xmpp_login.h"
 #include "tests/support/free_ports.h"
 #include "tests/support/xmpp_server.h"
-#include "tools/operator/subprocess.h"
+#include "tools/operator/process/subprocess.h"
 
 namespace vokar::test {
 namespace {
@@ -193,7 +193,8 @@ TEST(XmppService, ExternalServerIsHandedOutButNeverControlled)
 TEST(XmppService, ExternalServerDescription)
 {
     std::string error;
-    const auto external = ExternalXmpp::parse("xmpp.example:5222:example.org:u1:p1:u2:p:2:", &error);
+    const auto external =
+        ExternalXmpp::parse("xmpp.example:5222:example.org:u1:p1:u2:p:2:", &error);
     ASSERT_TRUE(external) << error;
     EXPECT_EQ(external->host, "xmpp.example");
     EXPECT_EQ(external->port, 5222);
@@ -208,5 +209,5 @@ TEST(XmppService, ExternalServerDescription)
     }
 }
 
-}  // namespace
-}  // namespace vokar::test
+} // namespace
+} // namespace vokar::test

@@ -57,5 +57,5 @@ TEST(CrtRand, ConcurrentCallersEachGetWholeSteps)
     EXPECT_EQ(all, reference);
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

@@ -75,5 +75,5 @@ TEST_F(DataDirectoryTest, OneInstancePerDataDirectory)
     EXPECT_TRUE(second.acquire((root_ / "a").string()));
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

@@ -32,17 +32,16 @@ TEST(OperatorConfig, DefaultsAreTheOperatorsFixedValues)
 TEST(OperatorConfig, FileOverridesDefaultsAndKeepsOperatorKeys)
 {
     std::string error;
-    const auto c = OperatorConfig::parse(
-        "# demo stack\n"
-        "  xmpp_port = 15222  \r\n"
-        "service_domain=example.test\n"
-        "\n"
-        "adapter = lo\n"
-        "database = /tmp/op.db\n"
-        "xmpp_port = 15223\n",
-        "test.conf", &error);
+    const auto c = OperatorConfig::parse("# demo stack\n"
+                                         "  xmpp_port = 15222  \r\n"
+                                         "service_domain=example.test\n"
+                                         "\n"
+                                         "adapter = lo\n"
+                                         "database = /tmp/op.db\n"
+                                         "xmpp_port = 15223\n",
+                                         "test.conf", &error);
     ASSERT_TRUE(c) << error;
-    EXPECT_EQ(c->xmpp_port, 15223);  // the last line wins
+    EXPECT_EQ(c->xmpp_port, 15223); // the last line wins
     EXPECT_EQ(c->service_domain, "example.test");
     EXPECT_EQ(c->adapter, "lo");
     EXPECT_EQ(c->sip_port, 5060);
@@ -58,8 +57,10 @@ TEST(OperatorConfig, MalformedLinesAreRejectedWithTheirLineNumber)
         const char* error;
     } cases[] = {
         {"sip_port = 0\n", "a.conf:1: 'sip_port' must be a port number from 1 to 65535, not '0'"},
-        {"ok = 1\nweb_port = 65536\n", "a.conf:2: 'web_port' must be a port number from 1 to 65535, not '65536'"},
-        {"stun_port = 34x\n", "a.conf:1: 'stun_port' must be a port number from 1 to 65535, not '34x'"},
+        {"ok = 1\nweb_port = 65536\n",
+         "a.conf:2: 'web_port' must be a port number from 1 to 65535, not '65536'"},
+        {"stun_port = 34x\n",
+         "a.conf:1: 'stun_port' must be a port number from 1 to 65535, not '34x'"},
         {"\n\njust words\n", "a.conf:3: expected 'key = value'"},
         {" = value\n", "a.conf:1: missing key before '='"},
     };
@@ -90,5 +91,5 @@ TEST(OperatorConfig, EnvironmentNamesTheFile)
     EXPECT_EQ(c->web_port, 80);
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

@@ -16,5 +16,5 @@ TEST(Resources, KnownIdentifiersGiveTheirTextUnknownOnesNothing)
     EXPECT_TRUE(load_string(-5).empty());
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

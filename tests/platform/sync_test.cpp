@@ -97,5 +97,5 @@ TEST(Thread, DestructorJoins)
     EXPECT_TRUE(done);
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

@@ -19,12 +19,16 @@ TEST(Text, BadBytesBecomeReplacementCharactersAndTheRestSurvives)
         std::string in;
         std::wstring out;
     } cases[] = {
-        {"a\xff" "b", L"a\ufffdb"},                   // invalid lead byte
-        {"a\xc3", L"a\ufffd"},                        // truncated at the end
-        {"\xe4\xb8" "x", L"\ufffdx"},                 // truncated in the middle
-        {"\xc0\xaf", L"\ufffd"},                      // overlong '/'
-        {"\xed\xa0\x80", L"\ufffd"},                  // encoded surrogate
-        {"\x80\x80", L"\ufffd\ufffd"},                // stray continuations
+        {"a\xff"
+         "b",
+         L"a\ufffdb"},         // invalid lead byte
+        {"a\xc3", L"a\ufffd"}, // truncated at the end
+        {"\xe4\xb8"
+         "x",
+         L"\ufffdx"},                  // truncated in the middle
+        {"\xc0\xaf", L"\ufffd"},       // overlong '/'
+        {"\xed\xa0\x80", L"\ufffd"},   // encoded surrogate
+        {"\x80\x80", L"\ufffd\ufffd"}, // stray continuations
         {"", L""},
     };
     for (const auto& c : cases)
@@ -35,7 +39,7 @@ TEST(Text, UnencodableWideCharactersBecomeReplacement)
 {
     std::wstring bad;
     bad += L'a';
-    bad += static_cast<wchar_t>(0xDC00);  // lone low surrogate
+    bad += static_cast<wchar_t>(0xDC00); // lone low surrogate
     bad += static_cast<wchar_t>(0x110000);
     EXPECT_EQ(to_utf8(bad), "a\xef\xbf\xbd\xef\xbf\xbd");
     std::wstring pair;
@@ -44,5 +48,5 @@ TEST(Text, UnencodableWideCharactersBecomeReplacement)
     EXPECT_EQ(to_utf8(pair), "\xf0\x9f\x98\x80");
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

@@ -16,7 +16,7 @@ constexpr uint32_t kAdd = 2024;
 TEST(Window, SendFromWorkersWaitsForTheGuiThreadsResult)
 {
     MessagePump pump;
-    long total = 0;  // touched only on the GUI thread
+    long total = 0; // touched only on the GUI thread
     std::thread::id handled_on;
     Window w = pump.create_window([&](const Message& m) -> intptr_t {
         handled_on = std::this_thread::get_id();
@@ -52,7 +52,7 @@ TEST(Window, SendOnTheGuiThreadCallsTheHandlerDirectly)
     w = pump.create_window([&](const Message& m) -> intptr_t {
         ++depth;
         if (m.code == 1)
-            return send_message(w, 2) + 1;  // re-entrant send, no deadlock
+            return send_message(w, 2) + 1; // re-entrant send, no deadlock
         return 40;
     });
     EXPECT_EQ(send_message(w, 1), 41);
@@ -86,7 +86,7 @@ TEST(Window, WaitingSendersAreReleasedWhenTheWindowOrPumpGoesAway)
     intptr_t result = -1;
     std::thread sender([&] { result = send_message(w, 1); });
     ASSERT_TRUE(queued.wait(5000));
-    pump.destroy_window(w);  // never dispatched
+    pump.destroy_window(w); // never dispatched
     sender.join();
     EXPECT_EQ(result, 0);
 
@@ -109,7 +109,7 @@ TEST(Window, PostedMessagesArriveInOrderOnlyWhenPumped)
     Window w = pump.create_window([&](const Message& m) -> intptr_t {
         seen.push_back(m.lparam);
         if (m.lparam == 1)
-            post_message(w, 0, 0, 99);  // handled on the next dispatch, not this one
+            post_message(w, 0, 0, 99); // handled on the next dispatch, not this one
         return 0;
     });
     std::thread([&] {
@@ -138,5 +138,5 @@ TEST(Window, DestroyingThePumpReleasesABlockedSender)
     EXPECT_FALSE(w.alive());
 }
 
-}  // namespace
-}  // namespace vokar::platform
+} // namespace
+} // namespace vokar::platform

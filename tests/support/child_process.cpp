@@ -25,7 +25,7 @@ int remaining_ms(Clock::time_point deadline)
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-}  // namespace
+} // namespace
 
 ChildProcess::~ChildProcess()
 {
@@ -199,4 +199,4 @@ std::optional<int> ChildProcess::stop(std::chrono::milliseconds grace)
     return code;
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -54,9 +54,9 @@ private:
     int out_fd_ = -1;
     bool output_closed_ = false;
     std::string log_path_;
-    std::string pending_;  // stdout bytes after the last whole line
+    std::string pending_; // stdout bytes after the last whole line
     std::thread drain_;
     std::atomic<bool> drain_stop_{false};
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -32,4 +32,4 @@ std::vector<uint16_t> free_loopback_ports(size_t count, int socket_type)
     return ports;
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -12,4 +12,4 @@ namespace vokar::test {
 // it is used; callers that start servers retry. Empty on failure.
 std::vector<uint16_t> free_loopback_ports(size_t count, int socket_type);
 
-}  // namespace vokar::test
+} // namespace vokar::test

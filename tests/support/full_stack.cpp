@@ -8,7 +8,7 @@
 #include "base/reactor.h"
 #include "net/connection_interface.h"
 #include "platform/clock.h"
-#include "tools/operator/xmpp_instance.h"
+#include "tools/operator/xmpp/xmpp_instance.h"
 #include "xmpp/jabber_client.h"
 
 namespace vokar::test {
@@ -101,7 +101,7 @@ private:
     JabberClient client_; // last: gone before what its threads report into
 };
 
-}  // namespace
+} // namespace
 
 FullStack::FullStack(FullStackOptions options)
     : options_(std::move(options)), daemon_(daemon_options(options_))
@@ -185,4 +185,4 @@ bool FullStack::befriend()
     return true;
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

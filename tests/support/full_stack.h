@@ -67,4 +67,4 @@ private:
     std::string error_;
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -16,7 +16,7 @@ namespace {
 constexpr std::string_view kReadyPrefix = "vokar-operatord ready";
 constexpr int kStartAttempts = 3;
 
-}  // namespace
+} // namespace
 
 OperatorStack::OperatorStack(OperatorStackOptions options) : options_(std::move(options)) {}
 
@@ -26,9 +26,15 @@ OperatorStack::~OperatorStack()
     remove_directory(directory_);
 }
 
-std::string OperatorStack::daemon_path() { return program_path("VOKAR_OPERATORD", VOKAR_OPERATORD_PATH); }
+std::string OperatorStack::daemon_path()
+{
+    return program_path("VOKAR_OPERATORD", VOKAR_OPERATORD_PATH);
+}
 
-std::string OperatorStack::log() const { return read_file(log_path_); }
+std::string OperatorStack::log() const
+{
+    return read_file(log_path_);
+}
 
 std::string OperatorStack::endpoint(std::string_view service) const
 {
@@ -145,4 +151,4 @@ std::optional<int> OperatorStack::stop()
     return daemon_.stop();
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -89,4 +89,4 @@ private:
     std::string error_;
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

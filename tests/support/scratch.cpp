@@ -49,4 +49,4 @@ std::string start_failure(const std::string& program, bool exited, std::optional
            (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

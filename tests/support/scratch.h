@@ -21,4 +21,4 @@ std::string program_path(const char* variable, const char* built);
 std::string start_failure(const std::string& program, bool exited, std::optional<int> status,
                           std::chrono::milliseconds ready_timeout, const std::string& stderr_text);
 
-}  // namespace vokar::test
+} // namespace vokar::test

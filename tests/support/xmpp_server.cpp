@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "tests/support/free_ports.h"
-#include "tools/operator/subprocess.h"
+#include "tools/operator/process/subprocess.h"
 
 namespace vokar::test {
 namespace {
@@ -26,7 +26,7 @@ std::string trimmed(std::string text)
     return text;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<ExternalXmpp> ExternalXmpp::parse(std::string_view text, std::string* error)
 {
@@ -77,9 +77,15 @@ XmppServer::~XmppServer()
     remove_directory(directory_);
 }
 
-std::string XmppServer::script_path() { return program_path("VOKAR_XMPP_SCRIPT", VOKAR_XMPP_SCRIPT_PATH); }
+std::string XmppServer::script_path()
+{
+    return program_path("VOKAR_XMPP_SCRIPT", VOKAR_XMPP_SCRIPT_PATH);
+}
 
-std::string XmppServer::accounts_tool_path() { return program_path("VOKAR_ACCOUNTS", VOKAR_ACCOUNTS_PATH); }
+std::string XmppServer::accounts_tool_path()
+{
+    return program_path("VOKAR_ACCOUNTS", VOKAR_ACCOUNTS_PATH);
+}
 
 std::string XmppServer::log() const
 {
@@ -267,4 +273,4 @@ bool XmppServer::delete_account(const std::string& user)
     return run_accounts_tool({"delete", user}, {});
 }
 
-}  // namespace vokar::test
+} // namespace vokar::test

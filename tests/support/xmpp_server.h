@@ -16,7 +16,7 @@
 namespace vokar::test {
 
 struct XmppAccount {
-    std::string user;  // the local part; the JID is user@domain
+    std::string user; // the local part; the JID is user@domain
     std::string password;
 };
 
@@ -136,4 +136,4 @@ private:
     std::string error_;
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

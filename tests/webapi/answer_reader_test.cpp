@@ -1,4 +1,4 @@
-#include "account/web/web_answer_reader.h"
+#include "webapi/web_answer_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "account/web/web_request_text.h"
+#include "webapi/web_request_text.h"
 
 #include <gtest/gtest.h>
 

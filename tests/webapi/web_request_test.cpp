@@ -1,4 +1,4 @@
-#include "account/web/account_web_api.h"
+#include "webapi/account_web_api.h"
 
 #include <gtest/gtest.h>
 
@@ -146,7 +146,8 @@ protected:
         // Parameterised tests are named "Name/N": keep the directory one level deep.
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = fs::path(::testing::TempDir()) / ("vokar_webapi_" + std::to_string(::getpid()) + "_" + name);
+        dir_ = fs::path(::testing::TempDir()) /
+               ("vokar_webapi_" + std::to_string(::getpid()) + "_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         settings_ = std::make_unique<SettingsStore>((dir_ / "__settings").string(), config_);

@@ -8,9 +8,9 @@
 #include <mutex>
 
 #include "account/settings_store.h"
-#include "account/web/account_web_api.h"
 #include "tests/support/full_stack.h"
-#include "tools/operator/account_store.h"
+#include "tools/operator/accounts/account_store.h"
+#include "webapi/account_web_api.h"
 
 namespace vokar {
 namespace {

@@ -71,9 +71,9 @@ TEST(XmlNode, FindElementPrefersSelfThenDirectChildThenDepthFirst)
     iq.add_child("other")->add_child("group");
 
     EXPECT_EQ(iq.find_element("iq"), &iq);
-    EXPECT_EQ(iq.find_element("group"), deep);  // depth-first: query's subtree before other's
+    EXPECT_EQ(iq.find_element("group"), deep); // depth-first: query's subtree before other's
     XmlNode* direct = query->add_child("group", "x");
-    EXPECT_EQ(query->find_element("group"), direct);  // a direct child before a deeper one
+    EXPECT_EQ(query->find_element("group"), direct); // a direct child before a deeper one
     EXPECT_EQ(iq.find_element("group"), direct);
     EXPECT_EQ(iq.find_element("none"), nullptr);
     EXPECT_EQ(iq.find_element("Query"), nullptr);
@@ -81,7 +81,7 @@ TEST(XmlNode, FindElementPrefersSelfThenDirectChildThenDepthFirst)
     iq.add_attribute("id", "a", "p");
     iq.add_attribute("id", "b");
     ASSERT_NE(iq.attribute_value("id"), nullptr);
-    EXPECT_EQ(*iq.attribute_value("id"), "a");  // first match, prefix not compared
+    EXPECT_EQ(*iq.attribute_value("id"), "a"); // first match, prefix not compared
     EXPECT_EQ(iq.attribute_value("type"), nullptr);
 }
 
@@ -89,12 +89,12 @@ TEST(XmlNode, CompletenessRules)
 {
     auto doc = XmlNode::new_document();
     EXPECT_FALSE(doc->is_complete());
-    doc->complete = true;  // a lone end tag completes an empty document
+    doc->complete = true; // a lone end tag completes an empty document
     EXPECT_TRUE(doc->is_complete());
 
     XmlNode* decl = doc->add_child("?xml");
     decl->complete = true;
-    EXPECT_FALSE(doc->is_complete());  // a declaration needs a child
+    EXPECT_FALSE(doc->is_complete()); // a declaration needs a child
     XmlNode* stream = decl->add_child("stream", "stream");
     EXPECT_FALSE(doc->is_complete());
     stream->complete = true;
@@ -122,5 +122,5 @@ TEST(XmlNode, DeepTreesBuiltByCodeDoNotOverflowTheStack)
     doc.reset();
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

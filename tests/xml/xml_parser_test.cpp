@@ -31,17 +31,17 @@ TEST(XmlParser, CompletesExactlyAtTheClosingByte)
                                "xmlns:stream='http://etherx.jabber.org/streams' id='c2s_1'>";
     struct Case {
         std::string text;
-        bool at_last_byte;  // else never complete
+        bool at_last_byte; // else never complete
     } cases[] = {
         {"<message to='a@b'><body>x</body></message>", true},
         {header, true},
-        {"</stream:stream>", true},  // a lone end tag completes an empty document
+        {"</stream:stream>", true}, // a lone end tag completes an empty document
         {"\n<presence/>", true},
         {"<iq type='result' id='s'/>", true},
         {"<a><b/><c></c></a>", true},
-        {"<?xml version='1.0'?>", false},  // a declaration alone is not a stanza
-        {"<stream:stream>", false},        // without attributes a stream tag stays open
-        {"<a><?xml ?></a></a>", false},    // a childless declaration never completes
+        {"<?xml version='1.0'?>", false}, // a declaration alone is not a stanza
+        {"<stream:stream>", false},       // without attributes a stream tag stays open
+        {"<a><?xml ?></a></a>", false},   // a childless declaration never completes
     };
     for (const auto& c : cases) {
         auto doc = XmlNode::new_document();
@@ -74,12 +74,12 @@ TEST(XmlParser, TextEntitiesCdataAndBackslash)
         {"<b>&quot;&lt;&gt;&amp;&apos;&#38;</b>", "\"<>&&apos;&#38;"},
         {"<b>, \r\n\tleading, trailing ,\n</b>", "leading, trailing ,\n"},
         {"<b>one <i/> two</b>", "one two"},
-        {"<b>&amp;lt;<i/>x</b>", "&lt;x"},  // each segment is decoded once
+        {"<b>&amp;lt;<i/>x</b>", "&lt;x"}, // each segment is decoded once
         {"<b><![CDATA[x]]></b>", "x"},
         {"<b><![CDATA[<&amp;>]]>t</b>", "<&amp;>t"},
         {"<b><![CDATA[a]]]>b]]></b>", "a]]]>b"},
         {"<b><![CDATA[a]>]]></b>", "a]>"},
-        {"<b>C:\\<i/>x\\</b>", "C:\\x\\"},  // a backslash never hides a "<"
+        {"<b>C:\\<i/>x\\</b>", "C:\\x\\"}, // a backslash never hides a "<"
     };
     for (const auto& c : cases) {
         auto doc = XmlNode::parse(c.xml);
@@ -146,7 +146,7 @@ TEST(XmlParser, LimitsFailTheDocumentForGood)
     struct Case {
         const char* what;
         std::string text;
-        size_t fails_at;  // index of the first failing byte
+        size_t fails_at; // index of the first failing byte
     } cases[] = {
         {"document size", "<a>" + std::string(limit, 'x'), limit},
         {"long name", "<" + std::string(limit, 'n'), limit},
@@ -170,5 +170,5 @@ TEST(XmlParser, LimitsFailTheDocumentForGood)
     EXPECT_NE(XmlNode::parse("<a>" + std::string(limit - 3, 'x')), nullptr);
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/base64.h"
 #include "tests/xmpp/scripted_connection.h"
-#include "xmpp/base64.h"
 #include "xmpp/sasl_digest.h"
 
 namespace vokar {
@@ -11,9 +11,8 @@ namespace {
 
 using test::ScriptedConnection;
 
-const std::string kHeader =
-    "<stream:stream to=\"vokar.test\" xmlns=\"jabber:client\" "
-    "xmlns:stream=\"http://etherx.jabber.org/streams\" version=\"1.0\">";
+const std::string kHeader = "<stream:stream to=\"vokar.test\" xmlns=\"jabber:client\" "
+                            "xmlns:stream=\"http://etherx.jabber.org/streams\" version=\"1.0\">";
 const std::string kServerHeader =
     "<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
     "xmlns:stream='http://etherx.jabber.org/streams' id='s1' from='vokar.test' version='1.0'>";
@@ -121,10 +120,11 @@ TEST_F(JabberClientTest, LoginSequenceByteForByte)
     const auto c1 = text.find("cnonce=\"") + 8;
     const std::string cnonce = text.substr(c1, text.find('"', c1) - c1);
     EXPECT_EQ(text, "username=\"alice\",realm=\"vokar.test\",nonce=\"OA6MG9tEQGm2hh\",cnonce=\"" +
-                        cnonce + "\",nc=00000001,qop=auth,digest-uri=\"xmpp/vokar.test\",charset=utf-8,"
+                        cnonce +
+                        "\",nc=00000001,qop=auth,digest-uri=\"xmpp/vokar.test\",charset=utf-8,"
                         "response=" +
-                        sasl::response_value("alice", "secret", "vokar.test", "OA6MG9tEQGm2hh", cnonce,
-                                             "00000001", "xmpp/vokar.test", "auth"));
+                        sasl::response_value("alice", "secret", "vokar.test", "OA6MG9tEQGm2hh",
+                                             cnonce, "00000001", "xmpp/vokar.test", "auth"));
 
     inject("<challenge xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>" + base64_encode("rspauth=wrong") +
            "</challenge>");
@@ -139,23 +139,25 @@ TEST_F(JabberClientTest, LoginSequenceByteForByte)
 
     inject(kServerHeader + "<stream:features><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/>"
                            "</stream:features>");
-    EXPECT_EQ(sent(), std::vector<std::string>{
-                          "<iq id=\"101\" type=\"set\"><bind xmlns=\"urn:ietf:params:xml:ns:xmpp-bind\">"
-                          "<resource>Vokar_WM_J_4242</resource></bind></iq>"});
+    EXPECT_EQ(sent(),
+              std::vector<std::string>{
+                  "<iq id=\"101\" type=\"set\"><bind xmlns=\"urn:ietf:params:xml:ns:xmpp-bind\">"
+                  "<resource>Vokar_WM_J_4242</resource></bind></iq>"});
     inject("<iq id='101' type='result'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'>"
            "<jid>alice@vokar.test/Vokar_WM_J_4242</jid></bind></iq>");
-    EXPECT_EQ(sent(), std::vector<std::string>{
-                          "<iq id=\"102\" type=\"set\"><session "
-                          "xmlns=\"urn:ietf:params:xml:ns:xmpp-session\" /></iq>"});
-    inject("<iq id='102' type='result'/>");
     EXPECT_EQ(sent(),
-              (std::vector<std::string>{
-                  "<iq id=\"103\" type=\"get\"><query xmlns=\"jabber:iq:roster\" /></iq>",
-                  "<presence id=\"104\"><status>" + kTagline + "</status></presence>",
-                  "<iq id=\"105\" type=\"set\"><query xmlns=\"jabber:iq:vokar:services:versionupdate\" "
-                  "method=\"checkupdates\"><os>wm</os><version>2.2</version></query></iq>",
-                  "<iq id=\"106\" to=\"vokar.test\" type=\"get\"><query "
-                  "xmlns=\"http://jabber.org/protocol/disco#items\" /></iq>"}));
+              std::vector<std::string>{"<iq id=\"102\" type=\"set\"><session "
+                                       "xmlns=\"urn:ietf:params:xml:ns:xmpp-session\" /></iq>"});
+    inject("<iq id='102' type='result'/>");
+    EXPECT_EQ(
+        sent(),
+        (std::vector<std::string>{
+            "<iq id=\"103\" type=\"get\"><query xmlns=\"jabber:iq:roster\" /></iq>",
+            "<presence id=\"104\"><status>" + kTagline + "</status></presence>",
+            "<iq id=\"105\" type=\"set\"><query xmlns=\"jabber:iq:vokar:services:versionupdate\" "
+            "method=\"checkupdates\"><os>wm</os><version>2.2</version></query></iq>",
+            "<iq id=\"106\" to=\"vokar.test\" type=\"get\"><query "
+            "xmlns=\"http://jabber.org/protocol/disco#items\" /></iq>"}));
     EXPECT_EQ(testling_->full_jid(), "alice@vokar.test/Vokar_WM_J_4242");
 }
 
@@ -168,8 +170,8 @@ TEST_F(JabberClientTest, ChallengesOfConformingServers)
     } cases[] = {
         {"no realm", "nonce=\"n2\",qop=\"auth\",charset=utf-8,algorithm=md5-sess", "", "n2",
          "xmpp/vokar.test", ",charset=utf-8"},
-        {"realm after nonce", "nonce=\"n3\",realm=\"other.test\",qop=\"auth\",charset=utf-8", "other.test",
-         "n3", "xmpp/other.test", ",charset=utf-8"},
+        {"realm after nonce", "nonce=\"n3\",realm=\"other.test\",qop=\"auth\",charset=utf-8",
+         "other.test", "n3", "xmpp/other.test", ",charset=utf-8"},
         {"unquoted values, qop list, no charset", "qop=\"auth,auth-int\",nonce=n4,realm=r.test",
          "r.test", "n4", "xmpp/r.test", ""},
     };
@@ -184,9 +186,9 @@ TEST_F(JabberClientTest, ChallengesOfConformingServers)
         const std::string text = response_text(sent().at(0));
         const auto c1 = text.find("cnonce=\"") + 8;
         const std::string cnonce = text.substr(c1, text.find('"', c1) - c1);
-        EXPECT_EQ(text, "username=\"bob\",realm=\"" + c.realm + "\",nonce=\"" + c.nonce + "\",cnonce=\"" +
-                            cnonce + "\",nc=00000001,qop=auth,digest-uri=\"" + c.uri + "\"" + c.charset +
-                            ",response=" +
+        EXPECT_EQ(text, "username=\"bob\",realm=\"" + c.realm + "\",nonce=\"" + c.nonce +
+                            "\",cnonce=\"" + cnonce + "\",nc=00000001,qop=auth,digest-uri=\"" +
+                            c.uri + "\"" + c.charset + ",response=" +
                             sasl::response_value("bob", "pw", c.realm, c.nonce, cnonce, "00000001",
                                                  c.uri, "auth"));
     }
@@ -196,7 +198,8 @@ TEST_F(JabberClientTest, AHeaderWithoutDeclarationNeitherSetsTheDomainNorBinds)
 {
     ASSERT_TRUE(testling_->login("alice", "secret"));
     inject("<stream:stream xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams' "
-           "from='elsewhere.test' version='1.0'>" + kFeatures);
+           "from='elsewhere.test' version='1.0'>" +
+           kFeatures);
     EXPECT_EQ(testling_->domain(), "vokar.test");
     inject("<success xmlns='urn:ietf:params:xml:ns:xmpp-sasl'/>");
     sent();
@@ -208,8 +211,9 @@ TEST_F(JabberClientTest, AHeaderWithoutDeclarationNeitherSetsTheDomainNorBinds)
 TEST_F(JabberClientTest, FailureAndLoginBeforeConnect)
 {
     ASSERT_TRUE(testling_->login("alice", "wrong"));
-    inject(kServerHeader + kFeatures + "<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>"
-                                       "<not-authorized/></failure>");
+    inject(kServerHeader + kFeatures +
+           "<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>"
+           "<not-authorized/></failure>");
     ASSERT_FALSE(events_.empty());
     EXPECT_EQ(events_.back().code, kEventAuthentication);
     EXPECT_EQ(events_.back().event.result, 1);
@@ -226,7 +230,8 @@ TEST_F(JabberClientTest, StanzasSplitAcrossChunksAndJoinedInOne)
 {
     log_in();
     const std::string a = "<message from='bob@vokar.test/r' type='chat'><body>one</body></message>";
-    const std::string b = "<message from='carol@vokar.test/r' type='chat'><body>two</body></message>";
+    const std::string b =
+        "<message from='carol@vokar.test/r' type='chat'><body>two</body></message>";
     inject(a.substr(0, 20));
     EXPECT_TRUE(events_.empty());
     inject(a.substr(20, a.size() - 21));
@@ -292,12 +297,16 @@ TEST_F(JabberClientTest, PresenceForms)
         int status;
         std::string text;
     } cases[] = {
-        {"tagline removed after a word", "<presence from='bob@vokar.test/a'><status>Hi " + kTagline +
-                                             "</status></presence>", 1, "Hi "},
-        {"exactly the tagline stays", "<presence from='bob@vokar.test/a'><status>" + kTagline +
-                                          "</status></presence>", 1, kTagline},
-        {"show Busy in any case", "<presence from='bob@vokar.test/a'><show>Busy</show></presence>", 3, ""},
-        {"show chat is available", "<presence from='bob@vokar.test/a'><show>chat</show></presence>", 1, ""},
+        {"tagline removed after a word",
+         "<presence from='bob@vokar.test/a'><status>Hi " + kTagline + "</status></presence>", 1,
+         "Hi "},
+        {"exactly the tagline stays",
+         "<presence from='bob@vokar.test/a'><status>" + kTagline + "</status></presence>", 1,
+         kTagline},
+        {"show Busy in any case", "<presence from='bob@vokar.test/a'><show>Busy</show></presence>",
+         3, ""},
+        {"show chat is available", "<presence from='bob@vokar.test/a'><show>chat</show></presence>",
+         1, ""},
         {"show dnd", "<presence from='bob@vokar.test/a'><show>dnd</show></presence>", 3, ""},
     };
     for (const auto& c : cases) {
@@ -342,7 +351,8 @@ TEST_F(JabberClientTest, PresencesOfOneChunkAreReportedInOrder)
            "<item jid='bob@vokar.test' subscription='both'/></query></iq>");
     events_.clear();
     // Batched presences are flushed before an unavailable one is reported.
-    inject("<presence from='bob@vokar.test/a'/><presence from='bob@vokar.test/a' type='unavailable'/>");
+    inject("<presence from='bob@vokar.test/a'/><presence from='bob@vokar.test/a' "
+           "type='unavailable'/>");
     ASSERT_EQ(events_.size(), 2u);
     EXPECT_EQ(events_[0].event.updates.at(0).status, kStatusAvailable);
     EXPECT_EQ(events_[1].event.updates.at(0).status, kStatusOffline);
@@ -355,7 +365,8 @@ TEST_F(JabberClientTest, ResourcesRankByStatus)
            "<item jid='bob@vokar.test' subscription='both'/></query></iq>");
     events_.clear();
     const auto last = [this] { return events_.back().event.updates.back(); };
-    inject("<presence from='bob@vokar.test/phone'><show>away</show><status>at lunch</status></presence>");
+    inject("<presence from='bob@vokar.test/phone'><show>away</show><status>at "
+           "lunch</status></presence>");
     EXPECT_EQ(last().status, kStatusAway);
     inject("<presence from='bob@vokar.test/desk'><status>here</status></presence>");
     EXPECT_EQ(last().status, kStatusAvailable);
@@ -381,24 +392,51 @@ TEST_F(JabberClientTest, MessagesReceived)
     } cases[] = {
         {"body and composing: only the message",
          "<message from='bob@vokar.test/r' type='chat'><body>hi</body><x xmlns='jabber:x:event'>"
-         "<composing/></x></message>", {kEventChatMessage}, 0},
-        {"error type with a body", "<message from='bob@vokar.test' type='error'><body>hi</body></message>",
-         {kEventMessageError}, 0},
-        {"error element from a contact", "<message from='bob@vokar.test' type='error'><body>hi</body>"
-         "<error type='cancel'/></message>", {}, 0},
-        {"error element from a transport", "<message from='msn.vokar.test' type='error'><body>hi</body>"
-         "<error type='cancel'/></message>", {kEventMessageError}, 0},
-        {"x composing", "<message from='bob@vokar.test'><x xmlns='jabber:x:event'><composing/></x></message>",
-         {kEventChatState}, 1},
-        {"x without composing", "<message from='bob@vokar.test'><x xmlns='jabber:x:event'/></message>", {}, 0},
-        {"paused", "<message from='bob@vokar.test'><paused xmlns='http://jabber.org/protocol/chatstates'/>"
-         "</message>", {kEventChatState}, 2},
-        {"gone", "<message from='bob@vokar.test'><gone xmlns='http://jabber.org/protocol/chatstates'/>"
-         "</message>", {kEventChatState}, 2},
-        {"lone active", "<message from='bob@vokar.test'><active xmlns='http://jabber.org/protocol/chatstates'/>"
-         "</message>", {}, 0},
-        {"chat-states composing without x", "<message from='bob@vokar.test'><composing "
-         "xmlns='http://jabber.org/protocol/chatstates'/></message>", {}, 0},
+         "<composing/></x></message>",
+         {kEventChatMessage},
+         0},
+        {"error type with a body",
+         "<message from='bob@vokar.test' type='error'><body>hi</body></message>",
+         {kEventMessageError},
+         0},
+        {"error element from a contact",
+         "<message from='bob@vokar.test' type='error'><body>hi</body>"
+         "<error type='cancel'/></message>",
+         {},
+         0},
+        {"error element from a transport",
+         "<message from='msn.vokar.test' type='error'><body>hi</body>"
+         "<error type='cancel'/></message>",
+         {kEventMessageError},
+         0},
+        {"x composing",
+         "<message from='bob@vokar.test'><x xmlns='jabber:x:event'><composing/></x></message>",
+         {kEventChatState},
+         1},
+        {"x without composing",
+         "<message from='bob@vokar.test'><x xmlns='jabber:x:event'/></message>",
+         {},
+         0},
+        {"paused",
+         "<message from='bob@vokar.test'><paused xmlns='http://jabber.org/protocol/chatstates'/>"
+         "</message>",
+         {kEventChatState},
+         2},
+        {"gone",
+         "<message from='bob@vokar.test'><gone xmlns='http://jabber.org/protocol/chatstates'/>"
+         "</message>",
+         {kEventChatState},
+         2},
+        {"lone active",
+         "<message from='bob@vokar.test'><active xmlns='http://jabber.org/protocol/chatstates'/>"
+         "</message>",
+         {},
+         0},
+        {"chat-states composing without x",
+         "<message from='bob@vokar.test'><composing "
+         "xmlns='http://jabber.org/protocol/chatstates'/></message>",
+         {},
+         0},
         {"no from", "<message><body>hi</body></message>", {}, 0},
     };
     for (const auto& c : cases) {
@@ -427,29 +465,30 @@ TEST_F(JabberClientTest, StanzasTheClientOriginates)
     testling_->acceptContact("zed@vokar.test", "Zed", "");
     testling_->renameContact("bob@vokar.test", "Bobby");
     testling_->removeContact("bob@vokar.test");
-    EXPECT_EQ(sent(),
-              (std::vector<std::string>{
-                  "<message id=\"107\" to=\"bob@vokar.test/desk\" type=\"chat\"><body>1 &lt; 2 &amp; "
-                  "&quot;so&quot;</body><x xmlns=\"jabber:x:event\"><composing /></x><active "
-                  "xmlns=\"http://jabber.org/protocol/chatstates\" /></message>",
-                  "<presence id=\"108\"><status>Busy day " + kTagline + "</status></presence>",
-                  "<presence id=\"109\"><status>Busy day " + kTagline +
-                      "</status><show>dnd</show></presence>",
-                  "<iq id=\"110\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                  "jid=\"dave@vokar.test\" name=\"Dave\"><group>Friends</group></item></query></iq>",
-                  "<presence id=\"111\" to=\"dave@vokar.test\" type=\"subscribe\" />",
-                  "<iq id=\"112\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                  "jid=\"erin@other.test\" /></query></iq>",
-                  "<presence id=\"113\" to=\"erin@other.test\" type=\"subscribe\" />",
-                  "<presence id=\"114\" to=\"zed@vokar.test\" type=\"subscribed\" />",
-                  "<iq id=\"115\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                  "jid=\"zed@vokar.test\" name=\"Zed\" /></query></iq>",
-                  "<presence id=\"116\" to=\"zed@vokar.test\" type=\"subscribe\" />",
-                  "<iq id=\"117\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                  "jid=\"bob@vokar.test\" name=\"Bobby\" /></query></iq>",
-                  "<iq id=\"118\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                  "jid=\"bob@vokar.test\" subscription=\"remove\" /></query></iq>",
-              }));
+    EXPECT_EQ(
+        sent(),
+        (std::vector<std::string>{
+            "<message id=\"107\" to=\"bob@vokar.test/desk\" type=\"chat\"><body>1 &lt; 2 &amp; "
+            "&quot;so&quot;</body><x xmlns=\"jabber:x:event\"><composing /></x><active "
+            "xmlns=\"http://jabber.org/protocol/chatstates\" /></message>",
+            "<presence id=\"108\"><status>Busy day " + kTagline + "</status></presence>",
+            "<presence id=\"109\"><status>Busy day " + kTagline +
+                "</status><show>dnd</show></presence>",
+            "<iq id=\"110\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+            "jid=\"dave@vokar.test\" name=\"Dave\"><group>Friends</group></item></query></iq>",
+            "<presence id=\"111\" to=\"dave@vokar.test\" type=\"subscribe\" />",
+            "<iq id=\"112\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+            "jid=\"erin@other.test\" /></query></iq>",
+            "<presence id=\"113\" to=\"erin@other.test\" type=\"subscribe\" />",
+            "<presence id=\"114\" to=\"zed@vokar.test\" type=\"subscribed\" />",
+            "<iq id=\"115\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+            "jid=\"zed@vokar.test\" name=\"Zed\" /></query></iq>",
+            "<presence id=\"116\" to=\"zed@vokar.test\" type=\"subscribe\" />",
+            "<iq id=\"117\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+            "jid=\"bob@vokar.test\" name=\"Bobby\" /></query></iq>",
+            "<iq id=\"118\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+            "jid=\"bob@vokar.test\" subscription=\"remove\" /></query></iq>",
+        }));
 }
 
 TEST_F(JabberClientTest, GatewaysDiscoveryRegistrationAndPrompts)
@@ -460,14 +499,15 @@ TEST_F(JabberClientTest, GatewaysDiscoveryRegistrationAndPrompts)
            "<item jid='msn.vokar.test' name='MSN Transport'/>"
            "<item jid='conference.vokar.test' name='Chatrooms'/>"
            "<item jid='aim.vokar.test' name='aim transport'/></query></iq>");
-    EXPECT_EQ(sent(), std::vector<std::string>{
-                          "<iq id=\"107\" to=\"msn.vokar.test\" type=\"get\"><query "
-                          "xmlns=\"http://jabber.org/protocol/disco#info\" /></iq>"});
+    EXPECT_EQ(sent(),
+              std::vector<std::string>{"<iq id=\"107\" to=\"msn.vokar.test\" type=\"get\"><query "
+                                       "xmlns=\"http://jabber.org/protocol/disco#info\" /></iq>"});
     inject("<iq id='107' type='result' from='msn.vokar.test'><query "
            "xmlns='http://jabber.org/protocol/disco#info'><feature var='jabber:iq:register'/>"
            "<feature var='jabber:iq:registered'/></query></iq>");
-    EXPECT_EQ(sent(), std::vector<std::string>{"<presence id=\"108\" to=\"msn.vokar.test\"><status>" +
-                                                kTagline + "</status></presence>"});
+    EXPECT_EQ(sent(),
+              std::vector<std::string>{"<presence id=\"108\" to=\"msn.vokar.test\"><status>" +
+                                       kTagline + "</status></presence>"});
     ASSERT_EQ(events_.size(), 1u);
     EXPECT_EQ(events_[0].code, kEventTransport);
     EXPECT_EQ(events_[0].event.network, kNetworkMsn);
@@ -475,10 +515,12 @@ TEST_F(JabberClientTest, GatewaysDiscoveryRegistrationAndPrompts)
 
     // The prompt translates a legacy address; "null" and a missing jid build it here.
     testling_->addContact(kNetworkMsn, "pat@hotmail.test", "", "");
-    EXPECT_EQ(sent(), std::vector<std::string>{
-                          "<iq id=\"109\" type=\"set\" to=\"msn.vokar.test\"><query "
-                          "xmlns=\"jabber:iq:gateway\"><prompt>pat@hotmail.test</prompt></query></iq>"});
-    inject("<iq id='109' type='result'><query xmlns='jabber:iq:gateway'><jid>null</jid></query></iq>");
+    EXPECT_EQ(sent(),
+              std::vector<std::string>{
+                  "<iq id=\"109\" type=\"set\" to=\"msn.vokar.test\"><query "
+                  "xmlns=\"jabber:iq:gateway\"><prompt>pat@hotmail.test</prompt></query></iq>"});
+    inject(
+        "<iq id='109' type='result'><query xmlns='jabber:iq:gateway'><jid>null</jid></query></iq>");
     EXPECT_EQ(sent(), (std::vector<std::string>{
                           "<iq id=\"110\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
                           "jid=\"pat\\40hotmail.test@msn.vokar.test\" name=\"pat\" /></query></iq>",
@@ -486,27 +528,31 @@ TEST_F(JabberClientTest, GatewaysDiscoveryRegistrationAndPrompts)
                           "type=\"subscribe\" />"}));
     testling_->addContact(kNetworkYahoo, "sam", "", "");
     sent();
-    inject("<iq id='112' type='error'><error type='cancel'/></iq>");  // no jid at all
-    EXPECT_EQ(sent(), (std::vector<std::string>{
-                          "<iq id=\"113\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                          "jid=\"sam@yahoo.vokar.test\" name=\"sam@yahoo.vokar.test\" /></query></iq>",
-                          "<presence id=\"114\" to=\"sam@yahoo.vokar.test\" type=\"subscribe\" />"}));
+    inject("<iq id='112' type='error'><error type='cancel'/></iq>"); // no jid at all
+    EXPECT_EQ(sent(),
+              (std::vector<std::string>{
+                  "<iq id=\"113\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+                  "jid=\"sam@yahoo.vokar.test\" name=\"sam@yahoo.vokar.test\" /></query></iq>",
+                  "<presence id=\"114\" to=\"sam@yahoo.vokar.test\" type=\"subscribe\" />"}));
     testling_->addContact(kNetworkIcq, "123", "", "");
     sent();
-    inject("<iq id='115' type='result'><query xmlns='jabber:iq:gateway'><jid>123@icq.vokar.test</jid>"
-           "</query></iq>");
-    EXPECT_EQ(sent().at(0), "<iq id=\"116\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
-                            "jid=\"123@icq.vokar.test\" name=\"123@icq.vokar.test\" /></query></iq>");
+    inject(
+        "<iq id='115' type='result'><query xmlns='jabber:iq:gateway'><jid>123@icq.vokar.test</jid>"
+        "</query></iq>");
+    EXPECT_EQ(sent().at(0),
+              "<iq id=\"116\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+              "jid=\"123@icq.vokar.test\" name=\"123@icq.vokar.test\" /></query></iq>");
 }
 
 TEST_F(JabberClientTest, RegisteringAndUnregisteringAGateway)
 {
     log_in();
     testling_->registerGateway(kNetworkGtalk, "me@gmail.com", "pw");
-    EXPECT_EQ(sent(), std::vector<std::string>{
-                          "<iq id=\"107\" to=\"gtalk.vokar.test\" type=\"set\"><query "
-                          "xmlns=\"jabber:iq:register\"><password>pw</password><username>me@gmail.com"
-                          "</username><x xmlns=\"jabber:iq:gateway:register\" /></query></iq>"});
+    EXPECT_EQ(sent(),
+              std::vector<std::string>{
+                  "<iq id=\"107\" to=\"gtalk.vokar.test\" type=\"set\"><query "
+                  "xmlns=\"jabber:iq:register\"><password>pw</password><username>me@gmail.com"
+                  "</username><x xmlns=\"jabber:iq:gateway:register\" /></query></iq>"});
     inject("<iq id='107' type='error' from='gtalk.vokar.test'><error type='cancel'/></iq>");
     EXPECT_TRUE(sent().empty()) << "an error answer registers nothing";
     EXPECT_TRUE(events_.empty());
@@ -516,19 +562,21 @@ TEST_F(JabberClientTest, RegisteringAndUnregisteringAGateway)
     sent();
     inject("<iq id='108' type='result' from='gtalk.vokar.test'/>");
     const std::string presence = "<status>" + kTagline + "</status></presence>";
-    EXPECT_EQ(sent(), (std::vector<std::string>{"<presence id=\"109\" to=\"gtalk.vokar.test\">" + presence,
-                                                "<presence id=\"110\" to=\"gtalk.vokar.test\">" + presence}));
+    EXPECT_EQ(sent(), (std::vector<std::string>{
+                          "<presence id=\"109\" to=\"gtalk.vokar.test\">" + presence,
+                          "<presence id=\"110\" to=\"gtalk.vokar.test\">" + presence}));
     ASSERT_EQ(events_.size(), 1u);
     EXPECT_EQ(events_[0].event.network, kNetworkGtalk);
     EXPECT_TRUE(testling_->isGatewayRegistered(kNetworkGtalk));
 
     testling_->addContact(kNetworkGtalk, "friend", "", "");
-    EXPECT_EQ(sent().at(0), "<iq id=\"111\" type=\"set\" to=\"gtalk.vokar.test\"><query "
-                            "xmlns=\"jabber:iq:gateway\"><prompt>friend@gmail.com</prompt></query></iq>");
+    EXPECT_EQ(sent().at(0),
+              "<iq id=\"111\" type=\"set\" to=\"gtalk.vokar.test\"><query "
+              "xmlns=\"jabber:iq:gateway\"><prompt>friend@gmail.com</prompt></query></iq>");
     testling_->unregisterGateway(kNetworkGtalk);
-    EXPECT_EQ(sent(), std::vector<std::string>{
-                          "<iq id=\"112\" to=\"gtalk.vokar.test\" type=\"set\"><query "
-                          "xmlns=\"jabber:iq:register\"><remove /></query></iq>"});
+    EXPECT_EQ(sent(),
+              std::vector<std::string>{"<iq id=\"112\" to=\"gtalk.vokar.test\" type=\"set\"><query "
+                                       "xmlns=\"jabber:iq:register\"><remove /></query></iq>"});
     testling_->addContact(kNetworkGtalk, "friend", "", "");
     EXPECT_EQ(sent().at(0), "<iq id=\"113\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
                             "jid=\"friend@gmail.com\" /></query></iq>");
@@ -541,23 +589,26 @@ TEST_F(JabberClientTest, ServiceIqs)
     testling_->retrieveHollers();
     testling_->setHollerAllowed(false);
     testling_->setHollerAllowed(true);
-    EXPECT_EQ(sent(), (std::vector<std::string>{
-                          "<iq id=\"107\" type=\"set\" to=\"bob@vokar.test\"><query "
-                          "xmlns=\"jabber:iq:vokar:holler:send\" /></iq>",
-                          "<iq id=\"108\" type=\"set\"><query xmlns=\"jabber:iq:vokar:holler:retrieve\" "
-                          "/></iq>",
-                          "<iq id=\"109\" type=\"set\"><query xmlns=\"jabber:iq:vokar:holler:setallow\">"
-                          "disable</query></iq>",
-                          "<iq id=\"110\" type=\"set\"><query xmlns=\"jabber:iq:vokar:holler:setallow\">"
-                          "enable</query></iq>"}));
-    inject("<iq id='107' type='result'><query xmlns='jabber:iq:vokar:holler:send'>Holler sent</query></iq>"
+    EXPECT_EQ(sent(),
+              (std::vector<std::string>{
+                  "<iq id=\"107\" type=\"set\" to=\"bob@vokar.test\"><query "
+                  "xmlns=\"jabber:iq:vokar:holler:send\" /></iq>",
+                  "<iq id=\"108\" type=\"set\"><query xmlns=\"jabber:iq:vokar:holler:retrieve\" "
+                  "/></iq>",
+                  "<iq id=\"109\" type=\"set\"><query xmlns=\"jabber:iq:vokar:holler:setallow\">"
+                  "disable</query></iq>",
+                  "<iq id=\"110\" type=\"set\"><query xmlns=\"jabber:iq:vokar:holler:setallow\">"
+                  "enable</query></iq>"}));
+    inject("<iq id='107' type='result'><query xmlns='jabber:iq:vokar:holler:send'>Holler "
+           "sent</query></iq>"
            "<iq id='108' type='result'><query xmlns='jabber:iq:vokar:holler:retrieve'>"
            "bob@vokar.test, carol@vokar.test</query></iq><iq id='109' type='result'/>");
     ASSERT_EQ(events_.size(), 2u);
     EXPECT_EQ(events_[0].code, kEventHollerAnswer);
     EXPECT_EQ(events_[0].event.text, "Holler sent");
     EXPECT_EQ(events_[1].code, kEventHollers);
-    EXPECT_EQ(events_[1].event.items, (std::vector<std::string>{"bob@vokar.test", "carol@vokar.test"}));
+    EXPECT_EQ(events_[1].event.items,
+              (std::vector<std::string>{"bob@vokar.test", "carol@vokar.test"}));
 }
 
 TEST_F(JabberClientTest, VersionAnswers)
@@ -568,14 +619,20 @@ TEST_F(JabberClientTest, VersionAnswers)
         bool raised;
         bool force;
     } cases[] = {
-        {"optional update", "<query update='true' forceupdate='false'><updateurl>http://u</updateurl>"
-                            "<message>m</message></query>", true, false},
-        {"forced update", "<query update='true' forceupdate='true'><updateurl>http://u</updateurl>"
-                          "<message>m</message></query>", true, true},
-        {"no forceupdate", "<query update='true'><updateurl>u</updateurl><message>m</message></query>",
+        {"optional update",
+         "<query update='true' forceupdate='false'><updateurl>http://u</updateurl>"
+         "<message>m</message></query>",
+         true, false},
+        {"forced update",
+         "<query update='true' forceupdate='true'><updateurl>http://u</updateurl>"
+         "<message>m</message></query>",
+         true, true},
+        {"no forceupdate",
+         "<query update='true'><updateurl>u</updateurl><message>m</message></query>", false, false},
+        {"no update",
+         "<query update='false' forceupdate='true'><updateurl>u</updateurl>"
+         "<message>m</message></query>",
          false, false},
-        {"no update", "<query update='false' forceupdate='true'><updateurl>u</updateurl>"
-                      "<message>m</message></query>", false, false},
         {"error", "<error type='cancel'/>", false, false},
     };
     for (const auto& c : cases) {
@@ -624,8 +681,11 @@ TEST_F(JabberClientTest, DiscoveryOfUsersAndRequestsFromPeers)
     EXPECT_EQ(answer[0].rfind("<iq id=\"q1\" from=\"alice@vokar.test/Vokar_WM_J_4242\" "
                               "to=\"bob@vokar.test/r\" type=\"result\"><query "
                               "xmlns=\"http://jabber.org/protocol/disco#info\"><feature "
-                              "var=\"urn:xmpp:tmp:jingle\" />", 0), 0u);
-    inject("<iq id='unknown' type='result'><query xmlns='jabber:iq:private'/></iq><iq type='get'/>");
+                              "var=\"urn:xmpp:tmp:jingle\" />",
+                              0),
+              0u);
+    inject(
+        "<iq id='unknown' type='result'><query xmlns='jabber:iq:private'/></iq><iq type='get'/>");
     EXPECT_TRUE(sent().empty());
 }
 
@@ -658,29 +718,14 @@ TEST_F(JabberClientTest, AStanzaBeyondTheParserLimitsEndsTheConnection)
     EXPECT_TRUE(log_.closed);
 }
 
-TEST(Base64, EncodeAndDecode)
-{
-    const std::pair<std::string, std::string> vectors[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-        {"\xfb\xff", "+/8="},
-    };
-    for (const auto& [plain, coded] : vectors) {
-        EXPECT_EQ(base64_encode(plain), coded);
-        EXPECT_EQ(base64_decode(coded), plain);
-    }
-    // Whole groups only, at most two "=", never a negative length.
-    EXPECT_EQ(base64_decode("===="), std::string(1, '\0'));
-    EXPECT_EQ(base64_decode("A="), "");
-    EXPECT_EQ(base64_decode("Zm9vYg"), "foo");
-    EXPECT_EQ(base64_decode("Z=9v"), "d\x0fo") << "a '=' inside counts as 0";
-}
-
 TEST(SaslDigest, Rfc2831Example)
 {
     EXPECT_EQ(sasl::response_value("chris", "secret", "elwood.innosoft.com", "OA6MG9tEQGm2hh",
-                                   "OA6MHXh6VqTrRk", "00000001", "imap/elwood.innosoft.com", "auth"),
+                                   "OA6MHXh6VqTrRk", "00000001", "imap/elwood.innosoft.com",
+                                   "auth"),
               "d388dad90d4bbd760a152321f2143af7");
-    const auto d = sasl::parse_challenge("realm=\"a,b\",nonce=\"x\\\"y\",qop=\"auth,auth-int\",charset=utf-8");
+    const auto d =
+        sasl::parse_challenge("realm=\"a,b\",nonce=\"x\\\"y\",qop=\"auth,auth-int\",charset=utf-8");
     EXPECT_EQ(d.at("realm"), "a,b");
     EXPECT_EQ(d.at("nonce"), "x\"y");
     EXPECT_EQ(d.at("qop"), "auth,auth-int");
@@ -688,5 +733,5 @@ TEST(SaslDigest, Rfc2831Example)
     EXPECT_EQ(sasl::response_text("realm=\"r\"", "u", "p", "c", "d"), "") << "no nonce, no answer";
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -21,7 +21,9 @@ public:
     };
 
     explicit ScriptedConnection(Log& log, bool open_succeeds = true)
-        : log_(log), open_succeeds_(open_succeeds) {}
+        : log_(log), open_succeeds_(open_succeeds)
+    {
+    }
 
     void setListener(ConnectionListener* l) override { listener_ = l; }
     void clearListener(ConnectionListener* l) override
@@ -55,4 +57,4 @@ private:
     ConnectionListener* listener_ = nullptr;
 };
 
-}  // namespace vokar::test
+} // namespace vokar::test

@@ -50,12 +50,14 @@ TEST_F(XmppIntegration, FriendsSeeEachOtherAndChat)
 TEST_F(XmppIntegration, TypingNotificationsRaiseChatStates)
 {
     befriend();
-    alice_->send_raw("<message to='" + bob_->jid() + "' type='chat'><x xmlns='jabber:x:event'>"
+    alice_->send_raw("<message to='" + bob_->jid() +
+                     "' type='chat'><x xmlns='jabber:x:event'>"
                      "<composing/></x></message>");
     EXPECT_TRUE(bob_->wait_for([&](int code, const JabberEvent& e) {
         return code == kEventChatState && e.jid == alice_->jid() && e.chat_state == 1;
     }));
-    alice_->send_raw("<message to='" + bob_->jid() + "' type='chat'><paused "
+    alice_->send_raw("<message to='" + bob_->jid() +
+                     "' type='chat'><paused "
                      "xmlns='http://jabber.org/protocol/chatstates'/></message>");
     EXPECT_TRUE(bob_->wait_for([&](int code, const JabberEvent& e) {
         return code == kEventChatState && e.jid == alice_->jid() && e.chat_state == 2;
@@ -69,7 +71,8 @@ TEST_F(XmppIntegration, ASecondResourceGoingAwayLeavesTheFirstShown)
     ASSERT_TRUE(second.log_in());
     second->setStatus(kStatusAway);
     ASSERT_TRUE(bob_->wait_for([&](int code, const JabberEvent& e) {
-        return code == kEventPresence && !e.updates.empty() && e.updates.back().jid == alice_->jid();
+        return code == kEventPresence && !e.updates.empty() &&
+               e.updates.back().jid == alice_->jid();
     }));
     second->logout();
     EXPECT_TRUE(bob_->wait_for([&](int, const JabberEvent&) {
@@ -87,9 +90,10 @@ TEST_F(XmppIntegration, StoppingTheServerEndsTheConnection)
         GTEST_SKIP() << "the server is not ours to stop";
     ASSERT_TRUE(alice_->log_in());
     server_.stop();
-    EXPECT_TRUE(alice_->wait_for([](int code, const JabberEvent&) { return code == kEventDisconnected; }));
+    EXPECT_TRUE(
+        alice_->wait_for([](int code, const JabberEvent&) { return code == kEventDisconnected; }));
     EXPECT_FALSE((*alice_)->connected());
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -1,4 +1,4 @@
-#include "tools/operator/daemon.h"
+#include "tools/operator/services/daemon.h"
 
 int main(int argc, char** argv)
 {

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "tools/operator/loop/event_loop.h"
+
+namespace vokar::operatord {
+
+// Turns host names from clients into IPv4 addresses without blocking the
+// loop: names are looked up on a worker thread, so a slow name server
+// delays only the client that named it. Callbacks run on the loop thread,
+// never from inside resolve().
+class Resolver {
+public:
+    using Callback = std::function<void(std::optional<in_addr> address)>;
+    using RequestId = uint64_t;
+
+    explicit Resolver(EventLoop& loop);
+    // Cancels everything; a lookup still in progress finishes on its own
+    // and its result is dropped.
+    ~Resolver();
+    Resolver(const Resolver&) = delete;
+    Resolver& operator=(const Resolver&) = delete;
+
+    RequestId resolve(const std::string& host, Callback callback);
+    void cancel(RequestId id);
+
+private:
+    struct Shared;
+
+    void start_worker();
+    void deliver(RequestId id, std::optional<in_addr> address);
+    void on_results();
+
+    EventLoop& loop_;
+    std::shared_ptr<Shared> shared_;
+    EventLoop::WatchId watch_ = 0;
+    bool worker_started_ = false;
+    RequestId next_id_ = 1;
+    std::unordered_map<RequestId, Callback> pending_;
+};
+
+} // namespace vokar::operatord

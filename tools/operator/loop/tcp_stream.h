@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "tools/operator/loop/event_loop.h"
+
+namespace vokar::operatord {
+
+// A non-blocking TCP connection on the loop with a bounded output buffer.
+// Flow control is the owner's: when full() it stops reading whatever feeds
+// this stream, and resumes on on_drained(). Callbacks never free the stream;
+// owners free it through EventLoop::defer().
+class TcpStream {
+public:
+    static constexpr size_t kOutputLimit = 256 * 1024;
+
+    class Owner {
+    public:
+        virtual void on_data(TcpStream& stream, std::string_view bytes) = 0;
+        // The peer closed its sending side; reading has stopped.
+        virtual void on_eof(TcpStream& stream) = 0;
+        // The stream has closed: after an error (error() is the errno), or
+        // when finish() has completed (error() is 0).
+        virtual void on_closed(TcpStream& stream) = 0;
+        // The output buffer fell to half the limit after being full.
+        virtual void on_drained(TcpStream&) {}
+        // A connecting stream is now connected.
+        virtual void on_connected(TcpStream&) {}
+
+    protected:
+        ~Owner() = default;
+    };
+
+    // Takes ownership of `fd`, connected or, with `connecting`, with a
+    // non-blocking connect in progress.
+    TcpStream(EventLoop& loop, Owner& owner, int fd, bool connecting = false);
+    ~TcpStream();
+    TcpStream(const TcpStream&) = delete;
+    TcpStream& operator=(const TcpStream&) = delete;
+
+    // Registers with the loop; false (and closed) on failure.
+    bool start();
+
+    // Queues bytes for the peer (kept until connected). Ignored once closed
+    // or finishing.
+    void write(std::string_view bytes);
+    size_t pending() const { return out_.size() - out_offset_; }
+    bool full() const { return pending() >= kOutputLimit; }
+
+    // Pauses or resumes reading (a stream at end of input stays paused).
+    void set_reading(bool on);
+    // Stops reading for the owner, flushes, half-closes, and waits (bounded)
+    // for the peer to close before on_closed(): a reply written just before
+    // is not lost to a reset.
+    void finish();
+    // Closes at once, without callbacks.
+    void close();
+
+    bool is_open() const { return fd_ >= 0; }
+    int error() const { return error_; }
+    int fd() const { return fd_; }
+
+private:
+    static constexpr auto kFinishTimeout = std::chrono::seconds(10);
+
+    // Input is read for the owner, or while finishing once everything has
+    // been sent: the peer's close must not end the stream before the
+    // output has left.
+    bool wants_input() const { return reading_ || (finishing_ && write_shut_); }
+    void on_io(uint32_t events);
+    void read_once();
+    bool flush(); // false when the stream failed
+    void update_interest();
+    void fail(int error);
+    void complete_finish();
+
+    EventLoop& loop_;
+    Owner& owner_;
+    int fd_;
+    bool connecting_;
+    bool reading_ = true;
+    bool finishing_ = false;
+    bool write_shut_ = false;
+    bool eof_ = false;
+    int error_ = 0;
+    uint32_t interest_ = 0;
+    EventLoop::WatchId watch_ = 0;
+    EventLoop::TimerId finish_timer_ = 0;
+    std::string out_;
+    size_t out_offset_ = 0;
+    bool was_full_ = false;
+};
+
+} // namespace vokar::operatord

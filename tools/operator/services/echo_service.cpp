@@ -1,0 +1,147 @@
+#include "tools/operator/services/echo_service.h"
+
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "tools/operator/loop/connection_set.h"
+#include "tools/operator/loop/socket_util.h"
+#include "tools/operator/loop/tcp_listener.h"
+#include "tools/operator/loop/tcp_stream.h"
+
+namespace vokar::operatord {
+namespace {
+
+class EchoUdpService final : public Service {
+public:
+    EchoUdpService(EventLoop& loop, const platform::OperatorConfig& config)
+        : loop_(loop), host_(config.echo_host), port_(config.echo_udp_port)
+    {
+    }
+
+    ~EchoUdpService() override
+    {
+        if (watch_)
+            loop_.unwatch(watch_);
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    bool start(std::string* error) override
+    {
+        const auto address = configured_address("echo_host", host_, port_, error);
+        if (!address)
+            return false;
+        fd_ = open_bound_socket(SOCK_DGRAM, *address, error);
+        if (fd_ < 0)
+            return false;
+        bound_ = local_address(fd_).value_or(*address);
+        watch_ = loop_.watch(fd_, EPOLLIN, [this](uint32_t) { on_readable(); });
+        return watch_ != 0;
+    }
+
+    std::string endpoint() const override { return format_address(bound_); }
+
+private:
+    void on_readable()
+    {
+        char* buffer = loop_.scratch();
+        for (int i = 0; i < 64; ++i) {
+            sockaddr_in from{};
+            socklen_t from_length = sizeof from;
+            const ssize_t n = ::recvfrom(fd_, buffer, EventLoop::kScratchSize, 0,
+                                         reinterpret_cast<sockaddr*>(&from), &from_length);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
+            // A full send buffer drops the echo, as the network might.
+            ::sendto(fd_, buffer, static_cast<size_t>(n), MSG_DONTWAIT,
+                     reinterpret_cast<const sockaddr*>(&from), from_length);
+        }
+    }
+
+    EventLoop& loop_;
+    std::string host_;
+    uint16_t port_;
+    int fd_ = -1;
+    sockaddr_in bound_{};
+    EventLoop::WatchId watch_ = 0;
+};
+
+class EchoTcpService final : public Service {
+public:
+    EchoTcpService(EventLoop& loop, const platform::OperatorConfig& config)
+        : loop_(loop), host_(config.echo_host), port_(config.echo_tcp_port),
+          listener_(loop, [this](int fd) { accept(fd); }), connections_(loop)
+    {
+    }
+
+    bool start(std::string* error) override
+    {
+        const auto address = configured_address("echo_host", host_, port_, error);
+        return address && listener_.listen(*address, error);
+    }
+
+    std::string endpoint() const override { return format_address(listener_.address()); }
+
+private:
+    // Writes back what it reads; while the client does not read its echo
+    // and the output is full, it stops reading from the client.
+    class Connection final : public TcpStream::Owner {
+    public:
+        Connection(EchoTcpService& service, int fd)
+            : service_(service), stream_(service.loop_, *this, fd)
+        {
+        }
+        bool start() { return stream_.start(); }
+
+        void on_data(TcpStream& stream, std::string_view bytes) override
+        {
+            stream.write(bytes);
+            if (stream.full())
+                stream.set_reading(false);
+        }
+        void on_drained(TcpStream& stream) override { stream.set_reading(true); }
+        void on_eof(TcpStream& stream) override { stream.finish(); }
+        void on_closed(TcpStream&) override { service_.connections_.remove(this); }
+
+    private:
+        EchoTcpService& service_;
+        TcpStream stream_;
+    };
+
+    void accept(int fd)
+    {
+        if (connections_.full()) {
+            ::close(fd);
+            return;
+        }
+        auto& connection = connections_.add(std::make_unique<Connection>(*this, fd));
+        if (!connection.start())
+            connections_.remove(&connection);
+    }
+
+    EventLoop& loop_;
+    std::string host_;
+    uint16_t port_;
+    TcpListener listener_;
+    ConnectionSet<Connection> connections_;
+};
+
+} // namespace
+
+std::unique_ptr<Service> make_echo_udp_service(const ServiceContext& context)
+{
+    return std::make_unique<EchoUdpService>(context.loop, context.config);
+}
+
+std::unique_ptr<Service> make_echo_tcp_service(const ServiceContext& context)
+{
+    return std::make_unique<EchoTcpService>(context.loop, context.config);
+}
+
+} // namespace vokar::operatord

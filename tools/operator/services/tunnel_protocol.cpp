@@ -1,0 +1,138 @@
+#include "tools/operator/services/tunnel_protocol.h"
+
+#include <algorithm>
+
+namespace vokar::operatord::tunnel {
+namespace {
+
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+
+// True while `bytes` can still be the start of a request with either method.
+bool could_be_request(std::string_view bytes)
+{
+    for (std::string_view method : {kPlainMethod, kConnectMethod}) {
+        const size_t n = std::min(bytes.size(), method.size());
+        if (bytes.substr(0, n) == method.substr(0, n))
+            return true;
+    }
+    return false;
+}
+
+std::optional<uint16_t> parse_port(std::string_view text)
+{
+    const auto end = text.find_last_not_of(" \t\r\n");
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+    if (text.empty() || text.size() > 5)
+        return std::nullopt;
+    uint32_t port = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        port = port * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (port == 0 || port > 65535)
+        return std::nullopt;
+    return static_cast<uint16_t>(port);
+}
+
+} // namespace
+
+std::optional<Destination> parse_destination(std::string_view payload)
+{
+    const auto nl = payload.find('\n');
+    if (nl == std::string_view::npos || nl == 0)
+        return std::nullopt;
+    const std::string_view host = payload.substr(0, nl);
+    if (host.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    const auto port = parse_port(payload.substr(nl + 1));
+    if (!port)
+        return std::nullopt;
+    return Destination{std::string(host), *port};
+}
+
+std::optional<OpenRequest> parse_open(std::string_view payload)
+{
+    if (payload.size() < 2 || payload[1] != '\n' || (payload[0] != '1' && payload[0] != '2'))
+        return std::nullopt;
+    auto target = parse_destination(payload.substr(2));
+    if (!target)
+        return std::nullopt;
+    return OpenRequest{payload[0] == '1' ? RelayKind::kUdp : RelayKind::kTcp, std::move(*target)};
+}
+
+std::string encode_frame(uint8_t type, std::string_view payload)
+{
+    const auto total = static_cast<uint32_t>(payload.size() + kHeaderSize);
+    std::string frame;
+    frame.reserve(total);
+    for (int shift = 0; shift < 32; shift += 8)
+        frame.push_back(static_cast<char>((total >> shift) & 0xff));
+    frame.push_back(static_cast<char>(type));
+    frame.append(payload);
+    return frame;
+}
+
+void StreamReader::append(std::string_view bytes)
+{
+    if (error_)
+        return;
+    if (offset_ > 0) {
+        buffer_.erase(0, offset_);
+        offset_ = 0;
+    }
+    buffer_.append(bytes);
+}
+
+StreamReader::Item StreamReader::fail(Kind kind)
+{
+    error_ = kind;
+    buffer_.clear();
+    offset_ = 0;
+    return Item{kind, 0, {}};
+}
+
+StreamReader::Item StreamReader::take_request()
+{
+    const std::string_view pending = std::string_view(buffer_).substr(offset_);
+    const auto end = pending.substr(0, kMaxRequestSize).find(kBlankLine);
+    if (end == std::string_view::npos || end + kBlankLine.size() > kMaxRequestSize) {
+        if (pending.size() >= kMaxRequestSize)
+            return fail(Kind::kRequestTooLong);
+        return Item{Kind::kNeedMore, 0, {}};
+    }
+    offset_ += end + kBlankLine.size();
+    phase_ = Phase::kBeforeFirstFrame;
+    return Item{Kind::kRequest, 0, {}};
+}
+
+StreamReader::Item StreamReader::next()
+{
+    if (error_)
+        return Item{*error_, 0, {}};
+    const std::string_view pending = std::string_view(buffer_).substr(offset_);
+    const bool request_like = could_be_request(pending);
+    if (phase_ == Phase::kFirstRequest) {
+        if (!request_like)
+            return fail(Kind::kBadMethod);
+        return take_request();
+    }
+    if (phase_ == Phase::kBeforeFirstFrame && request_like)
+        return take_request();
+
+    if (pending.size() < 4)
+        return Item{Kind::kNeedMore, 0, {}};
+    uint32_t length = 0;
+    for (int i = 3; i >= 0; --i)
+        length = (length << 8) | static_cast<uint8_t>(pending[static_cast<size_t>(i)]);
+    if (length < kHeaderSize || length > kMaxFrameSize)
+        return fail(Kind::kBadFrameLength);
+    if (pending.size() < length)
+        return Item{Kind::kNeedMore, 0, {}};
+    phase_ = Phase::kFrames;
+    offset_ += length;
+    return Item{Kind::kFrame, static_cast<uint8_t>(pending[4]),
+                pending.substr(kHeaderSize, length - kHeaderSize)};
+}
+
+} // namespace vokar::operatord::tunnel
