@@ -70,14 +70,14 @@ JabberClient::~JabberClient()
         guard_cv_.wait(lock, [this] { return calls_ == 0; });
     }
     keep_alive_.stop();
-    std::unique_ptr<ConnectionInterface> connection;
+    std::shared_ptr<ConnectionInterface> connection;
     {
         std::lock_guard lock(connection_mutex_);
         connection = std::move(connection_);
     }
     if (connection) {
         connection->clearListener(this);
-        connection.reset(); // closes and waits for its receive thread
+        connection.reset(); // the last owner: closes and waits for its receive thread
     }
 }
 
@@ -121,11 +121,16 @@ std::string JabberClient::next_id()
     return std::to_string(++counter_);
 }
 
-void JabberClient::send_text(const std::string& text)
+std::shared_ptr<ConnectionInterface> JabberClient::connection()
 {
     std::lock_guard lock(connection_mutex_);
-    if (connection_)
-        connection_->send(text);
+    return connection_;
+}
+
+void JabberClient::send_text(const std::string& text)
+{
+    if (const auto c = connection())
+        c->send(text);
 }
 
 void JabberClient::send(const XmlNode& stanza)
@@ -148,11 +153,10 @@ bool JabberClient::connect(std::unique_ptr<ConnectionInterface> connection, cons
     CallGuard guard(*this);
     if (!guard)
         return false;
-    ConnectionInterface* c;
+    std::shared_ptr<ConnectionInterface> c = std::move(connection);
     {
         std::lock_guard lock(connection_mutex_);
-        connection_ = std::move(connection);
-        c = connection_.get();
+        connection_ = c;
     }
     c->setListener(this);
     c->open(local_port, port, host, true);
@@ -192,9 +196,10 @@ void JabberClient::logout()
     if (!guard)
         return;
     send_text("</stream>");
-    std::lock_guard lock(connection_mutex_);
-    if (connection_)
-        connection_->close();
+    // Closing waits for the receive thread, which may itself be sending or
+    // waiting on the caller's thread: no lock is held across it.
+    if (const auto c = connection())
+        c->close();
 }
 
 void JabberClient::onTimer()
@@ -227,9 +232,8 @@ void JabberClient::onReceive(const std::string& message)
             // A stanza beyond the parser's limits: the stream cannot be trusted.
             document_.reset();
             presence_.flush_batch();
-            std::lock_guard lock(connection_mutex_);
-            if (connection_)
-                connection_->close();
+            if (const auto c = connection())
+                c->close();
             connected_ = false;
             raise(kEventDisconnected, nullptr);
             return;

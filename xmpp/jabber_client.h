@@ -114,6 +114,7 @@ private:
     void send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result) override;
     bool in_session() const override { return in_session_; }
 
+    std::shared_ptr<ConnectionInterface> connection();
     void send_text(const std::string& text);
     void open_stream();
 
@@ -152,8 +153,9 @@ private:
     platform::NamedMutex receiver_mutex_;
     std::unique_ptr<XmlNode> document_;
 
+    // Held only to read or replace the pointer, never across a send or close.
     std::mutex connection_mutex_;
-    std::unique_ptr<ConnectionInterface> connection_;
+    std::shared_ptr<ConnectionInterface> connection_;
 
     std::mutex listeners_mutex_;
     std::vector<JabberListener*> listeners_;

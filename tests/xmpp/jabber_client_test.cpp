@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
 #include "base/base64.h"
 #include "tests/xmpp/scripted_connection.h"
 #include "xmpp/sasl_digest.h"
@@ -33,13 +37,18 @@ protected:
 
     void make(bool open_succeeds = true)
     {
+        make_with(std::make_unique<ScriptedConnection>(log_, open_succeeds));
+    }
+
+    void make_with(std::unique_ptr<ConnectionInterface> connection)
+    {
         JabberClient::Options options;
         options.first_id = 100;
         options.resource = "Vokar_WM_J_4242";
+        testling_.reset();
         testling_ = std::make_unique<JabberClient>("vokar.test", "wm", "2.2", reactor_, options);
         testling_->addListener(this);
-        testling_->connect(std::make_unique<ScriptedConnection>(log_, open_succeeds), "127.0.0.1",
-                           5222, 5098);
+        testling_->connect(std::move(connection), "127.0.0.1", 5222, 5098);
     }
 
     void onJabberEvent(int code, const JabberEvent* event) override
@@ -716,6 +725,89 @@ TEST_F(JabberClientTest, AStanzaBeyondTheParserLimitsEndsTheConnection)
     EXPECT_FALSE(testling_->connected());
     std::lock_guard lock(log_.mutex);
     EXPECT_TRUE(log_.closed);
+}
+
+// A receive thread that is still inside the client when close() is called:
+// close waits for it to leave, as a real connection joins its receive thread,
+// and gives up after a while.
+struct ReceiveThreadState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool in_listener = false;
+    bool closing = false;
+    bool left = false;
+    bool joined = false;
+};
+
+class JoiningConnection : public ScriptedConnection {
+public:
+    JoiningConnection(Log& log, ReceiveThreadState& receiver)
+        : ScriptedConnection(log), receiver_(receiver)
+    {
+    }
+    void close() override
+    {
+        ScriptedConnection::close();
+        std::unique_lock lock(receiver_.mutex);
+        receiver_.closing = true;
+        receiver_.cv.notify_all();
+        receiver_.joined =
+            receiver_.cv.wait_for(lock, std::chrono::seconds(5), [&] { return receiver_.left; });
+    }
+
+private:
+    ReceiveThreadState& receiver_;
+};
+
+// Answers a chat message once the client is being closed, as a listener does
+// that waits for the GUI thread and then replies.
+class ReplyingListener : public JabberListener {
+public:
+    ReplyingListener(JabberClient& client, ReceiveThreadState& receiver)
+        : client_(client), receiver_(receiver)
+    {
+    }
+    void onJabberEvent(int code, const JabberEvent*) override
+    {
+        if (code != kEventChatMessage)
+            return;
+        {
+            std::unique_lock lock(receiver_.mutex);
+            receiver_.in_listener = true;
+            receiver_.cv.notify_all();
+            receiver_.cv.wait_for(lock, std::chrono::seconds(5), [&] { return receiver_.closing; });
+        }
+        client_.sendMessage("bob@vokar.test", "reply");
+    }
+
+private:
+    JabberClient& client_;
+    ReceiveThreadState& receiver_;
+};
+
+TEST_F(JabberClientTest, LogoutDoesNotBlockAReceiveThreadThatSends)
+{
+    ReceiveThreadState receiver;
+    make_with(std::make_unique<JoiningConnection>(log_, receiver));
+    ReplyingListener replying(*testling_, receiver);
+    testling_->addListener(&replying);
+    std::thread receive_thread([&] {
+        testling_->onReceive("<message from='bob@vokar.test'><body>hi</body></message>");
+        std::lock_guard lock(receiver.mutex);
+        receiver.left = true;
+        receiver.cv.notify_all();
+    });
+    {
+        std::unique_lock lock(receiver.mutex);
+        receiver.cv.wait(lock, [&] { return receiver.in_listener; });
+    }
+    testling_->logout();
+    receive_thread.join();
+    EXPECT_TRUE(receiver.joined) << "the receive thread could not send while logout closed";
+    const auto texts = sent();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "</stream>");
+    EXPECT_NE(texts[1].find("<body>reply</body>"), std::string::npos);
 }
 
 TEST(SaslDigest, Rfc2831Example)
