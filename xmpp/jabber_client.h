@@ -95,7 +95,7 @@ public:
     const std::string& resource() const { return resource_; }
     std::string domain() override;
     std::string full_jid() override;
-    bool authenticated() const override { return authenticated_; }
+    bool authenticated() const { return authenticated_; }
     bool connected() const { return connected_; }
     // The status tagline: "( <web host> - talk for free )".
     const std::string& tagline() const { return tagline_; }

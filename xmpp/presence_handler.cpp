@@ -252,11 +252,9 @@ void PresenceHandler::set_status(int status)
         std::lock_guard lock(mutex_);
         status_ = status;
     }
-    // From SASL success until the session starts the stream is restarted
-    // and bound, and a server takes no presence (a conforming one closes
-    // the connection). The session's initial presence carries what is
-    // stored now.
-    if (session_.authenticated() && !session_.in_session())
+    // Before the session starts a server takes no presence (a conforming
+    // one closes the connection). The session's initial presence follows.
+    if (!session_.in_session())
         return;
     send_presence("");
     for (const auto& jid : transports_.registered_jids())

@@ -26,7 +26,6 @@ public:
     // Sends an iq and keeps it pending until the answer with its id arrives;
     // an empty handler drops the answer.
     virtual void send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result) = 0;
-    virtual bool authenticated() const = 0;
     // Bound and in session: presence and roster are live.
     virtual bool in_session() const = 0;
     virtual std::string domain() = 0;

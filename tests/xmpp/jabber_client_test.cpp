@@ -112,10 +112,12 @@ protected:
 TEST_F(JabberClientTest, LoginSequenceByteForByte)
 {
     EXPECT_EQ(codes(), std::vector<int>{kEventConnected});
+    testling_->setStatus(kStatusAway);
     ASSERT_TRUE(testling_->login("alice", "secret"));
-    EXPECT_EQ(sent(), std::vector<std::string>{kHeader});
+    EXPECT_EQ(sent(), std::vector<std::string>{kHeader}) << "no presence before the session";
 
     inject(kServerHeader + kFeatures);
+    testling_->setStatus(kStatusAway);
     EXPECT_EQ(sent(), std::vector<std::string>{std::string(sasl::kAuth)});
 
     inject("<challenge xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>" +
