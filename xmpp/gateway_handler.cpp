@@ -1,6 +1,7 @@
 #include "xmpp/gateway_handler.h"
 
 #include "base/scan_string.h"
+#include "xmpp/roster.h"
 
 namespace vokar {
 
@@ -42,25 +43,30 @@ void GatewayHandler::register_user(int network, const std::string& user,
                                    const std::string& password)
 {
     const std::string transport = jid_of(network);
+    if (transport.empty())
+        return;
     auto iq = session_.new_iq({{"to", transport}, {"type", "set"}});
     XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:register");
     q->add_child("password")->text = password;
     q->add_child("username")->text = user;
     q->add_child("x")->add_attribute("xmlns", "jabber:iq:gateway:register");
-    session_.send_request(*iq, [this](const XmlNode& answer) {
-        // An error answer registers nothing.
+    session_.send_request(*iq, [this, transport](const XmlNode& answer) {
+        // An error answer registers nothing; an answer from anyone but the
+        // transport asked neither.
         const std::string* from = answer.attribute_value("from");
-        if (!from || attribute_or_empty(answer, "type") == "error")
+        if (!from || bare_jid(*from) != transport || attribute_or_empty(answer, "type") == "error")
             return;
-        presence_.send_presence(*from);
-        mark_registered(*from);
+        presence_.send_presence(transport);
+        mark_registered(transport);
     });
 }
 
 void GatewayHandler::unregister_user(int network)
 {
     const std::string transport = jid_of(network);
+    if (transport.empty())
+        return;
     auto iq = session_.new_iq({{"to", transport}, {"type", "set"}});
     XmlNode* q = iq->add_child("query");
     q->add_attribute("xmlns", "jabber:iq:register");

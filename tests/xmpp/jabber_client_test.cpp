@@ -558,6 +558,10 @@ TEST_F(JabberClientTest, GatewaysDiscoveryRegistrationAndPrompts)
 TEST_F(JabberClientTest, RegisteringAndUnregisteringAGateway)
 {
     log_in();
+    testling_->registerGateway(kNetworkService, "me", "pw");
+    testling_->unregisterGateway(kNetworkService);
+    EXPECT_TRUE(sent().empty()) << "a network without a transport has no one to ask";
+
     testling_->registerGateway(kNetworkGtalk, "me@gmail.com", "pw");
     EXPECT_EQ(sent(),
               std::vector<std::string>{
@@ -591,6 +595,14 @@ TEST_F(JabberClientTest, RegisteringAndUnregisteringAGateway)
     testling_->addContact(kNetworkGtalk, "friend", "", "");
     EXPECT_EQ(sent().at(0), "<iq id=\"113\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
                             "jid=\"friend@gmail.com\" /></query></iq>");
+
+    events_.clear();
+    testling_->registerGateway(kNetworkMsn, "me", "pw");
+    sent();
+    inject("<iq id='115' type='result' from='bob@vokar.test'/>");
+    EXPECT_TRUE(sent().empty()) << "no presence to whoever answers in the transport's place";
+    EXPECT_TRUE(events_.empty());
+    EXPECT_FALSE(testling_->isGatewayRegistered(kNetworkMsn));
 }
 
 TEST_F(JabberClientTest, ServiceIqs)
