@@ -513,7 +513,7 @@ void AppController::rejectFriend(const std::wstring& jid)
     const auto s = session();
     if (!s)
         return;
-    s->client->removeContact(to_utf8(jid));
+    s->client->rejectContact(to_utf8(jid));
     friends_.remove(jid);
     ui_.send_message(MessageCode::FriendRequestRejected, 0);
     ui_.send_message(MessageCode::FriendsListChanged, 0);

@@ -454,6 +454,13 @@ void JabberClient::removeContact(const std::string& jid)
         presence_.remove(jid);
 }
 
+void JabberClient::rejectContact(const std::string& jid)
+{
+    CallGuard guard(*this);
+    if (guard)
+        presence_.reject(jid);
+}
+
 void JabberClient::setStatus(int status)
 {
     CallGuard guard(*this);

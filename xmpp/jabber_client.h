@@ -69,6 +69,8 @@ public:
     void acceptContact(const std::string& jid, const std::string& name, const std::string& group);
     void renameContact(const std::string& jid, const std::string& name);
     void removeContact(const std::string& jid);
+    // Refuses a friend request (and removes the contact if it is in the roster).
+    void rejectContact(const std::string& jid);
     void setStatus(int status);
     void setStatusText(const std::string& text);
     bool isRosterLoaded();

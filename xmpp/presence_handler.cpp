@@ -246,6 +246,20 @@ void PresenceHandler::remove(const std::string& jid)
     roster_set(jid, "", "", true);
 }
 
+void PresenceHandler::reject(const std::string& jid)
+{
+    // A roster remove alone leaves the request with the server, which offers
+    // it again at every login: only "unsubscribed" answers it.
+    send_subscription(jid, "unsubscribed");
+    bool in_roster;
+    {
+        std::lock_guard lock(mutex_);
+        in_roster = roster_.find(bare_jid(jid)) != nullptr;
+    }
+    if (in_roster)
+        roster_set(jid, "", "", true);
+}
+
 void PresenceHandler::set_status(int status)
 {
     {

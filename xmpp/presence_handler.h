@@ -31,6 +31,8 @@ public:
     void accept(const std::string& jid, const std::string& name, const std::string& group);
     void rename(const std::string& jid, const std::string& name);
     void remove(const std::string& jid);
+    // Refuses a subscription request; the item goes too when there is one.
+    void reject(const std::string& jid);
     void set_status(int status);
     void set_status_text(const std::string& text);
     bool roster_loaded();

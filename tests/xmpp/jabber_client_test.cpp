@@ -295,6 +295,21 @@ TEST_F(JabberClientTest, RosterAnswersAndPushes)
     EXPECT_EQ(events_[0].event.updates[0].status, kStatusAvailable) << "unknown JIDs still report";
 }
 
+TEST_F(JabberClientTest, RejectingARequestRefusesTheSubscription)
+{
+    log_in();
+    inject("<iq id='103' type='result'><query xmlns='jabber:iq:roster'>"
+           "<item jid='carol@vokar.test' subscription='none'/></query></iq>");
+    inject("<presence from='dan@vokar.test' type='subscribe'/>");
+    testling_->rejectContact("dan@vokar.test");
+    testling_->rejectContact("carol@vokar.test");
+    EXPECT_EQ(sent(), (std::vector<std::string>{
+                          "<presence id=\"107\" to=\"dan@vokar.test\" type=\"unsubscribed\" />",
+                          "<presence id=\"108\" to=\"carol@vokar.test\" type=\"unsubscribed\" />",
+                          "<iq id=\"109\" type=\"set\"><query xmlns=\"jabber:iq:roster\"><item "
+                          "jid=\"carol@vokar.test\" subscription=\"remove\" /></query></iq>"}));
+}
+
 TEST_F(JabberClientTest, PresenceForms)
 {
     log_in();

@@ -136,9 +136,15 @@ public:
         return last(kEventHollers)->items;
     }
 
+    // A round trip: the server answers in order, so everything this client
+    // sent before has been handled, and what that sent to this client has
+    // arrived. Collects (and so clears) the user's Hollers; any server
+    // answers, if only with an error.
+    bool sync() { return retrieve_hollers().has_value(); }
+
     // Waits until the answers to everything the client sent at login, and to
     // the requests those answers drew (the transports' disco#info), are in.
-    bool settle() { return retrieve_hollers() && retrieve_hollers(); }
+    bool settle() { return sync() && sync(); }
 
     // The recorded events, for failure messages: "code[ jid status]" each.
     std::string history()
@@ -191,6 +197,19 @@ protected:
         bob_ = std::make_unique<LiveClient>(server_, server_.accounts()[1], reactor_);
     }
 
+    // Start from clean rosters (accounts of an external server remember) and
+    // no recorded events. Both must be logged in.
+    void forget_each_other(LiveClient& a, LiveClient& b)
+    {
+        a->removeContact(b.jid());
+        b->removeContact(a.jid());
+        // a's removal is done and its effects reached b before b's answer,
+        // b's likewise before a's second answer.
+        ASSERT_TRUE(a.sync() && b.sync() && a.sync());
+        a.clear_events();
+        b.clear_events();
+    }
+
     // Both logged in, each with the other in the roster and subscribed both ways.
     void befriend() { befriend(*alice_, *bob_); }
     void befriend(LiveClient& a, LiveClient& b)
@@ -200,13 +219,7 @@ protected:
                 ASSERT_TRUE(client->log_in());
             }
         }
-        // Start from clean rosters: accounts of an external server may remember.
-        a->removeContact(b.jid());
-        b->removeContact(a.jid());
-        std::this_thread::sleep_for(300ms);
-        a.clear_events();
-        b.clear_events();
-
+        forget_each_other(a, b);
         a->addContact(kNetworkService, b.user(), "", "");
         ASSERT_TRUE(b.wait_for([&](int code, const JabberEvent& e) {
             return code == kEventPresence && !e.updates.empty() && e.updates[0].jid == a.jid() &&

@@ -47,6 +47,29 @@ TEST_F(XmppIntegration, FriendsSeeEachOtherAndChat)
     }));
 }
 
+TEST_F(XmppIntegration, ARejectedRequestIsNotOfferedAgainAtTheNextLogin)
+{
+    ASSERT_TRUE(alice_->log_in());
+    ASSERT_TRUE(bob_->log_in());
+    forget_each_other(*alice_, *bob_);
+    const auto asks = [&](int code, const JabberEvent& e) {
+        return code == kEventPresence && !e.updates.empty() && e.updates[0].jid == alice_->jid() &&
+               e.updates[0].status == kStatusPending;
+    };
+    (*alice_)->addContact(kNetworkService, bob_->user(), "", "");
+    ASSERT_TRUE(bob_->wait_for(asks));
+    (*bob_)->rejectContact(alice_->jid());
+    ASSERT_TRUE(bob_->sync());
+    (*bob_)->logout();
+
+    bob_ = std::make_unique<LiveClient>(server_, server_.accounts()[1], reactor_);
+    ASSERT_TRUE(bob_->log_in());
+    // The server offers stored requests when the initial presence arrives,
+    // before it answers the requests sent after it.
+    ASSERT_TRUE(bob_->sync());
+    EXPECT_EQ(bob_->count(asks), 0u) << bob_->history();
+}
+
 TEST_F(XmppIntegration, TypingNotificationsRaiseChatStates)
 {
     befriend();
