@@ -162,6 +162,23 @@ TEST_F(GatewayIntegration, SimulatedContactsComeOnlineAndAnswer)
     EXPECT_TRUE(sees(again, ben, kStatusAway));
 }
 
+TEST_F(GatewayIntegration, AMessageTheNetworkRefusesComesBackAsAMessageError)
+{
+    ASSERT_TRUE(alice_->log_in());
+    const auto failed = [&](const std::string& text) {
+        return alice_->wait_for([&](int code, const JabberEvent& e) {
+            return code == kEventMessageError && e.jid == at("msn") && e.text == text;
+        });
+    };
+    (*alice_)->sendMessage("anna\\40hotmail.com@" + at("msn"), "before registering");
+    EXPECT_TRUE(failed("before registering")) << alice_->history();
+
+    (*alice_)->registerGateway(kNetworkMsn, "alice@hotmail.com", "legacy-secret");
+    ASSERT_TRUE(alice_->wait_for(transport_event(kNetworkMsn)));
+    (*alice_)->sendMessage("nobody\\40hotmail.com@" + at("msn"), "to no one");
+    EXPECT_TRUE(failed("to no one")) << alice_->history();
+}
+
 TEST_F(GatewayIntegration, UnregisteringClearsTheTransport)
 {
     ASSERT_TRUE(alice_->log_in());
