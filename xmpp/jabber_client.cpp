@@ -55,7 +55,8 @@ JabberClient::JabberClient(std::string domain, std::string os, std::string versi
       gateways_(*this, presence_, service_domain_), chat_(*this, gateways_),
       services_(*this, std::move(os), std::move(version)),
       receiver_mutex_(platform::NamedMutex::unique_name("VOKAR_JABBER_CONTROLLER_MUTEX")),
-      keep_alive_(reactor, this, static_cast<int32_t>(kKeepAliveUs))
+      keep_alive_(reactor, this, static_cast<int32_t>(kKeepAliveUs)), login_deadline_ticks_(*this),
+      login_deadline_(reactor, &login_deadline_ticks_, static_cast<int32_t>(kLoginDeadlineUs))
 {
     counter_ = options_.first_id ? *options_.first_id : random_number() % 100000;
     resource_ =
@@ -70,6 +71,7 @@ JabberClient::~JabberClient()
         guard_cv_.wait(lock, [this] { return calls_ == 0; });
     }
     keep_alive_.stop();
+    login_deadline_.stop();
     std::shared_ptr<ConnectionInterface> connection;
     {
         std::lock_guard lock(connection_mutex_);
@@ -97,6 +99,8 @@ void JabberClient::raise(int code, const JabberEvent* event)
         std::lock_guard lock(listeners_mutex_);
         listeners = listeners_;
     }
+    if (code == kEventAuthentication)
+        login_over_ = true;
     for (JabberListener* l : listeners)
         l->onJabberEvent(code, event);
     if (code == kEventAuthentication && event && event->result == 0)
@@ -158,6 +162,7 @@ bool JabberClient::connect(std::unique_ptr<ConnectionInterface> connection, cons
         std::lock_guard lock(connection_mutex_);
         connection_ = c;
     }
+    login_deadline_.start();
     c->setListener(this);
     c->open(local_port, port, host, true);
     return true;
@@ -204,7 +209,45 @@ void JabberClient::logout()
 
 void JabberClient::onTimer()
 {
+    CallGuard guard(*this);
+    if (!guard)
+        return;
     send_text(" ");
+    if (stream_stalled())
+        break_stream(nullptr);
+}
+
+bool JabberClient::stream_stalled()
+{
+    const uint64_t received = received_bytes_;
+    const bool partial = partial_stanza_;
+    const bool stalled = partial && partial_at_tick_ && received == received_at_tick_;
+    partial_at_tick_ = partial;
+    received_at_tick_ = received;
+    return stalled;
+}
+
+void JabberClient::on_login_deadline()
+{
+    CallGuard guard(*this);
+    if (!guard)
+        return;
+    login_deadline_.stop();
+    if (login_over_.exchange(true))
+        return;
+    JabberEvent event;
+    event.result = kTimedOut;
+    break_stream(&event);
+}
+
+void JabberClient::break_stream(const JabberEvent* event)
+{
+    if (broken_.exchange(true))
+        return;
+    if (const auto c = connection())
+        c->close();
+    connected_ = false;
+    raise(kEventDisconnected, event);
 }
 
 void JabberClient::onConnectResult(int status)
@@ -212,19 +255,31 @@ void JabberClient::onConnectResult(int status)
     CallGuard guard(*this);
     if (!guard)
         return;
-    connected_ = status == 0;
-    raise(status == 0 ? kEventConnected : kEventDisconnected, nullptr);
+    if (status == 0) {
+        connected_ = true;
+        raise(kEventConnected, nullptr);
+        return;
+    }
+    connected_ = false;
+    if (!broken_.exchange(true))
+        raise(kEventDisconnected, nullptr);
 }
 
 void JabberClient::onReceive(const std::string& message)
 {
     CallGuard guard(*this);
-    if (!guard)
+    if (!guard || broken_)
         return;
     std::lock_guard hold(receiver_mutex_);
+    received_bytes_ += message.size();
+    partial_stanza_ = false; // no stall while this chunk is handled
     for (char c : message) {
-        if (!document_)
+        if (!document_) {
             document_ = XmlNode::new_document();
+            stanza_started_ = false;
+        }
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            stanza_started_ = true;
         const auto state = document_->feed(c);
         if (state == XmlNode::FeedResult::Incomplete)
             continue;
@@ -232,16 +287,16 @@ void JabberClient::onReceive(const std::string& message)
             // A stanza beyond the parser's limits: the stream cannot be trusted.
             document_.reset();
             presence_.flush_batch();
-            if (const auto c = connection())
-                c->close();
-            connected_ = false;
-            raise(kEventDisconnected, nullptr);
+            break_stream(nullptr);
             return;
         }
         std::unique_ptr<XmlNode> complete = std::move(document_);
         if (!complete->children.empty())
             dispatch(*complete->children.front());
+        if (broken_)
+            return;
     }
+    partial_stanza_ = document_ && stanza_started_;
     presence_.flush_batch();
 }
 

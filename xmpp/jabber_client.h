@@ -40,6 +40,10 @@ public:
 
     static constexpr const char* kStreamsNamespace = "http://etherx.jabber.org/streams";
     static constexpr uint32_t kKeepAliveUs = 300000000; // 300 s
+    // From connect to the SASL outcome (kEventAuthentication). Past it the
+    // connection counts as timed out: kEventDisconnected carries kTimedOut.
+    static constexpr uint32_t kLoginDeadlineUs = 30000000; // 30 s
+    static constexpr int kTimedOut = 10060;                // the socket layer's time-out
 
     JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor,
                  Options options);
@@ -56,7 +60,8 @@ public:
     void addListener(JabberListener* listener);
 
     // Takes the connection, becomes its listener and opens it; the outcome
-    // arrives as event 7 or 8.
+    // arrives as kEventConnected or kEventDisconnected. The login deadline
+    // starts here.
     bool connect(std::unique_ptr<ConnectionInterface> connection, const std::string& host,
                  uint16_t port, uint16_t local_port);
     // Opens the stream; false (nothing sent) while not connected.
@@ -91,7 +96,8 @@ public:
     // ConnectionListener.
     void onReceive(const std::string& message) override;
     void onConnectResult(int status) override;
-    // TimerListener: the keep-alive.
+    // TimerListener: the keep-alive. A stanza that was partial at the
+    // previous tick and has received nothing since breaks the stream.
     void onTimer() override;
 
     const std::string& resource() const { return resource_; }
@@ -129,6 +135,20 @@ private:
     void bind();
     void start_session();
 
+    // Closes the connection and raises kEventDisconnected, once.
+    void break_stream(const JabberEvent* event);
+    void on_login_deadline();
+    bool stream_stalled(); // the reactor thread's keep-alive tick only
+
+    class LoginDeadline : public TimerListener {
+    public:
+        explicit LoginDeadline(JabberClient& client) : client_(client) {}
+        void onTimer() override { client_.on_login_deadline(); }
+
+    private:
+        JabberClient& client_;
+    };
+
     const Options options_;
     const std::string tagline_;
     const std::string service_domain_; // the transports' domain: as constructed
@@ -154,6 +174,14 @@ private:
     // Receiving: one chunk at a time.
     platform::NamedMutex receiver_mutex_;
     std::unique_ptr<XmlNode> document_;
+    bool stanza_started_ = false; // the partial document holds more than white space
+    std::atomic<bool> broken_{false};
+    std::atomic<bool> login_over_{false};
+    // What the keep-alive tick sees of the receive path, and what it saw last.
+    std::atomic<uint64_t> received_bytes_{0};
+    std::atomic<bool> partial_stanza_{false};
+    uint64_t received_at_tick_ = 0;
+    bool partial_at_tick_ = false;
 
     // Held only to read or replace the pointer, never across a send or close.
     std::mutex connection_mutex_;
@@ -169,6 +197,8 @@ private:
     bool closing_ = false;
 
     ReactorTimer keep_alive_;
+    LoginDeadline login_deadline_ticks_;
+    ReactorTimer login_deadline_;
 };
 
 } // namespace vokar

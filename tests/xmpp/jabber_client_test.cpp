@@ -733,11 +733,60 @@ TEST_F(JabberClientTest, KeepAliveEverySixMinutesFromAuthentication)
     clock_.advance(299999);
     reactor_.run_due();
     EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(testling_->connected()) << "a login in time is not cut at its deadline";
     clock_.advance(2);
     reactor_.run_due();
     EXPECT_EQ(sent(), std::vector<std::string>{" "});
     testling_->logout();
     EXPECT_EQ(sent(), std::vector<std::string>{"</stream>"});
+    std::lock_guard lock(log_.mutex);
+    EXPECT_TRUE(log_.closed);
+}
+
+TEST_F(JabberClientTest, AServerThatSendsNoFeaturesMissesTheLoginDeadline)
+{
+    ASSERT_TRUE(testling_->login("alice", "secret"));
+    inject(kServerHeader);
+    codes();
+    clock_.advance(30000);
+    reactor_.run_due();
+    EXPECT_TRUE(codes().empty());
+    clock_.advance(1); // a timer runs once its due time has passed
+    reactor_.run_due();
+    ASSERT_EQ(events_.size(), 1u);
+    EXPECT_EQ(events_[0].code, kEventDisconnected);
+    EXPECT_EQ(events_[0].event.result, JabberClient::kTimedOut);
+    EXPECT_FALSE(testling_->connected());
+    {
+        std::lock_guard lock(log_.mutex);
+        EXPECT_TRUE(log_.closed);
+    }
+    events_.clear();
+    inject(kFeatures);
+    clock_.advance(30000);
+    reactor_.run_due();
+    EXPECT_TRUE(events_.empty()) << "a broken stream reports once and parses nothing more";
+}
+
+TEST_F(JabberClientTest, AStanzaFrozenHalfWayIsDroppedAtTheSecondKeepAliveTick)
+{
+    log_in();
+    const auto tick = [&] {
+        clock_.advance(300001);
+        reactor_.run_due();
+    };
+    inject(" "); // white space between stanzas is no stanza
+    tick();
+    tick();
+    inject("<message from='bob@vokar.test'><body>hal");
+    tick();
+    inject("f ");
+    tick();
+    EXPECT_TRUE(testling_->connected()) << "a stanza that moved on is not frozen";
+    EXPECT_TRUE(events_.empty());
+    tick();
+    EXPECT_EQ(codes(), std::vector<int>{kEventDisconnected});
+    EXPECT_FALSE(testling_->connected());
     std::lock_guard lock(log_.mutex);
     EXPECT_TRUE(log_.closed);
 }
