@@ -333,7 +333,6 @@ TEST_F(JabberClientTest, PresenceForms)
          3, ""},
         {"show chat is available", "<presence from='bob@vokar.test/a'><show>chat</show></presence>",
          1, ""},
-        {"show dnd", "<presence from='bob@vokar.test/a'><show>dnd</show></presence>", 3, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -445,11 +444,6 @@ TEST_F(JabberClientTest, MessagesReceived)
          0},
         {"paused",
          "<message from='bob@vokar.test'><paused xmlns='http://jabber.org/protocol/chatstates'/>"
-         "</message>",
-         {kEventChatState},
-         2},
-        {"gone",
-         "<message from='bob@vokar.test'><gone xmlns='http://jabber.org/protocol/chatstates'/>"
          "</message>",
          {kEventChatState},
          2},
