@@ -99,8 +99,6 @@ void JabberClient::raise(int code, const JabberEvent* event)
         std::lock_guard lock(listeners_mutex_);
         listeners = listeners_;
     }
-    if (code == kEventAuthentication)
-        login_over_ = true;
     for (JabberListener* l : listeners)
         l->onJabberEvent(code, event);
     if (code == kEventAuthentication && event && event->result == 0)
@@ -233,11 +231,18 @@ void JabberClient::on_login_deadline()
     if (!guard)
         return;
     login_deadline_.stop();
-    if (login_over_.exchange(true))
+    int pending = kLoginPending;
+    if (!login_state_.compare_exchange_strong(pending, kLoginTimedOut))
         return;
     JabberEvent event;
     event.result = kTimedOut;
     break_stream(&event);
+}
+
+bool JabberClient::login_in_time()
+{
+    int pending = kLoginPending;
+    return login_state_.compare_exchange_strong(pending, kLoginOver) || pending == kLoginOver;
 }
 
 void JabberClient::break_stream(const JabberEvent* event)
@@ -324,6 +329,8 @@ void JabberClient::dispatch(const XmlNode& e)
     } else if (name == "challenge") {
         on_challenge(e);
     } else if (name == "success") {
+        if (!login_in_time())
+            return;
         authenticated_ = true;
         JabberEvent event;
         event.result = 0;
@@ -336,6 +343,8 @@ void JabberClient::dispatch(const XmlNode& e)
     } else if (name == "presence") {
         presence_.on_presence(e);
     } else if (name == "failure") {
+        if (!login_in_time())
+            return;
         JabberEvent event;
         event.result = 1;
         raise(kEventAuthentication, &event);

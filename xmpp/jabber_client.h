@@ -138,6 +138,8 @@ private:
     // Closes the connection and raises kEventDisconnected, once.
     void break_stream(const JabberEvent* event);
     void on_login_deadline();
+    // Marks the SASL outcome; false when the deadline passed first.
+    bool login_in_time();
     bool stream_stalled(); // the reactor thread's keep-alive tick only
 
     class LoginDeadline : public TimerListener {
@@ -176,7 +178,9 @@ private:
     std::unique_ptr<XmlNode> document_;
     bool stanza_started_ = false; // the partial document holds more than white space
     std::atomic<bool> broken_{false};
-    std::atomic<bool> login_over_{false};
+    // The SASL outcome and the login deadline: whichever comes first wins.
+    enum LoginState { kLoginPending, kLoginOver, kLoginTimedOut };
+    std::atomic<int> login_state_{kLoginPending};
     // What the keep-alive tick sees of the receive path, and what it saw last.
     std::atomic<uint64_t> received_bytes_{0};
     std::atomic<bool> partial_stanza_{false};
