@@ -131,7 +131,7 @@ public:
             limit);
     }
 
-    // Asks for the stored Hollers and waits for the answer (event 13). The
+    // Asks for the stored Hollers and waits for the answer (kEventHollers). The
     // server answers in order, so whatever it was sent before has been
     // answered too. Collects (and so clears) the user's Hollers.
     std::optional<std::vector<std::string>> retrieve_hollers()

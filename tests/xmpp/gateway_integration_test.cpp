@@ -84,7 +84,7 @@ TEST_F(GatewayIntegration, LoginDiscoversTheNineTransportsAndRegistrationsLast)
         EXPECT_FALSE((*bob_)->isGatewayRegistered(network)) << "network " << network;
 }
 
-TEST_F(GatewayIntegration, RegisteringOnMsnRaisesEvent10AndTheTransportAnswersPresence)
+TEST_F(GatewayIntegration, RegisteringOnMsnReportsTheTransportAndItAnswersPresence)
 {
     ASSERT_TRUE(alice_->log_in());
     ASSERT_TRUE(alice_->settle());
@@ -92,7 +92,7 @@ TEST_F(GatewayIntegration, RegisteringOnMsnRaisesEvent10AndTheTransportAnswersPr
     ASSERT_TRUE(alice_->wait_for(transport_event(kNetworkMsn)));
     EXPECT_TRUE((*alice_)->isGatewayRegistered(kNetworkMsn));
     // The registration sends the client's presence to the transport twice;
-    // the transport answers each with its own, which raises event 10 again.
+    // the transport answers each with its own, which raises kEventTransport again.
     ASSERT_TRUE(alice_->wait_for(
         [&](int, const JabberEvent&) { return alice_->count(transport_event(kNetworkMsn)) == 3; }));
 
