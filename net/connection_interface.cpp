@@ -194,23 +194,35 @@ void ConnectionInterface::receive_loop()
                 break;
             }
             std::string text;
+            bool broken = false;
             if (scramble_) {
                 text = unscramble(chunk);
             } else {
                 const auto zero = chunk.find('\0');
                 text = zero == std::string::npos ? std::move(chunk) : chunk.substr(0, zero);
+                // A datagram is only cut. A byte stream never carries a zero
+                // byte: the bytes after it would be read out of step, so the
+                // text before it is the last, and the stream counts as lost.
+                broken = zero != std::string::npos && use_tcp_;
             }
             ConnectionListener* listener;
             {
                 std::lock_guard lock(listener_mutex_);
                 listener = listener_;
             }
-            if (listener)
+            if (listener && !(broken && text.empty()))
                 listener->onReceive(text);
+            if (broken) {
+                lost = receiving_;
+                break;
+            }
         }
         receiving_ = false;
     }
     if (lost) {
+        // After a broken stream the socket may still be open: end it, so the
+        // peer sees the close and nothing more is read.
+        shutdown_transports();
         connected_ = false;
         ConnectionListener* listener;
         {

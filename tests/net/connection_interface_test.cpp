@@ -138,6 +138,31 @@ TEST(ConnectionInterfaceTcp, PlainChunksBothWays)
     EXPECT_FALSE(c->connected());
 }
 
+// Waits, bounded, until the listener has seen `n` connect results.
+bool wait_results(RecordingListener& listener, size_t n)
+{
+    for (int i = 0; i < 300 && listener.results().size() < n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return listener.results().size() >= n;
+}
+
+TEST(ConnectionInterfaceTcp, AZeroByteBreaksTheStreamAfterTheTextBeforeIt)
+{
+    TcpPeer peer;
+    test::ErrorLog errors;
+    RecordingListener listener;
+    auto c = make(true, false, errors);
+    c->setListener(&listener);
+    c->open(0, peer.port(), "127.0.0.1", true);
+    ASSERT_TRUE(peer.accept());
+    peer.write(std::string("<message><body>hi\0</body></message><presence/>", 46));
+    ASSERT_TRUE(wait_results(listener, 2));
+    EXPECT_EQ(listener.results(), (std::vector<int>{0, 1})) << "reported as a lost connection";
+    EXPECT_EQ(listener.messages(), std::vector<std::string>{"<message><body>hi"});
+    EXPECT_FALSE(c->connected());
+    EXPECT_EQ(peer.read(1), "") << "the client closed its end";
+}
+
 TEST(ConnectionInterfaceTcp, ARefusedConnectionReportsKindZeroWith10061)
 {
     uint16_t closed_port;
