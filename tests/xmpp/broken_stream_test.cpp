@@ -63,5 +63,13 @@ TEST_F(BrokenStreamTest, AZeroByteInsideAStanzaDisconnects)
     EXPECT_FALSE(client_->connected());
 }
 
+TEST_F(BrokenStreamTest, BytesThatAreNotUtf8Disconnect)
+{
+    server_.write("<iq type='set' id='push1'><query xmlns='jabber:iq:roster'>"
+                  "<item jid='carol\xE9@vokar.test' subscription='both'/></query></iq>");
+    EXPECT_EQ(codes_until_disconnected(), (std::vector<int>{kEventConnected, kEventDisconnected}))
+        << "no roster change from the broken stanza";
+}
+
 } // namespace
 } // namespace vokar
