@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -106,11 +107,12 @@ private:
 
     std::atomic<bool> receiving_{false};
     std::atomic<bool> connected_{false};
-    std::atomic<bool> loop_running_{false};
 
-    std::mutex state_mutex_; // transports, closed_, receive thread
+    std::mutex state_mutex_; // transports, closes_, loop_running_, receive thread
+    std::condition_variable loop_ended_;
     Transports transports_;
-    bool closed_ = false;
+    uint64_t closes_ = 0; // close() calls so far: an open that saw fewer is void
+    bool loop_running_ = false;
     platform::Thread receiver_;
 
     std::mutex listener_mutex_;

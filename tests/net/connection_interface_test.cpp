@@ -264,5 +264,49 @@ TEST(ConnectionInterfaceLifetime, DestructionWaitsForAListenerStillRunning)
     release.join();
 }
 
+// Blocks in its first onReceive until released, and records connect results.
+class HoldingListener : public RecordingListener {
+public:
+    void onReceive(const std::string& message) override
+    {
+        if (!held_.exchange(true)) {
+            entered.set();
+            release.wait(5000);
+        }
+        RecordingListener::onReceive(message);
+    }
+    platform::Event entered, release;
+
+private:
+    std::atomic<bool> held_{false};
+};
+
+TEST(ConnectionInterfaceLifetime, ACloseDuringAnOpenWins)
+{
+    UdpPeer peer;
+    test::ErrorLog errors;
+    HoldingListener listener;
+    auto c = make(false, false, errors);
+    c->setListener(&listener);
+    c->open(0, peer.port(), "127.0.0.1", true);
+    c->send("x");
+    peer.receive();
+    peer.reply("hold the receive thread");
+    ASSERT_TRUE(listener.entered.wait(3000));
+
+    // The second open stops the old transport and then waits for the receive
+    // thread, which is still in the listener; a close comes meanwhile.
+    std::thread reopen([&] { c->open(0, peer.port(), "127.0.0.1", true); });
+    for (int i = 0; i < 300 && c->receiving(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(c->receiving());
+    c->close();
+    listener.release.set();
+    reopen.join();
+    EXPECT_FALSE(c->connected());
+    EXPECT_FALSE(c->receiving());
+    EXPECT_EQ(listener.results(), (std::vector<int>{0, 1}));
+}
+
 } // namespace
 } // namespace vokar
