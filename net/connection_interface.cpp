@@ -114,6 +114,23 @@ void ConnectionInterface::send(const std::string& message)
         t.udp->send(bytes.data(), bytes.size());
 }
 
+bool ConnectionInterface::trySend(const std::string& message)
+{
+    if (send_mutex_.wait(0) != platform::kWaitObject0)
+        return false;
+    std::lock_guard lock(send_mutex_, std::adopt_lock);
+    bool sent = false;
+    const Transports t = transports();
+    const std::string bytes = scramble_ ? scramble(message) : message;
+    if (t.tunnel)
+        sent = t.tunnel->try_send(bytes.data(), bytes.size());
+    else if (use_tcp_ && t.tcp)
+        sent = t.tcp->can_send_now(bytes.size()) && t.tcp->send(bytes.data(), bytes.size());
+    else if (t.udp)
+        sent = t.udp->can_send_now(bytes.size()) && t.udp->send(bytes.data(), bytes.size());
+    return sent;
+}
+
 void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
                                const std::string& remote_host, bool start_receiver)
 {

@@ -163,6 +163,36 @@ TEST(ConnectionInterfaceTcp, AZeroByteBreaksTheStreamAfterTheTextBeforeIt)
     EXPECT_EQ(peer.read(1), "") << "the client closed its end";
 }
 
+TEST(ConnectionInterfaceTcp, TrySendNeverWaitsAndSendsNothingWhenItCannot)
+{
+    TcpPeer peer;
+    test::ErrorLog errors;
+    auto c = make(true, false, errors);
+    c->open(0, peer.port(), "127.0.0.1", false);
+    ASSERT_TRUE(peer.accept());
+
+    // The peer reads nothing, so the socket buffers fill up.
+    const std::string block(64 << 10, 'b');
+    size_t accepted = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (c->trySend(block))
+        accepted += block.size();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_GT(accepted, 0u);
+
+    // A send now blocks, holding the send lock, until the peer reads.
+    std::thread blocked([&] { c->send(block); });
+    EXPECT_EQ(peer.read(accepted + block.size()).size(), accepted + block.size())
+        << "exactly what trySend accepted, then the blocking send";
+    blocked.join();
+    EXPECT_TRUE(c->trySend(" "));
+    EXPECT_EQ(peer.read(1), " ");
+    EXPECT_TRUE(errors.get().empty());
+
+    c->close();
+    EXPECT_FALSE(c->trySend(" ")) << "no transport";
+}
+
 TEST(ConnectionInterfaceTcp, ARefusedConnectionReportsKindZeroWith10061)
 {
     uint16_t closed_port;
