@@ -44,6 +44,23 @@ void TunnelConnection::send(const void* data, size_t length)
         pending_.push_back({kFrameClientData, std::string(payload)});
 }
 
+bool TunnelConnection::try_send(const void* data, size_t length)
+{
+    std::unique_lock lock(send_mutex_, std::try_to_lock);
+    if (!lock)
+        return false;
+    const std::string_view payload(static_cast<const char*>(data), length);
+    if (!target_connected_) {
+        pending_.push_back({kFrameClientData, std::string(payload)});
+        return true;
+    }
+    const std::string frame = encode_tunnel_frame(kFrameClientData, payload);
+    if (!socket_.can_send_now(frame.size()))
+        return false;
+    send_raw(frame);
+    return true;
+}
+
 void TunnelConnection::sendFrame(uint8_t type, const void* data, size_t length)
 {
     std::lock_guard lock(send_mutex_);

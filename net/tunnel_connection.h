@@ -49,6 +49,9 @@ public:
     // Data for the target: sent at once when the target is connected, else
     // queued and sent, in order, when the server confirms it.
     void send(const void* data, size_t length);
+    // As send, but only when that takes no waiting (no other send under way,
+    // and the socket can take the frame now); false, with nothing sent, else.
+    bool try_send(const void* data, size_t length);
     void sendFrame(uint8_t type, const void* data, size_t length);
 
     // The next payload for the caller (types 0 and 51..127), read from the
