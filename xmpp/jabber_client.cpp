@@ -210,7 +210,10 @@ void JabberClient::onTimer()
     CallGuard guard(*this);
     if (!guard)
         return;
-    send_text(" ");
+    // The reactor thread must never wait on a socket: a keep-alive that
+    // cannot leave at once is skipped, since a busy stream needs none.
+    if (const auto c = connection())
+        c->trySend(" ");
     if (stream_stalled())
         break_stream(nullptr);
 }

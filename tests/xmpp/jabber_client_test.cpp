@@ -731,6 +731,14 @@ TEST_F(JabberClientTest, KeepAliveEverySixMinutesFromAuthentication)
     clock_.advance(2);
     reactor_.run_due();
     EXPECT_EQ(sent(), std::vector<std::string>{" "});
+    {
+        std::lock_guard lock(log_.mutex);
+        log_.writable = false;
+    }
+    clock_.advance(300001);
+    reactor_.run_due();
+    EXPECT_TRUE(sent().empty()) << "a keep-alive that cannot leave at once is skipped";
+    EXPECT_TRUE(testling_->connected());
     testling_->logout();
     EXPECT_EQ(sent(), std::vector<std::string>{"</stream>"});
     std::lock_guard lock(log_.mutex);
