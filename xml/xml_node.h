@@ -35,9 +35,9 @@ public:
     // must be discarded by its caller.
     static constexpr size_t kMaxDocumentBytes = 1 << 20;    // bytes fed to one document
     static constexpr size_t kMaxDepth = 64;                 // nested elements
-    static constexpr size_t kMaxElements = 4096;            // elements in one document
+    static constexpr size_t kMaxElements = 8192;            // elements in one document
     static constexpr size_t kMaxAttributes = 32;            // attributes of one element
-    static constexpr size_t kMaxDocumentAttributes = 16384; // attributes in one document
+    static constexpr size_t kMaxDocumentAttributes = 24576; // attributes in one document
 
     enum class FeedResult { Incomplete, Complete, Failed };
 
