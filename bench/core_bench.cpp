@@ -87,8 +87,8 @@ void BM_LoginToFirstRoster(benchmark::State& state)
     vokar::platform::ManualClock clock;
     for (auto _ : state) {
         vokar::SettingsStore settings(g_dir + "/__settings", config);
-        settings.username = L"alice";
-        settings.password = L"alice-pass";
+        settings.set(&vokar::Settings::username, L"alice");
+        settings.set(&vokar::Settings::password, L"alice-pass");
         Ui ui;
         vokar::AppController::Config controller_config;
         controller_config.service_domain = config.service_domain;

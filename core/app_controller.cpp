@@ -1,6 +1,7 @@
 #include "core/app_controller.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "account/settings_store.h"
 #include "base/reactor.h"
@@ -200,8 +201,9 @@ void AppController::attachSipPhone(SipPhone* phone)
 
 void AppController::bearerAvailable()
 {
-    const std::string user = to_utf8(settings_.username);
-    const std::string password = to_utf8(settings_.password);
+    const Settings stored = settings_.values();
+    const std::string user = to_utf8(stored.username);
+    const std::string password = to_utf8(stored.password);
     SipPhone* sip;
     {
         std::lock_guard lock(mutex_);
@@ -303,7 +305,8 @@ void AppController::reconnect(uint64_t generation, int error)
         connected_ = false;
     }
     dispose(std::move(old));
-    login(to_utf8(settings_.username), to_utf8(settings_.password));
+    const Settings stored = settings_.values();
+    login(to_utf8(stored.username), to_utf8(stored.password));
 }
 
 // ---- events
@@ -352,20 +355,11 @@ void AppController::handle_event(uint64_t generation, int code, const JabberEven
                 std::lock_guard lock(mutex_);
                 retry_count_ = 0;
             }
-            std::wstring status_text;
-            {
-                std::lock_guard lock(mutex_);
-                status_text = settings_.status_message;
-            }
-            setStatusText(status_text);
+            setStatusText(settings_.get(&Settings::status_message));
             logged_in_ = true;
             login_pending_ = false;
             bool ask = false;
-            {
-                std::lock_guard lock(mutex_);
-                ask = settings_.first_run;
-                settings_.first_run = false;
-            }
+            settings_.update([&ask](Settings& v) { ask = std::exchange(v.first_run, false); });
             if (ask)
                 ui_.send_message(MessageCode::AskImportAccounts, 0);
         } else {
@@ -405,7 +399,7 @@ void AppController::handle_event(uint64_t generation, int code, const JabberEven
         ui_.send_message(MessageCode::GatewayMessageFailed, 0);
         if (auto s = session()) {
             s->client->retrieveHollers();
-            s->client->setHollerAllowed(settings_.allow_holler);
+            s->client->setHollerAllowed(settings_.get(&Settings::allow_holler));
         }
         return;
     case kEventHollerAnswer:
@@ -479,11 +473,11 @@ void AppController::wait_for_progress_screen()
 
 bool AppController::takeImportQuestionIfLoggedIn()
 {
-    std::lock_guard lock(mutex_);
-    if (!logged_in_ || !settings_.first_run)
+    if (!logged_in_)
         return false;
-    settings_.first_run = false;
-    return true;
+    bool ask = false;
+    settings_.update([&ask](Settings& v) { ask = std::exchange(v.first_run, false); });
+    return ask;
 }
 
 std::vector<int> AppController::gateways()
@@ -564,10 +558,7 @@ void AppController::setStatusText(const std::wstring& text)
     const auto s = session();
     if (!s)
         return;
-    {
-        std::lock_guard lock(mutex_);
-        settings_.status_message = text;
-    }
+    settings_.set(&Settings::status_message, text);
     settings_.save();
     s->client->setStatusText(to_utf8(text));
 }

@@ -114,7 +114,7 @@ void FriendsModel::sort_and_rebuild()
         selected_jid = all_[shown_[static_cast<size_t>(selected_)]].jid;
     std::stable_sort(all_.begin(), all_.end(), comes_before);
     shown_.clear();
-    const bool show_offline = settings_.show_offline_friends;
+    const bool show_offline = settings_.get(&Settings::show_offline_friends);
     for (size_t i = 0; i < all_.size(); ++i) {
         const Friend& f = all_[i];
         if (show_offline || (f.status != 4 && f.status != 5) || f.has_unread)
@@ -248,7 +248,7 @@ void FriendsModel::onMessage(const std::wstring& jid, const std::wstring& text)
     auto it = std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
     if (it == all_.end())
         return;
-    if (settings_.message_alert)
+    if (settings_.get(&Settings::message_alert))
         platform::play_sound(L"ZuroVaro");
     if (it->messages.size() >= kMaxMessages)
         it->messages.erase(it->messages.begin(), it->messages.end() - (kMaxMessages - 1));

@@ -78,8 +78,10 @@ void SipPhone::login(const std::string& user, const std::string& password)
         logged_in_ = false;
     }
     dispose(std::move(old));
-    settings_.username = platform::to_wide(user);
-    settings_.password = platform::to_wide(password);
+    settings_.update([&](Settings& v) {
+        v.username = platform::to_wide(user);
+        v.password = platform::to_wide(password);
+    });
     settings_.save();
     if (!bearer_.connected()) {
         ui_.show_message(StringId::ERROR_NO_CONNECTION, StringId::ERROR_TITLE);
@@ -100,7 +102,7 @@ void SipPhone::start_stack(uint64_t generation)
         user = user_;
         password = password_;
     }
-    std::unique_ptr<SipStackInterface> created = make_stack_(settings_.domain);
+    std::unique_ptr<SipStackInterface> created = make_stack_(settings_.get(&Settings::domain));
     if (!created)
         return;
     created->add_codec(kPayloadGsm);
@@ -181,7 +183,7 @@ void SipPhone::on_registration(const SipResult& result)
     const bool interactive = interactive_;
     switch (result.code) {
     case SipResult::kSuccess: {
-        const std::wstring prefix = settings_.dialing_prefix;
+        const std::wstring prefix = settings_.get(&Settings::dialing_prefix);
         if ((prefix == L"-1" || prefix.empty()) && request_dialing_prefix_)
             request_dialing_prefix_();
         if (interactive) {

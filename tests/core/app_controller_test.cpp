@@ -15,8 +15,8 @@ protected:
     {
         for (const char* host : {"x1.test", "x2.test", "x3.test"})
             settings_.server_list(SettingsStore::kXmppList).append({host, 5222});
-        settings_.username = L"27821234567";
-        settings_.password = L"secret";
+        settings_.set(&Settings::username, L"27821234567");
+        settings_.set(&Settings::password, L"secret");
     }
     ~AppControllerTest() override { clock_.hold(false); }
 
@@ -117,7 +117,7 @@ class RosterLoadedTest : public AppControllerTest, public ::testing::WithParamIn
 
 TEST_P(RosterLoadedTest, AnnouncesAndAsksForHollersWithTheHollerSetting)
 {
-    settings_.allow_holler = GetParam();
+    settings_.set(&Settings::allow_holler, GetParam());
     connect();
     controller_.onJabberEvent(kEventRosterLoaded, nullptr);
     const auto shown = ui_.take();
@@ -134,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(AllowHoller, RosterLoadedTest, ::testing::Bool());
 
 TEST_F(AppControllerTest, SuccessfulLoginPublishesTheStatusTextAndAsksAboutImportOnce)
 {
-    settings_.first_run = true;
-    settings_.status_message = L"on the road";
+    settings_.set(&Settings::first_run, true);
+    settings_.set(&Settings::status_message, L"on the road");
     connect();
     event(kEventAuthentication, login_result(0));
     EXPECT_TRUE(controller_.loggedIn());

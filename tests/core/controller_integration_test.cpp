@@ -112,8 +112,8 @@ protected:
         dir_ = pattern;
         // The XMPP list is empty, so its default, the stack's server, is used.
         settings_ = std::make_unique<SettingsStore>(dir_ + "/__settings", stack_.config());
-        settings_->username = L"alice";
-        settings_->password = L"alice-pass";
+        settings_->set(&Settings::username, L"alice");
+        settings_->set(&Settings::password, L"alice-pass");
 
         AppController::Config config;
         config.service_domain = stack_.config().service_domain;

@@ -71,7 +71,7 @@ TEST_F(FriendsModelTest, OrderByStatusThenUnreadThenOwnUsersThenName)
 
 TEST_F(FriendsModelTest, HidingOfflineKeepsThoseWithUnreadMessages)
 {
-    settings_.show_offline_friends = false;
+    settings_.set(&Settings::show_offline_friends, false);
     testling_.onRosterItem(L"a@vokar.test", L"A", 4);
     testling_.onRosterItem(L"b@vokar.test", L"B", 5);
     testling_.onRosterItem(L"c@vokar.test", L"C", 4);
@@ -110,7 +110,7 @@ TEST_F(FriendsModelTest, MessagesKeepTheLastThirtyAndBeepWhenAsked)
     EXPECT_TRUE(bob->has_unread);
     EXPECT_EQ(sound_->played.size(), 31u);
     EXPECT_EQ(sound_->played[0], L"ZuroVaro");
-    settings_.message_alert = false;
+    settings_.set(&Settings::message_alert, false);
     testling_.onMessage(L"bob@vokar.test", L"quiet");
     testling_.onMessage(L"nobody@vokar.test", L"ignored");
     EXPECT_EQ(sound_->played.size(), 31u);
