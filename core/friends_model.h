@@ -81,7 +81,11 @@ public:
     int network_of(const std::wstring& jid) const;
 
 private:
-    void sort_and_rebuild(); // lock held
+    // Lock held. The selected friend's JID, or empty.
+    std::wstring selected_jid() const;
+    // Lock held. Sorts, rebuilds the shown list and selects `selected_jid`
+    // again (after the first move), read before the friends changed.
+    void sort_and_rebuild(const std::wstring& selected_jid);
     void move_selection(int delta);
     void notify();
     Friend make_friend(const std::wstring& jid, std::wstring name, int status) const;
