@@ -293,6 +293,27 @@ TEST_F(SettingsStoreTest, AFailedSaveLeavesThePreviousFileIntact)
     EXPECT_EQ(open()->get(&Settings::username), L"+1000");
 }
 
+TEST_F(SettingsStoreTest, ALeftoverTemporaryFileIsRemovedAtStartUp)
+{
+    auto s = open();
+    s->set(&Settings::username, L"+1000");
+    ASSERT_TRUE(s->save());
+    s.reset();
+    ASSERT_TRUE(platform::write_file_atomically(path_ + "-x", "stale credentials"));
+    fs::rename(path_ + "-x", path_ + ".tmp"); // what a kill during a save leaves
+    EXPECT_EQ(open()->get(&Settings::username), L"+1000");
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+}
+
+TEST_F(SettingsStoreTest, ASaveAskedForSoonIsWrittenAtTheLatestWhenTheStoreCloses)
+{
+    auto s = open();
+    s->set(&Settings::username, L"+1000");
+    s->save_soon();
+    s.reset();
+    EXPECT_EQ(open()->get(&Settings::username), L"+1000");
+}
+
 TEST_F(SettingsStoreTest, ConcurrentSavesNeverLeaveAMixedFile)
 {
     auto s = open();
