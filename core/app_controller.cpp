@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "core/sip_phone.h"
 #include "platform/text.h"
@@ -28,6 +29,11 @@ struct AppController::Session final : JabberListener {
     {
         client->addListener(this);
     }
+    ~Session() override
+    {
+        client.reset(); // waits for the client's threads
+        owner.session_freed();
+    }
     void onJabberEvent(int code, const JabberEvent* event) override
     {
         owner.on_session_event(generation, code, event);
@@ -40,7 +46,8 @@ struct AppController::Session final : JabberListener {
 
 AppController::AppController(Services services, Config config)
     : settings_(services.settings), bearer_(services.bearer), ui_(services.ui),
-      clock_(services.clock), make_client_(std::move(services.make_client)),
+      clock_(services.clock), disposal_(services.disposal),
+      make_client_(std::move(services.make_client)),
       make_connection_(std::move(services.make_connection)), service_domain_(config.service_domain),
       friends_(services.settings, FriendsModel::Config{config.web_host_name, config.service_domain,
                                                        std::move(config.contact_name)})
@@ -56,8 +63,19 @@ AppController::~AppController()
         std::lock_guard lock(mutex_);
         s = std::move(session_);
     }
-    dispose(std::move(s));
-    disposer_.stop();
+    if (s)
+        disposal_.release_after(std::move(s), 0);
+    std::unique_lock lock(mutex_);
+    sessions_freed_.wait(lock, [this] { return live_sessions_ == 0; });
+}
+
+void AppController::session_freed()
+{
+    {
+        std::lock_guard lock(mutex_);
+        --live_sessions_;
+    }
+    sessions_freed_.notify_all();
 }
 
 AppController::ClientFactory AppController::client_factory(Reactor& reactor,
@@ -86,7 +104,8 @@ bool AppController::is_current(uint64_t generation)
 
 void AppController::dispose(std::shared_ptr<Session> session)
 {
-    dispose_later(disposer_, clock_, std::move(session), kDisposeDelayMs);
+    if (session)
+        disposal_.release_after(std::move(session), kDisposeDelayMs);
 }
 
 // ---- login, connect, logout
@@ -140,7 +159,9 @@ void AppController::connect()
         std::lock_guard lock(mutex_);
         if (closing_ || session_)
             return; // the unconnected client has no thread inside it yet
-        s = std::make_shared<Session>(*this, ++next_generation_, std::move(client));
+        s = disposal_.share(
+            std::make_unique<Session>(*this, ++next_generation_, std::move(client)));
+        ++live_sessions_;
         session_ = s;
     }
     const uint64_t generation = s->generation;

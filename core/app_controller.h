@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 
 namespace vokar {
 
+class DisposalQueue;
 class Reactor;
 class SettingsStore;
 class SipPhone;
@@ -32,8 +34,8 @@ class SipPhone;
 // Threads: screen operations run on the GUI thread; events arrive on the
 // connection's receive thread. Connecting and the reconnect routine (with
 // its back-off waits) run on the controller's own worker thread, and a
-// dropped client is freed on a disposal thread 500 ms later, once no other
-// thread is inside it; neither ever runs on the GUI or a receive thread.
+// dropped client is freed by the disposal queue 500 ms later, once no other
+// thread holds it; neither ever runs on the GUI or a receive thread.
 class AppController : public JabberListener, public PhoneInterface {
 public:
     using ClientFactory = std::function<std::unique_ptr<JabberClient>(
@@ -43,7 +45,8 @@ public:
         SettingsStore& settings;
         const Bearer& bearer;
         ControllerUi& ui;
-        platform::Clock& clock; // back-off waits, the disposal delay, polling
+        platform::Clock& clock;  // back-off waits, polling
+        DisposalQueue& disposal; // frees dropped clients
         ClientFactory make_client;
         ConnectionFactory make_connection;
     };
@@ -66,9 +69,10 @@ public:
     static constexpr int kLastCallEvent = 25;
 
     AppController(Services services, Config config);
-    // Stops the worker and frees the client on the disposal thread, waiting
-    // for the client's threads. Those may be inside a sent window message, so
-    // destroy the controller off the GUI thread or after its pump has stopped.
+    // Stops the worker, hands the client to the disposal queue and waits until
+    // every client it created is freed. Their threads may be inside a sent
+    // window message, so destroy the controller off the GUI thread or after
+    // its pump has stopped.
     ~AppController() override;
     AppController(const AppController&) = delete;
     AppController& operator=(const AppController&) = delete;
@@ -136,6 +140,7 @@ private:
     struct Session;
 
     std::shared_ptr<Session> session();
+    void session_freed();
     void on_session_event(uint64_t generation, int code, const JabberEvent* event);
     void handle_event(uint64_t generation, int code, const JabberEvent* event);
     void connect();
@@ -157,6 +162,7 @@ private:
     const Bearer& bearer_;
     ControllerUi& ui_;
     platform::Clock& clock_;
+    DisposalQueue& disposal_;
     const ClientFactory make_client_;
     const ConnectionFactory make_connection_;
     const std::string service_domain_;
@@ -170,6 +176,8 @@ private:
     std::vector<std::wstring> notify_online_; // hollered friends' bare JIDs
     std::vector<int> gateways_;
     int retry_count_ = 0;
+    int live_sessions_ = 0; // not yet freed by the disposal queue
+    std::condition_variable sessions_freed_;
     SipPhone* sip_phone_ = nullptr;
     CallController* current_call_ = nullptr;
 
@@ -178,8 +186,7 @@ private:
     std::atomic<bool> logged_in_{false};
     std::atomic<bool> closing_{false};
 
-    // Declared last: they stop (and finish disposing) before the rest goes.
-    WorkerThread disposer_;
+    // Declared last: it stops before the rest goes.
     WorkerThread worker_;
 };
 

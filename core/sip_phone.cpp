@@ -1,6 +1,7 @@
 #include "core/sip_phone.h"
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "core/app_controller.h"
 #include "platform/text.h"
 
@@ -12,6 +13,11 @@ struct SipPhone::Stack final : SipListener {
     Stack(SipPhone& o, uint64_t g, std::unique_ptr<SipStackInterface> s)
         : owner(o), generation(g), stack(std::move(s))
     {
+    }
+    ~Stack() override
+    {
+        stack.reset(); // waits for the stack's threads
+        owner.stack_freed();
     }
     void on_sip_event(int code, const void* data) override
     {
@@ -25,7 +31,7 @@ struct SipPhone::Stack final : SipListener {
 
 SipPhone::SipPhone(Services services)
     : settings_(services.settings), bearer_(services.bearer), ui_(services.ui), app_(services.app),
-      make_stack_(std::move(services.make_stack)),
+      disposal_(services.disposal), make_stack_(std::move(services.make_stack)),
       make_connection_(std::move(services.make_connection)),
       request_dialing_prefix_(std::move(services.request_dialing_prefix)),
       terminate_(std::move(services.terminate))
@@ -47,7 +53,17 @@ SipPhone::~SipPhone()
         ++generation_;
     }
     dispose(std::move(s));
-    disposer_.stop();
+    std::unique_lock lock(mutex_);
+    stacks_freed_.wait(lock, [this] { return live_stacks_ == 0; });
+}
+
+void SipPhone::stack_freed()
+{
+    {
+        std::lock_guard lock(mutex_);
+        --live_stacks_;
+    }
+    stacks_freed_.notify_all();
 }
 
 std::shared_ptr<SipPhone::Stack> SipPhone::current()
@@ -60,7 +76,8 @@ void SipPhone::dispose(std::shared_ptr<Stack> stack)
 {
     // Freeing a stack waits for its receive thread, which may be waiting for
     // the GUI thread: never on the caller's thread.
-    dispose_later(disposer_, platform::system_clock(), std::move(stack), 0);
+    if (stack)
+        disposal_.release_after(std::move(stack), 0);
 }
 
 void SipPhone::login(const std::string& user, const std::string& password)
@@ -112,11 +129,13 @@ void SipPhone::start_stack(uint64_t generation)
     auto connection = make_connection_(local_address, false, true, [](int, int) {});
     const ServerEndpoint server = settings_.server_list(SettingsStore::kSipList).current();
 
-    auto s = std::make_shared<Stack>(*this, generation, std::move(created));
+    std::shared_ptr<Stack> s;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_)
             return; // nothing runs inside the unopened stack yet
+        s = disposal_.share(std::make_unique<Stack>(*this, generation, std::move(created)));
+        ++live_stacks_;
         stack_ = s;
     }
     s->stack->add_listener(s.get());

@@ -62,8 +62,10 @@ protected:
     test::FakeBearer bearer_;
     test::RecordingUi ui_;
     test::XmppRig rig_{clock_};
-    AppController controller_{{settings_, bearer_, ui_, clock_, rig_.clients(), rig_.connections()},
-                              {}};
+    test::Disposal disposal_;
+    AppController controller_{
+        {settings_, bearer_, ui_, clock_, disposal_.queue(), rig_.clients(), rig_.connections()},
+        {}};
 };
 
 TEST_F(AppControllerTest, ChatFromTheServiceDomainIsAServiceMessageNotAFriendMessage)

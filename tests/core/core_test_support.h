@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "core/app_controller.h"
 #include "tests/xmpp/scripted_connection.h"
@@ -131,6 +132,25 @@ private:
     std::condition_variable cv_;
     bool held_ = false;
     std::map<std::thread::id, uint64_t> slept_;
+};
+
+// The disposal queue the phones free their clients and stacks through. Its
+// clock runs fifty times faster than real time, so a client dropped with a
+// delay is freed within a sweep or two.
+class Disposal {
+public:
+    platform::Clock& clock() { return clock_; }
+    DisposalQueue& queue() { return queue_; }
+
+private:
+    class QuickClock : public platform::Clock {
+    public:
+        uint32_t tick_count() override { return platform::tick_count() * 50; }
+        void sleep_ms(uint32_t ms) override { platform::sleep_ms(ms / 50); }
+    };
+    QuickClock clock_;
+    Reactor reactor_{clock_};
+    DisposalQueue queue_{reactor_};
 };
 
 class FakeBearer : public Bearer {

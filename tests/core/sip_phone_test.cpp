@@ -112,8 +112,10 @@ struct Rig {
     std::mutex mutex;
     std::deque<StackLog> stacks;
     std::atomic<int> prefix_requests{0}, terminations{0};
-    AppController app{{settings, bearer, ui, clock, xmpp.clients(), xmpp.connections()}, {}};
-    SipPhone phone{{settings, bearer, ui, app,
+    test::Disposal disposal;
+    AppController app{
+        {settings, bearer, ui, clock, disposal.queue(), xmpp.clients(), xmpp.connections()}, {}};
+    SipPhone phone{{settings, bearer, ui, app, disposal.queue(),
                     [this](const std::string& domain) {
                         std::lock_guard lock(mutex);
                         stacks.emplace_back().domain = domain;
