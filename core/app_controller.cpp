@@ -57,6 +57,7 @@ AppController::AppController(Services services, Config config)
 AppController::~AppController()
 {
     closing_ = true;
+    screen_worker_.stop();
     worker_.stop();
     std::shared_ptr<Session> s;
     {
@@ -94,6 +95,12 @@ std::shared_ptr<AppController::Session> AppController::session()
 {
     std::lock_guard lock(mutex_);
     return session_;
+}
+
+uint64_t AppController::session_generation()
+{
+    std::lock_guard lock(mutex_);
+    return session_ ? session_->generation : 0;
 }
 
 bool AppController::is_current(uint64_t generation)
@@ -313,6 +320,9 @@ void AppController::reconnect(uint64_t generation, int error)
         logged_in_ = false;
         count = ++retry_count_;
     }
+    // Presences end with the connection; the roster and presences of the
+    // next login bring the friends back.
+    friends_.setAllOffline();
     if (advances_server_list(error))
         settings_.server_list(SettingsStore::kXmppList).advance();
     if (!back_off(generation, backoff_ms(count)))
@@ -332,133 +342,150 @@ void AppController::reconnect(uint64_t generation, int error)
 
 // ---- events
 
-void AppController::onJabberEvent(int code, const JabberEvent* event)
-{
-    uint64_t generation;
-    {
-        std::lock_guard lock(mutex_);
-        generation = session_ ? session_->generation : 0;
-    }
-    handle_event(generation, code, event);
-}
-
 void AppController::on_session_event(uint64_t generation, int code, const JabberEvent* event)
 {
-    if (is_current(generation))
-        handle_event(generation, code, event);
-}
-
-void AppController::handle_event(uint64_t generation, int code, const JabberEvent* event)
-{
-    if (closing_)
+    if (closing_ || !is_current(generation))
         return;
     switch (code) {
     case kEventChatMessage:
-        if (!event)
-            return;
-        if (event->jid == service_domain_) {
-            ui_.send_message(MessageCode::ServiceMessage,
-                             reinterpret_cast<uintptr_t>(&event->text));
-        } else {
-            friends_.onMessage(to_wide(event->jid), to_wide(event->text));
-            ui_.send_message(MessageCode::FriendsListChanged, 0);
-        }
-        return;
+        return on_chat_message(event);
     case kEventPresence:
-        if (event)
-            on_presence_updates(*event);
-        return;
+        return on_presence_updates(event);
     case kEventAuthentication:
-        if (!event)
-            return;
-        if (event->result == 0) {
-            {
-                std::lock_guard lock(mutex_);
-                retry_count_ = 0;
-            }
-            setStatusText(settings_.get(&Settings::status_message));
-            logged_in_ = true;
-            login_pending_ = false;
-            bool ask = false;
-            settings_.update([&ask](Settings& v) { ask = std::exchange(v.first_run, false); });
-            if (ask)
-                ui_.send_message(MessageCode::AskImportAccounts, 0);
-        } else {
-            schedule_reconnect(generation, kLoginRefused);
-        }
-        return;
-    case kEventConnected: {
-        connected_ = true;
-        std::string user, password;
-        {
-            std::lock_guard lock(mutex_);
-            user = user_;
-            password = password_;
-        }
-        login(user, password);
-        return;
-    }
+        return on_authentication(generation, event);
+    case kEventConnected:
+        return on_connected();
     case kEventDisconnected:
-        // A connection that ended without a socket error (the client closed
-        // a stream it could not parse) must also come back.
-        connected_ = false;
-        schedule_reconnect(generation, 0);
-        return;
+        return on_disconnected(generation);
     case kEventTransport:
-        if (event) {
-            std::lock_guard lock(mutex_);
-            if (std::find(gateways_.begin(), gateways_.end(), event->network) == gateways_.end())
-                gateways_.push_back(event->network);
-        }
-        return;
+        return on_transport(event);
     case kEventHollers:
-        if (event && !event->items.empty())
-            ui_.send_message(MessageCode::HollersRetrieved,
-                             reinterpret_cast<uintptr_t>(&event->items));
-        return;
+        return on_hollers(event);
     case kEventRosterLoaded:
-        ui_.send_message(MessageCode::GatewayMessageFailed, 0);
-        if (auto s = session()) {
-            s->client->retrieveHollers();
-            s->client->setHollerAllowed(settings_.get(&Settings::allow_holler));
-        }
-        return;
+        return on_roster_loaded();
     case kEventHollerAnswer:
-        if (event)
-            ui_.send_message(MessageCode::HollerAnswered,
-                             reinterpret_cast<uintptr_t>(&event->text));
-        return;
+        return on_holler_answer(event);
     case kEventMessageError:
-        if (event)
-            ui_.send_message(MessageCode::GatewayMessageFailed, reinterpret_cast<uintptr_t>(event));
-        return;
+        return on_message_error(event);
     case kEventNewVersion:
-        if (!event)
-            return;
-        wait_for_progress_screen();
-        if (!closing_)
-            ui_.show_new_version(*event);
-        return;
+        return on_new_version(event);
     default:
-        if (code >= kEventJingleSupported && code <= kLastCallEvent)
-            on_call_event(code, event);
+        // Chat states are the chat screen's; call events come with the call
+        // controller. Without a current call (kEventCallImpossible comes with
+        // every login, from a transport's disco#info error) there is nothing
+        // to do.
         return;
     }
 }
 
-void AppController::on_call_event(int /*code*/, const JabberEvent* /*event*/)
+void AppController::on_chat_message(const JabberEvent* event)
 {
-    // Call events concern the current call only. Without one (a transport's
-    // disco#info error raises 18 at every login) there is nothing to do; the
-    // call controller brings the handling of the current call.
-    std::lock_guard lock(mutex_);
-    if (!current_call_)
+    if (!event)
         return;
+    if (event->jid == service_domain_) {
+        ui_.send_message(MessageCode::ServiceMessage, reinterpret_cast<uintptr_t>(&event->text));
+        return;
+    }
+    friends_.onMessage(to_wide(event->jid), to_wide(event->text));
+    ui_.send_message(MessageCode::FriendsListChanged, 0);
 }
 
-void AppController::on_presence_updates(const JabberEvent& event)
+void AppController::on_authentication(uint64_t generation, const JabberEvent* event)
 {
-    for (const PresenceUpdate& u : event.updates) {
+    if (!event)
+        return;
+    if (event->result != 0) {
+        schedule_reconnect(generation, kLoginRefused);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        retry_count_ = 0;
+    }
+    setStatusText(settings_.get(&Settings::status_message));
+    logged_in_ = true;
+    login_pending_ = false;
+    bool ask = false;
+    settings_.update([&ask](Settings& v) { ask = std::exchange(v.first_run, false); });
+    if (ask)
+        ui_.send_message(MessageCode::AskImportAccounts, 0);
+}
+
+void AppController::on_connected()
+{
+    connected_ = true;
+    std::string user, password;
+    {
+        std::lock_guard lock(mutex_);
+        user = user_;
+        password = password_;
+    }
+    login(user, password);
+}
+
+void AppController::on_disconnected(uint64_t generation)
+{
+    // A connection that ended without a socket error (the client closed a
+    // stream it could not parse) must also come back.
+    connected_ = false;
+    schedule_reconnect(generation, 0);
+}
+
+void AppController::on_transport(const JabberEvent* event)
+{
+    if (!event)
+        return;
+    std::lock_guard lock(mutex_);
+    if (std::find(gateways_.begin(), gateways_.end(), event->network) == gateways_.end())
+        gateways_.push_back(event->network);
+}
+
+void AppController::on_hollers(const JabberEvent* event)
+{
+    if (event && !event->items.empty())
+        ui_.send_message(MessageCode::HollersRetrieved, reinterpret_cast<uintptr_t>(&event->items));
+}
+
+void AppController::on_roster_loaded()
+{
+    ui_.send_message(MessageCode::GatewayMessageFailed, 0);
+    if (auto s = session()) {
+        s->client->retrieveHollers();
+        s->client->setHollerAllowed(settings_.get(&Settings::allow_holler));
+    }
+}
+
+void AppController::on_holler_answer(const JabberEvent* event)
+{
+    if (event)
+        ui_.send_message(MessageCode::HollerAnswered, reinterpret_cast<uintptr_t>(&event->text));
+}
+
+void AppController::on_message_error(const JabberEvent* event)
+{
+    if (event)
+        ui_.send_message(MessageCode::GatewayMessageFailed, reinterpret_cast<uintptr_t>(event));
+}
+
+void AppController::on_new_version(const JabberEvent* event)
+{
+    if (!event)
+        return;
+    // The notice waits for the progress screen on the screen worker, so that
+    // the receive thread goes on reading the stream meanwhile.
+    screen_worker_.post([this, notice = *event] {
+        while (!closing_ && !screen_worker_.stopping() && ui_.progress_screen_current())
+            clock_.sleep_ms(kProgressPollMs);
+        if (!closing_ && !screen_worker_.stopping())
+            ui_.show_new_version(notice);
+    });
+}
+
+void AppController::on_presence_updates(const JabberEvent* event)
+{
+    if (!event)
+        return;
+    for (const PresenceUpdate& u : event->updates) {
         const std::wstring jid = to_wide(u.jid);
         if (u.removed)
             friends_.remove(jid);
@@ -484,12 +511,6 @@ void AppController::on_presence_updates(const JabberEvent& event)
         }
     }
     ui_.send_message(MessageCode::FriendsListChanged, 0);
-}
-
-void AppController::wait_for_progress_screen()
-{
-    while (!closing_ && !worker_.stopping() && ui_.progress_screen_current())
-        clock_.sleep_ms(kProgressPollMs);
 }
 
 bool AppController::takeImportQuestionIfLoggedIn()
@@ -580,7 +601,7 @@ void AppController::setStatusText(const std::wstring& text)
     if (!s)
         return;
     settings_.set(&Settings::status_message, text);
-    settings_.save();
+    settings_.save_soon();
     s->client->setStatusText(to_utf8(text));
 }
 

@@ -99,7 +99,7 @@ void SipPhone::login(const std::string& user, const std::string& password)
         v.username = platform::to_wide(user);
         v.password = platform::to_wide(password);
     });
-    settings_.save();
+    settings_.save_soon();
     if (!bearer_.connected()) {
         ui_.show_message(StringId::ERROR_NO_CONNECTION, StringId::ERROR_TITLE);
         return;

@@ -131,6 +131,8 @@ TEST(SipPhoneTest, LoginStoresTheCredentialsAndRegistersThroughTheCurrentSipServ
     r.settings.server_list(SettingsStore::kSipList).set_index(1);
     r.phone.login("27821234567", "pw");
     EXPECT_EQ(r.ui.notices, (std::vector<test::Notice>{{2140, L"", 0}}));
+    // Saved by the store's saving thread.
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(r.path); }));
     EXPECT_EQ(SettingsStore(r.path, r.conf).get(&Settings::username), L"27821234567");
     EXPECT_EQ(r.settings.get(&Settings::password), L"pw");
     EXPECT_TRUE(r.phone.sipLoggedInOrLoggingIn());
@@ -213,7 +215,7 @@ TEST(SipPhoneTest, SuccessFetchesAnUnknownPrefixAndAsksAboutImportOnlyOnceBothAr
         if (c.xmpp_logged_in) {
             r.xmpp_connected();
             JabberEvent ok;
-            r.app.onJabberEvent(kEventAuthentication, &ok);
+            test::ControllerEvents::raise(r.app, kEventAuthentication, &ok);
         }
         r.settings.set(&Settings::first_run, c.first_run);
         r.phone.login("27821234567", "pw");
@@ -270,7 +272,7 @@ TEST(SipPhoneTest, BearerLossDropsBothPhonesAndItsReturnLogsBothInAgain)
     r.xmpp_connected();
     JabberEvent roster;
     roster.updates.push_back({"bob@vokar.test", "Bob", 1, "", true, false});
-    r.app.onJabberEvent(kEventPresence, &roster);
+    test::ControllerEvents::raise(r.app, kEventPresence, &roster);
     r.phone.login("27821234567", "pw");
     r.outcome(0, SipResult::kSuccess);
 
