@@ -63,8 +63,8 @@ public:
     void clear();
     void append(ServerEndpoint endpoint);
 
-    // Whether the client that uses this list (the SIP login for kind 0, the
-    // XMPP connection for kind 1) is up; asked by the change check. Once this
+    // Whether the client that uses this list (the SIP login for kServerSip,
+    // the XMPP connection for kServerXmpp) is up; asked by the change check. Once this
     // returns, the previous function is neither running nor called again.
     // The function must not call the list.
     void set_client_up(std::function<bool()> client_up);

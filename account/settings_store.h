@@ -94,7 +94,7 @@ public:
     // the constructor does with the file itself (clears first_run).
     void load_from(std::string_view file);
 
-    // Tells the SIP (kind 0) and XMPP (kind 1) lists whether their client is
+    // Tells the kServerSip and kServerXmpp lists whether their client is
     // currently up, for the change check of a server-list answer. Once this
     // returns, the previous function is no longer running nor called.
     void set_client_up(std::function<bool(int kind)> client_up);

@@ -312,7 +312,7 @@ void AppController::reconnect(uint64_t generation, int error)
     int count;
     {
         std::lock_guard lock(mutex_);
-        // One failure often reports twice (socket error, then event 8); only
+        // One failure often reports twice (socket error, then kEventDisconnected); only
         // the first restarts a client, and a dropped client restarts nothing.
         if (closing_ || !session_ || session_->generation != generation)
             return;

@@ -33,7 +33,7 @@ struct Friend {
 
 // The friends list the screens show: every contact that roster and presence
 // report, the shown subset in order, the selection and scroll position, and
-// each friend's last messages. Every change is announced with message 2026
+// each friend's last messages. Every change is announced with FriendsModelChanged
 // to the registered windows, after the lists are unlocked.
 class FriendsModel {
 public:

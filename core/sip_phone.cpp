@@ -90,7 +90,6 @@ void SipPhone::login(const std::string& user, const std::string& password)
         password_ = password;
         old = std::move(stack_);
         generation = ++generation_;
-        interactive_ = true;
         login_in_progress_ = true;
         logged_in_ = false;
     }
@@ -199,34 +198,27 @@ void SipPhone::on_registration(const SipResult& result)
         logged_in_ = result.code == SipResult::kSuccess;
         login_in_progress_ = false;
     }
-    const bool interactive = interactive_;
     switch (result.code) {
     case SipResult::kSuccess: {
         const std::wstring prefix = settings_.get(&Settings::dialing_prefix);
         if ((prefix == L"-1" || prefix.empty()) && request_dialing_prefix_)
             request_dialing_prefix_();
-        if (interactive) {
-            ui_.show_main_screen();
-            if (app_.takeImportQuestionIfLoggedIn())
-                ui_.ask_import_accounts();
-        }
+        ui_.show_main_screen();
+        if (app_.takeImportQuestionIfLoggedIn())
+            ui_.ask_import_accounts();
         return;
     }
     case SipResult::kTimeout:
         settings_.server_list(SettingsStore::kSipList).advance();
         app_.logout();
-        if (interactive)
-            ui_.show_message(StringId::LOGIN_ERROR_TIMED_OUT, StringId::ERROR_TITLE);
+        ui_.show_message(StringId::LOGIN_ERROR_TIMED_OUT, StringId::ERROR_TITLE);
         return;
     case SipResult::kAuthRefused:
         app_.logout();
-        if (interactive)
-            ui_.show_message(StringId::LOGIN_ERROR_BAD_CREDENTIALS, StringId::ERROR_TITLE);
+        ui_.show_message(StringId::LOGIN_ERROR_BAD_CREDENTIALS, StringId::ERROR_TITLE);
         return;
     default:
         app_.logout();
-        if (!interactive)
-            return;
         if (result.text.empty())
             ui_.show_message(StringId::LOGIN_ERROR_UNSPECIFIED, StringId::ERROR_TITLE);
         else

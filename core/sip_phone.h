@@ -25,8 +25,8 @@ class SettingsStore;
 // servers and (with the call controller) signals calls to any number.
 //
 // It answers the NetworkMonitor's login-state questions and, for as long as
-// it lives, tells the server lists whether the SIP login (list 0) and the
-// XMPP connection (list 1) are up. Registration outcomes arrive on the
+// it lives, tells the server lists whether the SIP login (kSipList) and the
+// XMPP connection (kXmppList) are up. Registration outcomes arrive on the
 // stack's threads; a replaced stack is freed by the disposal queue.
 class SipPhone : public PhoneInterface, public SipListener, public LoginState {
 public:
@@ -111,7 +111,6 @@ private:
     int live_stacks_ = 0; // not yet freed by the disposal queue
     std::condition_variable stacks_freed_;
 
-    std::atomic<bool> interactive_{false};
     std::atomic<bool> login_in_progress_{false};
     std::atomic<bool> logged_in_{false};
 
