@@ -68,8 +68,6 @@ public:
     static constexpr uint32_t kProgressPollMs = 200;
     // Reconnect error code for a login the server refused.
     static constexpr int kLoginRefused = 4;
-    // Events from kEventJingleSupported to this one concern calls.
-    static constexpr int kLastCallEvent = 25;
 
     AppController(Services services, Config config);
     // Stops the worker, hands the client to the disposal queue and waits until

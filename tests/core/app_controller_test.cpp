@@ -231,18 +231,6 @@ TEST_F(AppControllerTest, AfterLogoutEveryEventIsIgnored)
     EXPECT_EQ(rig_.count(), 1u);
 }
 
-TEST_F(AppControllerTest, CallEventsWithoutACurrentCallDoNothing)
-{
-    connect();
-    for (int code = kEventJingleSupported; code <= AppController::kLastCallEvent; ++code) {
-        test::ControllerEvents::raise(controller_, code, nullptr);
-        event(code, JabberEvent{});
-    }
-    EXPECT_TRUE(ui_.take().empty());
-    EXPECT_EQ(rig_.count(), 1u);
-    EXPECT_TRUE(controller_.connected());
-}
-
 TEST_F(AppControllerTest, ServiceEventsReachTheScreens)
 {
     connect();
