@@ -72,10 +72,10 @@ AppController::~AppController()
 
 void AppController::session_freed()
 {
-    {
-        std::lock_guard lock(mutex_);
-        --live_sessions_;
-    }
+    // Notified under the lock: the destructor waiting for it may return and
+    // free the condition as soon as the count reads 0.
+    std::lock_guard lock(mutex_);
+    --live_sessions_;
     sessions_freed_.notify_all();
 }
 

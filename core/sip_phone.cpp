@@ -59,10 +59,10 @@ SipPhone::~SipPhone()
 
 void SipPhone::stack_freed()
 {
-    {
-        std::lock_guard lock(mutex_);
-        --live_stacks_;
-    }
+    // Notified under the lock: the destructor waiting for it may return and
+    // free the condition as soon as the count reads 0.
+    std::lock_guard lock(mutex_);
+    --live_stacks_;
     stacks_freed_.notify_all();
 }
 
