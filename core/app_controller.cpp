@@ -356,7 +356,7 @@ void AppController::on_session_event(uint64_t generation, int code, const Jabber
     case kEventConnected:
         return on_connected();
     case kEventDisconnected:
-        return on_disconnected(generation);
+        return on_disconnected(generation, event);
     case kEventTransport:
         return on_transport(event);
     case kEventHollers:
@@ -423,12 +423,13 @@ void AppController::on_connected()
     login(user, password);
 }
 
-void AppController::on_disconnected(uint64_t generation)
+void AppController::on_disconnected(uint64_t generation, const JabberEvent* event)
 {
-    // A connection that ended without a socket error (the client closed a
-    // stream it could not parse) must also come back.
+    // A connection the client ended itself (a stream it could not parse; a
+    // login past its deadline, with the time-out's error code) must also
+    // come back.
     connected_ = false;
-    schedule_reconnect(generation, 0);
+    schedule_reconnect(generation, event ? event->result : 0);
 }
 
 void AppController::on_transport(const JabberEvent* event)
@@ -549,7 +550,7 @@ void AppController::rejectFriend(const std::wstring& jid)
     const auto s = session();
     if (!s)
         return;
-    s->client->removeContact(to_utf8(jid));
+    s->client->rejectContact(to_utf8(jid));
     friends_.remove(jid);
     ui_.send_message(MessageCode::FriendRequestRejected, 0);
     ui_.send_message(MessageCode::FriendsListChanged, 0);

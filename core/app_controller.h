@@ -154,7 +154,7 @@ private:
     void on_presence_updates(const JabberEvent* event);
     void on_authentication(uint64_t generation, const JabberEvent* event);
     void on_connected();
-    void on_disconnected(uint64_t generation);
+    void on_disconnected(uint64_t generation, const JabberEvent* event);
     void on_transport(const JabberEvent* event);
     void on_hollers(const JabberEvent* event);
     void on_roster_loaded();
