@@ -93,18 +93,17 @@ size_t ServerList::load(std::string_view text, bool change_check)
                 {std::string(line.substr(0, colon)), ScanString(line.substr(colon + 1)).to_int()});
     }
 
-    std::function<bool()> client_up;
-    bool changed = false;
+    bool ask = false;
     {
         std::lock_guard lock(mutex_);
-        changed = loaded != entries_;
+        const bool changed = loaded != entries_;
         entries_ = std::move(loaded);
         if (change_check && changed) {
             index_ = 0;
-            client_up = client_up_;
+            ask = kind_ == kServerSip || kind_ == kServerXmpp;
         }
     }
-    if (client_up && (kind_ == kServerSip || kind_ == kServerXmpp) && client_up()) {
+    if (ask && client_is_up()) {
         std::lock_guard lock(mutex_);
         skip_next_advance_ = true;
     }
@@ -147,9 +146,17 @@ void ServerList::append(ServerEndpoint endpoint)
     entries_.push_back(std::move(endpoint));
 }
 
+bool ServerList::client_is_up()
+{
+    // Called under its own lock, not the list's: set_client_up() waits for a
+    // running call, so the function never runs once its owner has removed it.
+    std::lock_guard lock(client_up_mutex_);
+    return client_up_ && client_up_();
+}
+
 void ServerList::set_client_up(std::function<bool()> client_up)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(client_up_mutex_);
     client_up_ = std::move(client_up);
 }
 

@@ -63,19 +63,24 @@ public:
     void clear();
     void append(ServerEndpoint endpoint);
 
-    // Whether the client that uses this list (the SIP login for kind 0, the
-    // XMPP connection for kind 1) is up; asked by the change check.
+    // Whether the client that uses this list (the SIP login for kServerSip,
+    // the XMPP connection for kServerXmpp) is up; asked by the change check. Once this
+    // returns, the previous function is neither running nor called again.
+    // The function must not call the list.
     void set_client_up(std::function<bool()> client_up);
     // Called after an advance, without the list's lock held.
     void set_save_hook(std::function<void()> save);
 
 private:
+    bool client_is_up();
+
     const int kind_;
     const ServerEndpoint fallback_;
     std::mutex mutex_;
     std::vector<ServerEndpoint> entries_;
     uint32_t index_;
     bool skip_next_advance_ = false;
+    std::mutex client_up_mutex_; // client_up_, also while it runs
     std::function<bool()> client_up_;
     std::function<void()> save_;
 };

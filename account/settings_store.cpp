@@ -1,6 +1,8 @@
 #include "account/settings_store.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "account/server_list_answer.h"
 #include "base/scan_string.h"
@@ -112,16 +114,64 @@ private:
 } // namespace
 
 SettingsStore::SettingsStore(std::string path, const platform::OperatorConfig& config)
-    : domain(config.sip_domain), path_(std::move(path))
+    : path_(std::move(path)), saver_([this] { run_saves(); })
 {
+    values_.domain = config.sip_domain;
+    std::error_code ignored;
+    std::filesystem::remove(path_ + ".tmp", ignored);
     const int kinds[] = {kServerSip, kServerXmpp, kServerWeb, kServerStun, kServerFallback};
     for (size_t i = 0; i < server_lists_.size(); ++i) {
         server_lists_[i] =
             std::make_unique<ServerList>(kinds[i], default_endpoint(kinds[i], config));
-        server_lists_[i]->set_save_hook([this] { save(); });
+        server_lists_[i]->set_save_hook([this] { save_soon(); });
     }
     if (const auto file = platform::read_file(path_, kMaxFileBytes))
         load_from(*file);
+}
+
+SettingsStore::~SettingsStore()
+{
+    {
+        std::lock_guard lock(saver_mutex_);
+        stopping_ = true;
+    }
+    saver_cv_.notify_one();
+    saver_.join();
+}
+
+void SettingsStore::save_soon()
+{
+    {
+        std::lock_guard lock(saver_mutex_);
+        save_requested_ = true;
+    }
+    saver_cv_.notify_one();
+}
+
+void SettingsStore::run_saves()
+{
+    std::unique_lock lock(saver_mutex_);
+    for (;;) {
+        saver_cv_.wait(lock, [this] { return save_requested_ || stopping_; });
+        if (!save_requested_)
+            return;
+        save_requested_ = false;
+        lock.unlock();
+        save();
+        lock.lock();
+    }
+}
+
+Settings SettingsStore::values() const
+{
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+void SettingsStore::update(const std::function<void(Settings&)>& change)
+{
+    std::lock_guard lock(mutex_);
+    change(values_);
 }
 
 void SettingsStore::set_client_up(std::function<bool(int kind)> client_up)
@@ -136,17 +186,21 @@ void SettingsStore::set_client_up(std::function<bool(int kind)> client_up)
 
 void SettingsStore::load_from(std::string_view file)
 {
-    first_run = false;
-    if (file.size() < 4)
-        return; // too short to hold a layout number: nothing useful
-    const uint32_t layout = read_u32(file, 0);
-    if (layout >= kLayout)
-        load_current(file);
-    else
-        load_legacy(layout, file);
+    Settings values = this->values();
+    values.first_run = false;
+    // Too short to hold a layout number: nothing useful.
+    if (file.size() >= 4) {
+        const uint32_t layout = read_u32(file, 0);
+        if (layout >= kLayout)
+            load_current(file, values);
+        else
+            load_legacy(layout, file, values);
+    }
+    std::lock_guard lock(mutex_);
+    values_ = std::move(values);
 }
 
-void SettingsStore::load_current(std::string_view file)
+void SettingsStore::load_current(std::string_view file, Settings& v)
 {
     if (file.size() < 8)
         return;
@@ -159,29 +213,29 @@ void SettingsStore::load_current(std::string_view file)
 
     if (const XmlNode* user = document->find_element("user")) {
         if (const auto* t = child_text(user, "username"))
-            username = platform::to_wide(*t);
+            v.username = platform::to_wide(*t);
         if (const auto* t = child_text(user, "password"))
-            password = platform::to_wide(*t);
+            v.password = platform::to_wide(*t);
         if (const auto* t = child_text(user, "autologin"))
-            autologin = *t == "true";
+            v.autologin = *t == "true";
     }
     if (const XmlNode* sip = document->find_element("sip")) {
         if (const auto* t = child_text(sip, "domain"))
-            domain = *t;
+            v.domain = *t;
         if (const auto* t = child_text(sip, "dialing_prefix"))
-            dialing_prefix = platform::to_wide(*t);
+            v.dialing_prefix = platform::to_wide(*t);
         if (const auto* t = child_text(sip, "ring_volume"))
-            ring_volume = std::clamp(to_int(*t), 0, 7);
+            v.ring_volume = std::clamp(to_int(*t), 0, 7);
         if (const auto* t = child_text(sip, "volume"))
-            volume = std::clamp(to_int(*t), 0, 7);
+            v.volume = std::clamp(to_int(*t), 0, 7);
     }
     if (const XmlNode* jabber = document->find_element("jabber")) {
         if (const auto* t = child_text(jabber, "message_alert"))
-            message_alert = *t == "true";
+            v.message_alert = *t == "true";
         if (const auto* t = child_text(jabber, "allow_holler"))
-            allow_holler = *t == "true";
+            v.allow_holler = *t == "true";
         if (const auto* t = child_text(jabber, "show_offline_friends"))
-            show_offline_friends = *t == "true";
+            v.show_offline_friends = *t == "true";
     }
     if (const XmlNode* servers = document->find_element("servers")) {
         for (const auto& element : servers->children) {
@@ -205,7 +259,7 @@ void SettingsStore::load_current(std::string_view file)
     }
 }
 
-void SettingsStore::load_legacy(uint32_t layout, std::string_view file)
+void SettingsStore::load_legacy(uint32_t layout, std::string_view file, Settings& v)
 {
     std::string text;
     const bool scrambled = layout == 210 || layout == 200 || layout == 102;
@@ -218,31 +272,31 @@ void SettingsStore::load_legacy(uint32_t layout, std::string_view file)
     }
     LegacyReader in(text);
     if (layout == 210) {
-        (void)(in.line(username) && in.line(password) && in.line(dialing_prefix) &&
-               in.line(status_message) && in.number(ring_volume) && in.number(volume) &&
-               in.flag(autologin) && in.flag(message_alert) && in.flag(show_offline_friends) &&
-               in.flag(allow_holler));
+        (void)(in.line(v.username) && in.line(v.password) && in.line(v.dialing_prefix) &&
+               in.line(v.status_message) && in.number(v.ring_volume) && in.number(v.volume) &&
+               in.flag(v.autologin) && in.flag(v.message_alert) &&
+               in.flag(v.show_offline_friends) && in.flag(v.allow_holler));
         for (size_t i = 0; i < 4; ++i)
             in.list(*server_lists_[i]);
     } else {
-        (void)(in.line(username) && in.line(password) && in.line(dialing_prefix) &&
-               in.number(ring_volume) && in.number(legacy_a) && in.number(legacy_b) &&
-               in.number(volume));
+        (void)(in.line(v.username) && in.line(v.password) && in.line(v.dialing_prefix) &&
+               in.number(v.ring_volume) && in.number(v.legacy_a) && in.number(v.legacy_b) &&
+               in.number(v.volume));
         if (layout == 200)
             for (size_t i = 0; i < 4; ++i)
                 in.list(*server_lists_[i]);
     }
-    if (ring_volume < 0 || ring_volume > 7)
-        ring_volume = 4;
-    if (volume < 0 || volume > 7)
-        volume = 3;
-    if (legacy_a < 0 || legacy_a > 1)
-        legacy_a = 0;
-    if (legacy_b < 0 || legacy_b > 2)
-        legacy_b = 1;
+    if (v.ring_volume < 0 || v.ring_volume > 7)
+        v.ring_volume = 4;
+    if (v.volume < 0 || v.volume > 7)
+        v.volume = 3;
+    if (v.legacy_a < 0 || v.legacy_a > 1)
+        v.legacy_a = 0;
+    if (v.legacy_b < 0 || v.legacy_b > 2)
+        v.legacy_b = 1;
 }
 
-std::string SettingsStore::serialize()
+std::string SettingsStore::serialize(const Settings& v)
 {
     auto root = XmlNode::new_document();
     XmlNode* settings = root->add_child("settings");
@@ -251,23 +305,23 @@ std::string SettingsStore::serialize()
     const auto add = [](XmlNode* parent, std::string name, std::string text) {
         parent->add_child(std::move(name))->text = std::move(text);
     };
-    const auto flag = [](bool v) { return std::string(v ? "true" : "false"); };
+    const auto flag = [](bool on) { return std::string(on ? "true" : "false"); };
 
     XmlNode* user = settings->add_child("user");
-    add(user, "username", platform::to_utf8(username));
-    add(user, "password", platform::to_utf8(password));
-    add(user, "autologin", flag(autologin));
+    add(user, "username", platform::to_utf8(v.username));
+    add(user, "password", platform::to_utf8(v.password));
+    add(user, "autologin", flag(v.autologin));
 
     XmlNode* sip = settings->add_child("sip");
-    add(sip, "domain", domain);
-    add(sip, "dialing_prefix", platform::to_utf8(dialing_prefix));
-    add(sip, "ring_volume", std::to_string(ring_volume));
-    add(sip, "volume", std::to_string(volume));
+    add(sip, "domain", v.domain);
+    add(sip, "dialing_prefix", platform::to_utf8(v.dialing_prefix));
+    add(sip, "ring_volume", std::to_string(v.ring_volume));
+    add(sip, "volume", std::to_string(v.volume));
 
     XmlNode* jabber = settings->add_child("jabber");
-    add(jabber, "message_alert", flag(message_alert));
-    add(jabber, "allow_holler", flag(allow_holler));
-    add(jabber, "show_offline_friends", flag(show_offline_friends));
+    add(jabber, "message_alert", flag(v.message_alert));
+    add(jabber, "allow_holler", flag(v.allow_holler));
+    add(jabber, "show_offline_friends", flag(v.show_offline_friends));
 
     XmlNode* servers = settings->add_child("servers");
     for (size_t i = 0; i < 4; ++i) {
@@ -282,7 +336,7 @@ std::string SettingsStore::serialize()
 bool SettingsStore::save()
 {
     std::lock_guard lock(save_mutex_);
-    const std::string xml = serialize();
+    const std::string xml = serialize(values());
     std::string file;
     write_u32(file, kLayout);
     write_u32(file, static_cast<uint32_t>(xml.size() + 1));
@@ -298,7 +352,7 @@ void SettingsStore::apply_server_list_answer(std::string_view body)
     for (size_t i = 0; i < 4; ++i)
         server_lists_[i]->load(answer.count_prefixed(i), true);
     if (answer.domain)
-        domain = *answer.domain;
+        set(&Settings::domain, *answer.domain);
 }
 
 } // namespace vokar

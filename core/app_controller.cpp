@@ -1,8 +1,10 @@
 #include "core/app_controller.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "core/sip_phone.h"
 #include "platform/text.h"
@@ -27,6 +29,11 @@ struct AppController::Session final : JabberListener {
     {
         client->addListener(this);
     }
+    ~Session() override
+    {
+        client.reset(); // waits for the client's threads
+        owner.session_freed();
+    }
     void onJabberEvent(int code, const JabberEvent* event) override
     {
         owner.on_session_event(generation, code, event);
@@ -39,7 +46,8 @@ struct AppController::Session final : JabberListener {
 
 AppController::AppController(Services services, Config config)
     : settings_(services.settings), bearer_(services.bearer), ui_(services.ui),
-      clock_(services.clock), make_client_(std::move(services.make_client)),
+      clock_(services.clock), disposal_(services.disposal),
+      make_client_(std::move(services.make_client)),
       make_connection_(std::move(services.make_connection)), service_domain_(config.service_domain),
       friends_(services.settings, FriendsModel::Config{config.web_host_name, config.service_domain,
                                                        std::move(config.contact_name)})
@@ -49,14 +57,26 @@ AppController::AppController(Services services, Config config)
 AppController::~AppController()
 {
     closing_ = true;
+    screen_worker_.stop();
     worker_.stop();
     std::shared_ptr<Session> s;
     {
         std::lock_guard lock(mutex_);
         s = std::move(session_);
     }
-    dispose(std::move(s));
-    disposer_.stop();
+    if (s)
+        disposal_.release_after(std::move(s), 0);
+    std::unique_lock lock(mutex_);
+    sessions_freed_.wait(lock, [this] { return live_sessions_ == 0; });
+}
+
+void AppController::session_freed()
+{
+    // Notified under the lock: the destructor waiting for it may return and
+    // free the condition as soon as the count reads 0.
+    std::lock_guard lock(mutex_);
+    --live_sessions_;
+    sessions_freed_.notify_all();
 }
 
 AppController::ClientFactory AppController::client_factory(Reactor& reactor,
@@ -77,6 +97,12 @@ std::shared_ptr<AppController::Session> AppController::session()
     return session_;
 }
 
+uint64_t AppController::session_generation()
+{
+    std::lock_guard lock(mutex_);
+    return session_ ? session_->generation : 0;
+}
+
 bool AppController::is_current(uint64_t generation)
 {
     std::lock_guard lock(mutex_);
@@ -85,7 +111,8 @@ bool AppController::is_current(uint64_t generation)
 
 void AppController::dispose(std::shared_ptr<Session> session)
 {
-    dispose_later(disposer_, clock_, std::move(session), kDisposeDelayMs);
+    if (session)
+        disposal_.release_after(std::move(session), kDisposeDelayMs);
 }
 
 // ---- login, connect, logout
@@ -139,7 +166,9 @@ void AppController::connect()
         std::lock_guard lock(mutex_);
         if (closing_ || session_)
             return; // the unconnected client has no thread inside it yet
-        s = std::make_shared<Session>(*this, ++next_generation_, std::move(client));
+        s = disposal_.share(
+            std::make_unique<Session>(*this, ++next_generation_, std::move(client)));
+        ++live_sessions_;
         session_ = s;
     }
     const uint64_t generation = s->generation;
@@ -200,8 +229,9 @@ void AppController::attachSipPhone(SipPhone* phone)
 
 void AppController::bearerAvailable()
 {
-    const std::string user = to_utf8(settings_.username);
-    const std::string password = to_utf8(settings_.password);
+    const Settings stored = settings_.values();
+    const std::string user = to_utf8(stored.username);
+    const std::string password = to_utf8(stored.password);
     SipPhone* sip;
     {
         std::lock_guard lock(mutex_);
@@ -282,7 +312,7 @@ void AppController::reconnect(uint64_t generation, int error)
     int count;
     {
         std::lock_guard lock(mutex_);
-        // One failure often reports twice (socket error, then event 8); only
+        // One failure often reports twice (socket error, then kEventDisconnected); only
         // the first restarts a client, and a dropped client restarts nothing.
         if (closing_ || !session_ || session_->generation != generation)
             return;
@@ -290,6 +320,9 @@ void AppController::reconnect(uint64_t generation, int error)
         logged_in_ = false;
         count = ++retry_count_;
     }
+    // Presences end with the connection; the roster and presences of the
+    // next login bring the friends back.
+    friends_.setAllOffline();
     if (advances_server_list(error))
         settings_.server_list(SettingsStore::kXmppList).advance();
     if (!back_off(generation, backoff_ms(count)))
@@ -303,148 +336,157 @@ void AppController::reconnect(uint64_t generation, int error)
         connected_ = false;
     }
     dispose(std::move(old));
-    login(to_utf8(settings_.username), to_utf8(settings_.password));
+    const Settings stored = settings_.values();
+    login(to_utf8(stored.username), to_utf8(stored.password));
 }
 
 // ---- events
 
-void AppController::onJabberEvent(int code, const JabberEvent* event)
-{
-    uint64_t generation;
-    {
-        std::lock_guard lock(mutex_);
-        generation = session_ ? session_->generation : 0;
-    }
-    handle_event(generation, code, event);
-}
-
 void AppController::on_session_event(uint64_t generation, int code, const JabberEvent* event)
 {
-    if (is_current(generation))
-        handle_event(generation, code, event);
-}
-
-void AppController::handle_event(uint64_t generation, int code, const JabberEvent* event)
-{
-    if (closing_)
+    if (closing_ || !is_current(generation))
         return;
     switch (code) {
     case kEventChatMessage:
-        if (!event)
-            return;
-        if (event->jid == service_domain_) {
-            ui_.send_message(MessageCode::ServiceMessage,
-                             reinterpret_cast<uintptr_t>(&event->text));
-        } else {
-            friends_.onMessage(to_wide(event->jid), to_wide(event->text));
-            ui_.send_message(MessageCode::FriendsListChanged, 0);
-        }
-        return;
+        return on_chat_message(event);
     case kEventPresence:
-        if (event)
-            on_presence_updates(*event);
-        return;
+        return on_presence_updates(event);
     case kEventAuthentication:
-        if (!event)
-            return;
-        if (event->result == 0) {
-            {
-                std::lock_guard lock(mutex_);
-                retry_count_ = 0;
-            }
-            std::wstring status_text;
-            {
-                std::lock_guard lock(mutex_);
-                status_text = settings_.status_message;
-            }
-            setStatusText(status_text);
-            logged_in_ = true;
-            login_pending_ = false;
-            bool ask = false;
-            {
-                std::lock_guard lock(mutex_);
-                ask = settings_.first_run;
-                settings_.first_run = false;
-            }
-            if (ask)
-                ui_.send_message(MessageCode::AskImportAccounts, 0);
-        } else {
-            schedule_reconnect(generation, kLoginRefused);
-        }
-        return;
-    case kEventConnected: {
-        connected_ = true;
-        std::string user, password;
-        {
-            std::lock_guard lock(mutex_);
-            user = user_;
-            password = password_;
-        }
-        login(user, password);
-        return;
-    }
+        return on_authentication(generation, event);
+    case kEventConnected:
+        return on_connected();
     case kEventDisconnected:
-        // A connection the client ended itself (a stream it could not parse;
-        // a login past its deadline, with the time-out's error code) must
-        // also come back.
-        connected_ = false;
-        schedule_reconnect(generation, event ? event->result : 0);
-        return;
+        return on_disconnected(generation, event);
     case kEventTransport:
-        if (event) {
-            std::lock_guard lock(mutex_);
-            if (std::find(gateways_.begin(), gateways_.end(), event->network) == gateways_.end())
-                gateways_.push_back(event->network);
-        }
-        return;
+        return on_transport(event);
     case kEventHollers:
-        if (event && !event->items.empty())
-            ui_.send_message(MessageCode::HollersRetrieved,
-                             reinterpret_cast<uintptr_t>(&event->items));
-        return;
+        return on_hollers(event);
     case kEventRosterLoaded:
-        ui_.send_message(MessageCode::GatewayMessageFailed, 0);
-        if (auto s = session()) {
-            s->client->retrieveHollers();
-            s->client->setHollerAllowed(settings_.allow_holler);
-        }
-        return;
+        return on_roster_loaded();
     case kEventHollerAnswer:
-        if (event)
-            ui_.send_message(MessageCode::HollerAnswered,
-                             reinterpret_cast<uintptr_t>(&event->text));
-        return;
+        return on_holler_answer(event);
     case kEventMessageError:
-        if (event)
-            ui_.send_message(MessageCode::GatewayMessageFailed, reinterpret_cast<uintptr_t>(event));
-        return;
+        return on_message_error(event);
     case kEventNewVersion:
-        if (!event)
-            return;
-        wait_for_progress_screen();
-        if (!closing_)
-            ui_.show_new_version(*event);
-        return;
+        return on_new_version(event);
     default:
-        if (code >= kEventJingleSupported && code <= kLastCallEvent)
-            on_call_event(code, event);
+        // Chat states are the chat screen's; call events come with the call
+        // controller. Without a current call (kEventCallImpossible comes with
+        // every login, from a transport's disco#info error) there is nothing
+        // to do.
         return;
     }
 }
 
-void AppController::on_call_event(int /*code*/, const JabberEvent* /*event*/)
+void AppController::on_chat_message(const JabberEvent* event)
 {
-    // Call events concern the current call only. Without one (a transport's
-    // disco#info error raises 18 at every login) there is nothing to do; the
-    // call controller brings the handling of the current call.
-    std::lock_guard lock(mutex_);
-    if (!current_call_)
+    if (!event)
         return;
+    if (event->jid == service_domain_) {
+        ui_.send_message(MessageCode::ServiceMessage, reinterpret_cast<uintptr_t>(&event->text));
+        return;
+    }
+    friends_.onMessage(to_wide(event->jid), to_wide(event->text));
+    ui_.send_message(MessageCode::FriendsListChanged, 0);
 }
 
-void AppController::on_presence_updates(const JabberEvent& event)
+void AppController::on_authentication(uint64_t generation, const JabberEvent* event)
 {
-    for (const PresenceUpdate& u : event.updates) {
+    if (!event)
+        return;
+    if (event->result != 0) {
+        schedule_reconnect(generation, kLoginRefused);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        retry_count_ = 0;
+    }
+    setStatusText(settings_.get(&Settings::status_message));
+    logged_in_ = true;
+    login_pending_ = false;
+    bool ask = false;
+    settings_.update([&ask](Settings& v) { ask = std::exchange(v.first_run, false); });
+    if (ask)
+        ui_.send_message(MessageCode::AskImportAccounts, 0);
+}
+
+void AppController::on_connected()
+{
+    connected_ = true;
+    std::string user, password;
+    {
+        std::lock_guard lock(mutex_);
+        user = user_;
+        password = password_;
+    }
+    login(user, password);
+}
+
+void AppController::on_disconnected(uint64_t generation, const JabberEvent* event)
+{
+    // A connection the client ended itself (a stream it could not parse; a
+    // login past its deadline, with the time-out's error code) must also
+    // come back.
+    connected_ = false;
+    schedule_reconnect(generation, event ? event->result : 0);
+}
+
+void AppController::on_transport(const JabberEvent* event)
+{
+    if (!event)
+        return;
+    std::lock_guard lock(mutex_);
+    if (std::find(gateways_.begin(), gateways_.end(), event->network) == gateways_.end())
+        gateways_.push_back(event->network);
+}
+
+void AppController::on_hollers(const JabberEvent* event)
+{
+    if (event && !event->items.empty())
+        ui_.send_message(MessageCode::HollersRetrieved, reinterpret_cast<uintptr_t>(&event->items));
+}
+
+void AppController::on_roster_loaded()
+{
+    ui_.send_message(MessageCode::GatewayMessageFailed, 0);
+    if (auto s = session()) {
+        s->client->retrieveHollers();
+        s->client->setHollerAllowed(settings_.get(&Settings::allow_holler));
+    }
+}
+
+void AppController::on_holler_answer(const JabberEvent* event)
+{
+    if (event)
+        ui_.send_message(MessageCode::HollerAnswered, reinterpret_cast<uintptr_t>(&event->text));
+}
+
+void AppController::on_message_error(const JabberEvent* event)
+{
+    if (event)
+        ui_.send_message(MessageCode::GatewayMessageFailed, reinterpret_cast<uintptr_t>(event));
+}
+
+void AppController::on_new_version(const JabberEvent* event)
+{
+    if (!event)
+        return;
+    // The notice waits for the progress screen on the screen worker, so that
+    // the receive thread goes on reading the stream meanwhile.
+    screen_worker_.post([this, notice = *event] {
+        while (!closing_ && !screen_worker_.stopping() && ui_.progress_screen_current())
+            clock_.sleep_ms(kProgressPollMs);
+        if (!closing_ && !screen_worker_.stopping())
+            ui_.show_new_version(notice);
+    });
+}
+
+void AppController::on_presence_updates(const JabberEvent* event)
+{
+    if (!event)
+        return;
+    for (const PresenceUpdate& u : event->updates) {
         const std::wstring jid = to_wide(u.jid);
         if (u.removed)
             friends_.remove(jid);
@@ -472,19 +514,13 @@ void AppController::on_presence_updates(const JabberEvent& event)
     ui_.send_message(MessageCode::FriendsListChanged, 0);
 }
 
-void AppController::wait_for_progress_screen()
-{
-    while (!closing_ && !worker_.stopping() && ui_.progress_screen_current())
-        clock_.sleep_ms(kProgressPollMs);
-}
-
 bool AppController::takeImportQuestionIfLoggedIn()
 {
-    std::lock_guard lock(mutex_);
-    if (!logged_in_ || !settings_.first_run)
+    if (!logged_in_)
         return false;
-    settings_.first_run = false;
-    return true;
+    bool ask = false;
+    settings_.update([&ask](Settings& v) { ask = std::exchange(v.first_run, false); });
+    return ask;
 }
 
 std::vector<int> AppController::gateways()
@@ -565,11 +601,8 @@ void AppController::setStatusText(const std::wstring& text)
     const auto s = session();
     if (!s)
         return;
-    {
-        std::lock_guard lock(mutex_);
-        settings_.status_message = text;
-    }
-    settings_.save();
+    settings_.set(&Settings::status_message, text);
+    settings_.save_soon();
     s->client->setStatusText(to_utf8(text));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,7 +21,11 @@
 
 namespace vokar {
 
+class DisposalQueue;
 class Reactor;
+namespace test {
+struct ControllerEvents;
+}
 class SettingsStore;
 class SipPhone;
 
@@ -32,9 +37,9 @@ class SipPhone;
 // Threads: screen operations run on the GUI thread; events arrive on the
 // connection's receive thread. Connecting and the reconnect routine (with
 // its back-off waits) run on the controller's own worker thread, and a
-// dropped client is freed on a disposal thread 500 ms later, once no other
-// thread is inside it; neither ever runs on the GUI or a receive thread.
-class AppController : public JabberListener, public PhoneInterface {
+// dropped client is freed by the disposal queue 500 ms later, once no other
+// thread holds it; neither ever runs on the GUI or a receive thread.
+class AppController : public PhoneInterface {
 public:
     using ClientFactory = std::function<std::unique_ptr<JabberClient>(
         const std::string& domain, const std::string& os, const std::string& version)>;
@@ -43,7 +48,8 @@ public:
         SettingsStore& settings;
         const Bearer& bearer;
         ControllerUi& ui;
-        platform::Clock& clock; // back-off waits, the disposal delay, polling
+        platform::Clock& clock;  // back-off waits, polling
+        DisposalQueue& disposal; // frees dropped clients
         ClientFactory make_client;
         ConnectionFactory make_connection;
     };
@@ -62,13 +68,12 @@ public:
     static constexpr uint32_t kProgressPollMs = 200;
     // Reconnect error code for a login the server refused.
     static constexpr int kLoginRefused = 4;
-    // Events 17 to 25 concern calls.
-    static constexpr int kLastCallEvent = 25;
 
     AppController(Services services, Config config);
-    // Stops the worker and frees the client on the disposal thread, waiting
-    // for the client's threads. Those may be inside a sent window message, so
-    // destroy the controller off the GUI thread or after its pump has stopped.
+    // Stops the worker, hands the client to the disposal queue and waits until
+    // every client it created is freed. Their threads may be inside a sent
+    // window message, so destroy the controller off the GUI thread or after
+    // its pump has stopped.
     ~AppController() override;
     AppController(const AppController&) = delete;
     AppController& operator=(const AppController&) = delete;
@@ -92,10 +97,10 @@ public:
 
     // Frees the client 500 ms from now and forgets it.
     void drop();
-    // The bearer is back (message 2041): the SIP phone logs in again, and the
+    // The bearer is back (BearerAvailable): the SIP phone logs in again, and the
     // client is dropped and logs in again, with the stored credentials.
     void bearerAvailable();
-    // The bearer is gone (message 2042): every friend goes offline and both
+    // The bearer is gone (BearerLost): every friend goes offline and both
     // phones are dropped.
     void bearerLost();
     // The SIP phone that the bearer operations also drive (set by SipPhone).
@@ -118,9 +123,6 @@ public:
     void unregisterGateway(int network);
     void setHollerAllowed(bool allowed);
 
-    // JabberListener: the events of the current client.
-    void onJabberEvent(int code, const JabberEvent* event) override;
-
     // The import question of a first login is asked once: true (and the
     // settings flag cleared) when it is still due and this controller is
     // logged in.
@@ -134,18 +136,31 @@ public:
 
 private:
     struct Session;
+    // Tests raise events as the current client would.
+    friend struct test::ControllerEvents;
 
     std::shared_ptr<Session> session();
+    // The current client's generation; 0 (never current) without one.
+    uint64_t session_generation();
+    void session_freed();
     void on_session_event(uint64_t generation, int code, const JabberEvent* event);
-    void handle_event(uint64_t generation, int code, const JabberEvent* event);
     void connect();
     void schedule_reconnect(uint64_t generation, int error);
     void reconnect(uint64_t generation, int error);
     void dispose(std::shared_ptr<Session> session);
     void register_payload_types(JabberClient& client);
-    void on_presence_updates(const JabberEvent& event);
-    void on_call_event(int code, const JabberEvent* event);
-    void wait_for_progress_screen();
+    // One handler per event of the current client.
+    void on_chat_message(const JabberEvent* event);
+    void on_presence_updates(const JabberEvent* event);
+    void on_authentication(uint64_t generation, const JabberEvent* event);
+    void on_connected();
+    void on_disconnected(uint64_t generation, const JabberEvent* event);
+    void on_transport(const JabberEvent* event);
+    void on_hollers(const JabberEvent* event);
+    void on_roster_loaded();
+    void on_holler_answer(const JabberEvent* event);
+    void on_message_error(const JabberEvent* event);
+    void on_new_version(const JabberEvent* event);
     // Waits on the clock in short steps; false when the wait was cut short
     // because the client it was for is gone.
     bool back_off(uint64_t generation, uint32_t ms);
@@ -157,6 +172,7 @@ private:
     const Bearer& bearer_;
     ControllerUi& ui_;
     platform::Clock& clock_;
+    DisposalQueue& disposal_;
     const ClientFactory make_client_;
     const ConnectionFactory make_connection_;
     const std::string service_domain_;
@@ -170,17 +186,18 @@ private:
     std::vector<std::wstring> notify_online_; // hollered friends' bare JIDs
     std::vector<int> gateways_;
     int retry_count_ = 0;
+    int live_sessions_ = 0; // not yet freed by the disposal queue
+    std::condition_variable sessions_freed_;
     SipPhone* sip_phone_ = nullptr;
-    CallController* current_call_ = nullptr;
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> login_pending_{false};
     std::atomic<bool> logged_in_{false};
     std::atomic<bool> closing_{false};
 
-    // Declared last: they stop (and finish disposing) before the rest goes.
-    WorkerThread disposer_;
+    // Declared last: they stop before the rest goes.
     WorkerThread worker_;
+    WorkerThread screen_worker_; // waits for screens (the new-version notice)
 };
 
 } // namespace vokar

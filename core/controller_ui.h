@@ -18,14 +18,15 @@ class ControllerUi {
 public:
     virtual ~ControllerUi() = default;
 
-    // Window messages for the screens (2037 to the friends screen, the others
-    // to the event window). A sent message returns once the GUI thread has
-    // handled it, so its parameter may point at the sender's data:
-    //   2135 ServiceMessage, 2139 HollerAnswered: const std::string* (UTF-8)
-    //   2137 HollerFriendOnline: const std::wstring* (display name)
-    //   2138 HollersRetrieved: const std::vector<std::string>* (senders)
-    //   2142 GatewayMessageFailed: const JabberEvent*, or 0 once the roster
-    //        has loaded
+    // Window messages for the screens (FriendsListChanged to the friends
+    // screen, the others to the event window). A sent message returns once
+    // the GUI thread has handled it, so its parameter may point at the
+    // sender's data:
+    //   ServiceMessage, HollerAnswered: const std::string* (UTF-8)
+    //   HollerFriendOnline: const std::wstring* (display name)
+    //   HollersRetrieved: const std::vector<std::string>* (senders)
+    //   GatewayMessageFailed: const JabberEvent*, or 0 once the roster has
+    //   loaded
     // A posted message carries no pointer.
     virtual intptr_t send_message(MessageCode code, uintptr_t wparam) = 0;
     virtual void post_message(MessageCode code, uintptr_t wparam) = 0;

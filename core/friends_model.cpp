@@ -107,14 +107,18 @@ Friend FriendsModel::make_friend(const std::wstring& jid, std::wstring name, int
     return f;
 }
 
-void FriendsModel::sort_and_rebuild()
+std::wstring FriendsModel::selected_jid() const
 {
-    std::wstring selected_jid;
     if (selected_ >= 0 && static_cast<size_t>(selected_) < shown_.size())
-        selected_jid = all_[shown_[static_cast<size_t>(selected_)]].jid;
+        return all_[shown_[static_cast<size_t>(selected_)]].jid;
+    return {};
+}
+
+void FriendsModel::sort_and_rebuild(const std::wstring& selected_jid)
+{
     std::stable_sort(all_.begin(), all_.end(), comes_before);
     shown_.clear();
-    const bool show_offline = settings_.show_offline_friends;
+    const bool show_offline = settings_.get(&Settings::show_offline_friends);
     for (size_t i = 0; i < all_.size(); ++i) {
         const Friend& f = all_[i];
         if (show_offline || (f.status != 4 && f.status != 5) || f.has_unread)
@@ -162,7 +166,7 @@ void FriendsModel::onRosterItem(const std::wstring& jid, const std::wstring& nam
         } else {
             all_.push_back(make_friend(jid, name, status));
         }
-        sort_and_rebuild();
+        sort_and_rebuild(selected_jid());
     }
     notify();
 }
@@ -184,7 +188,7 @@ void FriendsModel::onPresence(const std::wstring& jid, const std::wstring& statu
         } else if (status == 5 || status == 0) {
             all_.push_back(make_friend(jid, L"", status));
         }
-        sort_and_rebuild();
+        sort_and_rebuild(selected_jid());
     }
     notify();
 }
@@ -193,17 +197,20 @@ void FriendsModel::remove(const std::wstring& jid)
 {
     {
         std::lock_guard lock(mutex_);
-        int shown_index = -1;
-        for (size_t i = 0; i < shown_.size(); ++i)
-            if (all_[shown_[i]].jid == jid)
-                shown_index = static_cast<int>(i);
         const auto it =
             std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
         if (it == all_.end())
             return;
+        int shown_index = -1;
+        for (size_t i = 0; i < shown_.size(); ++i)
+            if (all_[shown_[i]].jid == jid)
+                shown_index = static_cast<int>(i);
+        const bool was_selected = shown_index != -1 && shown_index == selected_;
+        // Taken before the erase: the shown list indexes the friends as they were.
+        const std::wstring keep = was_selected ? std::wstring() : selected_jid();
         all_.erase(it);
-        sort_and_rebuild();
-        if (shown_index != -1 && shown_index == selected_)
+        sort_and_rebuild(keep);
+        if (was_selected)
             selected_ = std::max(shown_index - 1, shown_.empty() ? -1 : 0);
     }
     notify();
@@ -214,7 +221,7 @@ void FriendsModel::removeNetwork(int network)
     {
         std::lock_guard lock(mutex_);
         std::erase_if(all_, [&](const Friend& f) { return f.network == network; });
-        sort_and_rebuild();
+        sort_and_rebuild({});
         selected_ = 0;
     }
     notify();
@@ -248,7 +255,7 @@ void FriendsModel::onMessage(const std::wstring& jid, const std::wstring& text)
     auto it = std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
     if (it == all_.end())
         return;
-    if (settings_.message_alert)
+    if (settings_.get(&Settings::message_alert))
         platform::play_sound(L"ZuroVaro");
     if (it->messages.size() >= kMaxMessages)
         it->messages.erase(it->messages.begin(), it->messages.end() - (kMaxMessages - 1));

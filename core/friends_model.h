@@ -33,7 +33,7 @@ struct Friend {
 
 // The friends list the screens show: every contact that roster and presence
 // report, the shown subset in order, the selection and scroll position, and
-// each friend's last messages. Every change is announced with message 2026
+// each friend's last messages. Every change is announced with FriendsModelChanged
 // to the registered windows, after the lists are unlocked.
 class FriendsModel {
 public:
@@ -81,7 +81,11 @@ public:
     int network_of(const std::wstring& jid) const;
 
 private:
-    void sort_and_rebuild(); // lock held
+    // Lock held. The selected friend's JID, or empty.
+    std::wstring selected_jid() const;
+    // Lock held. Sorts, rebuilds the shown list and selects `selected_jid`
+    // again (after the first move), read before the friends changed.
+    void sort_and_rebuild(const std::wstring& selected_jid);
     void move_selection(int delta);
     void notify();
     Friend make_friend(const std::wstring& jid, std::wstring name, int status) const;

@@ -1,6 +1,7 @@
 #include "core/sip_phone.h"
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "core/app_controller.h"
 #include "platform/text.h"
 
@@ -12,6 +13,11 @@ struct SipPhone::Stack final : SipListener {
     Stack(SipPhone& o, uint64_t g, std::unique_ptr<SipStackInterface> s)
         : owner(o), generation(g), stack(std::move(s))
     {
+    }
+    ~Stack() override
+    {
+        stack.reset(); // waits for the stack's threads
+        owner.stack_freed();
     }
     void on_sip_event(int code, const void* data) override
     {
@@ -25,7 +31,7 @@ struct SipPhone::Stack final : SipListener {
 
 SipPhone::SipPhone(Services services)
     : settings_(services.settings), bearer_(services.bearer), ui_(services.ui), app_(services.app),
-      make_stack_(std::move(services.make_stack)),
+      disposal_(services.disposal), make_stack_(std::move(services.make_stack)),
       make_connection_(std::move(services.make_connection)),
       request_dialing_prefix_(std::move(services.request_dialing_prefix)),
       terminate_(std::move(services.terminate))
@@ -47,7 +53,17 @@ SipPhone::~SipPhone()
         ++generation_;
     }
     dispose(std::move(s));
-    disposer_.stop();
+    std::unique_lock lock(mutex_);
+    stacks_freed_.wait(lock, [this] { return live_stacks_ == 0; });
+}
+
+void SipPhone::stack_freed()
+{
+    // Notified under the lock: the destructor waiting for it may return and
+    // free the condition as soon as the count reads 0.
+    std::lock_guard lock(mutex_);
+    --live_stacks_;
+    stacks_freed_.notify_all();
 }
 
 std::shared_ptr<SipPhone::Stack> SipPhone::current()
@@ -60,7 +76,8 @@ void SipPhone::dispose(std::shared_ptr<Stack> stack)
 {
     // Freeing a stack waits for its receive thread, which may be waiting for
     // the GUI thread: never on the caller's thread.
-    dispose_later(disposer_, platform::system_clock(), std::move(stack), 0);
+    if (stack)
+        disposal_.release_after(std::move(stack), 0);
 }
 
 void SipPhone::login(const std::string& user, const std::string& password)
@@ -73,14 +90,15 @@ void SipPhone::login(const std::string& user, const std::string& password)
         password_ = password;
         old = std::move(stack_);
         generation = ++generation_;
-        interactive_ = true;
         login_in_progress_ = true;
         logged_in_ = false;
     }
     dispose(std::move(old));
-    settings_.username = platform::to_wide(user);
-    settings_.password = platform::to_wide(password);
-    settings_.save();
+    settings_.update([&](Settings& v) {
+        v.username = platform::to_wide(user);
+        v.password = platform::to_wide(password);
+    });
+    settings_.save_soon();
     if (!bearer_.connected()) {
         ui_.show_message(StringId::ERROR_NO_CONNECTION, StringId::ERROR_TITLE);
         return;
@@ -100,7 +118,7 @@ void SipPhone::start_stack(uint64_t generation)
         user = user_;
         password = password_;
     }
-    std::unique_ptr<SipStackInterface> created = make_stack_(settings_.domain);
+    std::unique_ptr<SipStackInterface> created = make_stack_(settings_.get(&Settings::domain));
     if (!created)
         return;
     created->add_codec(kPayloadGsm);
@@ -110,11 +128,13 @@ void SipPhone::start_stack(uint64_t generation)
     auto connection = make_connection_(local_address, false, true, [](int, int) {});
     const ServerEndpoint server = settings_.server_list(SettingsStore::kSipList).current();
 
-    auto s = std::make_shared<Stack>(*this, generation, std::move(created));
+    std::shared_ptr<Stack> s;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_)
             return; // nothing runs inside the unopened stack yet
+        s = disposal_.share(std::make_unique<Stack>(*this, generation, std::move(created)));
+        ++live_stacks_;
         stack_ = s;
     }
     s->stack->add_listener(s.get());
@@ -178,34 +198,27 @@ void SipPhone::on_registration(const SipResult& result)
         logged_in_ = result.code == SipResult::kSuccess;
         login_in_progress_ = false;
     }
-    const bool interactive = interactive_;
     switch (result.code) {
     case SipResult::kSuccess: {
-        const std::wstring prefix = settings_.dialing_prefix;
+        const std::wstring prefix = settings_.get(&Settings::dialing_prefix);
         if ((prefix == L"-1" || prefix.empty()) && request_dialing_prefix_)
             request_dialing_prefix_();
-        if (interactive) {
-            ui_.show_main_screen();
-            if (app_.takeImportQuestionIfLoggedIn())
-                ui_.ask_import_accounts();
-        }
+        ui_.show_main_screen();
+        if (app_.takeImportQuestionIfLoggedIn())
+            ui_.ask_import_accounts();
         return;
     }
     case SipResult::kTimeout:
         settings_.server_list(SettingsStore::kSipList).advance();
         app_.logout();
-        if (interactive)
-            ui_.show_message(StringId::LOGIN_ERROR_TIMED_OUT, StringId::ERROR_TITLE);
+        ui_.show_message(StringId::LOGIN_ERROR_TIMED_OUT, StringId::ERROR_TITLE);
         return;
     case SipResult::kAuthRefused:
         app_.logout();
-        if (interactive)
-            ui_.show_message(StringId::LOGIN_ERROR_BAD_CREDENTIALS, StringId::ERROR_TITLE);
+        ui_.show_message(StringId::LOGIN_ERROR_BAD_CREDENTIALS, StringId::ERROR_TITLE);
         return;
     default:
         app_.logout();
-        if (!interactive)
-            return;
         if (result.text.empty())
             ui_.show_message(StringId::LOGIN_ERROR_UNSPECIFIED, StringId::ERROR_TITLE);
         else

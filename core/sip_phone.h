@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,15 +18,16 @@
 namespace vokar {
 
 class AppController;
+class DisposalQueue;
 class SettingsStore;
 
 // The SIP side of the client: registers the account with the operator's SIP
 // servers and (with the call controller) signals calls to any number.
 //
 // It answers the NetworkMonitor's login-state questions and, for as long as
-// it lives, tells the server lists whether the SIP login (list 0) and the
-// XMPP connection (list 1) are up. Registration outcomes arrive on the
-// stack's threads; a replaced stack is freed on a disposal thread.
+// it lives, tells the server lists whether the SIP login (kSipList) and the
+// XMPP connection (kXmppList) are up. Registration outcomes arrive on the
+// stack's threads; a replaced stack is freed by the disposal queue.
 class SipPhone : public PhoneInterface, public SipListener, public LoginState {
 public:
     using StackFactory =
@@ -36,6 +38,7 @@ public:
         const Bearer& bearer;
         ControllerUi& ui;
         AppController& app;
+        DisposalQueue& disposal; // frees replaced stacks
         StackFactory make_stack;
         ConnectionFactory make_connection;
         // Starts the web request for the dialing prefix.
@@ -50,8 +53,9 @@ public:
 
     // Attaches itself to the AppController (for the bearer operations).
     explicit SipPhone(Services services);
-    // Frees the stack and waits for its threads: like the AppController,
-    // destroy it off the GUI thread or after the GUI pump has stopped.
+    // Hands the stack to the disposal queue and waits until every stack it
+    // created is freed: like the AppController, destroy it off the GUI thread
+    // or after the GUI pump has stopped.
     ~SipPhone() override;
     SipPhone(const SipPhone&) = delete;
     SipPhone& operator=(const SipPhone&) = delete;
@@ -87,12 +91,14 @@ private:
     void on_stack_event(uint64_t generation, int code, const void* data);
     void on_registration(const SipResult& result);
     std::shared_ptr<Stack> current();
+    void stack_freed();
     void dispose(std::shared_ptr<Stack> stack);
 
     SettingsStore& settings_;
     const Bearer& bearer_;
     ControllerUi& ui_;
     AppController& app_;
+    DisposalQueue& disposal_;
     const StackFactory make_stack_;
     const ConnectionFactory make_connection_;
     const std::function<void()> request_dialing_prefix_;
@@ -102,13 +108,13 @@ private:
     std::shared_ptr<Stack> stack_;
     uint64_t generation_ = 0; // of the current login
     std::string user_, password_;
+    int live_stacks_ = 0; // not yet freed by the disposal queue
+    std::condition_variable stacks_freed_;
 
-    std::atomic<bool> interactive_{false};
     std::atomic<bool> login_in_progress_{false};
     std::atomic<bool> logged_in_{false};
 
-    // Declared last: they stop before the rest goes.
-    WorkerThread disposer_;
+    // Declared last: it stops before the rest goes.
     WorkerThread login_thread_;
 };
 

@@ -20,7 +20,8 @@ AccountWebApi::~AccountWebApi() = default;
 
 WebRequestTexts AccountWebApi::texts() const
 {
-    return WebRequestTexts(config_, settings_.username, settings_.password);
+    const Settings values = settings_.values();
+    return WebRequestTexts(config_, values.username, values.password);
 }
 
 std::shared_ptr<WebRequest> AccountWebApi::silent(std::string request_text)
@@ -50,7 +51,6 @@ void AccountWebApi::fetch_servers()
 {
     auto request = silent(texts().fetch_servers());
     request->on_success = [this](std::wstring payload) {
-        std::lock_guard lock(settings_mutex_);
         settings_.apply_server_list_answer(platform::to_utf8(payload));
         settings_.save();
     };
@@ -61,8 +61,7 @@ void AccountWebApi::fetch_dialing_prefix()
 {
     auto request = silent(texts().fetch_dialing_prefix());
     request->on_success = [this](std::wstring payload) {
-        std::lock_guard lock(settings_mutex_);
-        settings_.dialing_prefix = sanitize_dialing_prefix(payload);
+        settings_.set(&Settings::dialing_prefix, sanitize_dialing_prefix(payload));
         settings_.save();
     };
     runner_.start(std::move(request));

@@ -57,7 +57,6 @@ private:
     SettingsStore& settings_;
     const platform::OperatorConfig config_;
     WebRequestUi* const ui_;
-    std::mutex settings_mutex_; // the callbacks' updates of the settings
     // Last: destroyed (and its threads joined) before the members above.
     WebRequestRunner runner_;
 };

@@ -228,12 +228,6 @@ void WebRequestRunner::start(std::shared_ptr<WebRequest> request)
             return;
         }
     }
-    // Bounded by the time limit; the callbacks of such a request must not
-    // need the starting thread.
-    for (int waited = 0; request->wait_for_completion && !exchange->worker_finished &&
-                         waited < static_cast<int>(kTimeLimitMs / 100) + 50;
-         ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 bool WebRequestRunner::launch(const std::shared_ptr<Exchange>& exchange)

@@ -65,9 +65,8 @@ struct WebRequest {
     std::string host_override; // contacted instead of the web endpoint when not empty
     bool done = false;
     bool succeeded = false;
-    bool wait_for_completion = false; // start() blocks until the outcome is known
-    bool append_response = false;     // success message = success_text + payload
-    bool show_messages = false;       // progress screen and final message
+    bool append_response = false; // success message = success_text + payload
+    bool show_messages = false;   // progress screen and final message
     std::function<void(std::wstring payload)> on_success; // on the worker thread
     std::function<void(int command)> on_progress_key;
 };

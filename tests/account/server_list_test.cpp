@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <filesystem>
 
 namespace vokar {
@@ -72,7 +75,7 @@ TEST_F(ServerListTest, AnswerSectionsAndTheirMarkers)
     EXPECT_EQ(list(1).entries(), (std::vector<ServerEndpoint>{{"x1.op", 5222}, {"x2.op", 5223}}));
     EXPECT_EQ(list(3).entries(), (std::vector<ServerEndpoint>{{"stun.op", 3478}}));
     EXPECT_EQ(list(0).entries(), (std::vector<ServerEndpoint>{{"sip.op", 5060}}));
-    EXPECT_EQ(store_->domain, "second.domain");
+    EXPECT_EQ(store_->get(&Settings::domain), "second.domain");
 
     const auto answer = ServerListAnswer::parse("-PINGSERVER\nping.op:7\n");
     EXPECT_EQ(answer.ping_servers, (std::vector<std::string>{"ping.op:7"}));
@@ -82,10 +85,10 @@ TEST_F(ServerListTest, AnswerSectionsAndTheirMarkers)
 TEST_F(ServerListTest, EmptyAnswerChangesNothing)
 {
     list(0).load("1\nkeep.op:5060", false);
-    store_->domain = "keep.domain";
+    store_->set(&Settings::domain, "keep.domain");
     store_->apply_server_list_answer("");
     EXPECT_EQ(list(0).entries().size(), 1u);
-    EXPECT_EQ(store_->domain, "keep.domain");
+    EXPECT_EQ(store_->get(&Settings::domain), "keep.domain");
 }
 
 TEST_F(ServerListTest, SameAnswerKeepsTheIndexReorderedHostsResetIt)
@@ -113,6 +116,9 @@ TEST_F(ServerListTest, AdvanceWrapsAndSavesUnlessTheListWasJustReplacedWhileUp)
     list(1).set_index(2);
     list(1).advance();
     EXPECT_EQ(list(1).index(), 0u);
+    // Advancing asks the store's saving thread for a save.
+    for (int i = 0; i < 2000 && !std::filesystem::exists(path_); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_TRUE(std::filesystem::exists(path_)) << "advancing saves the settings";
 
     xmpp_up = true;

@@ -62,27 +62,10 @@ protected:
     platform::OperatorConfig config_;
 };
 
-TEST_F(SettingsStoreTest, DefaultsWithoutAFile)
-{
-    auto s = open();
-    EXPECT_EQ(s->username, L"+");
-    EXPECT_EQ(s->password, L"");
-    EXPECT_EQ(s->dialing_prefix, L"-1");
-    EXPECT_TRUE(s->first_run);
-    EXPECT_EQ(s->ring_volume, 4);
-    EXPECT_EQ(s->volume, 3);
-    EXPECT_FALSE(s->autologin);
-    EXPECT_TRUE(s->message_alert);
-    EXPECT_TRUE(s->show_offline_friends);
-    EXPECT_TRUE(s->allow_holler);
-    EXPECT_EQ(s->domain, "sip.vokar.test");
-    EXPECT_FALSE(fs::exists(path_)) << "loading never writes";
-}
-
 TEST_F(SettingsStoreTest, SavesTheCurrentLayoutByteForByte)
 {
     auto s = open();
-    s->username = L"+15551234567";
+    s->set(&Settings::username, L"+15551234567");
     s->server_list(SettingsStore::kXmppList).load("2\nx1.op:5222\nx2.op:5223", false);
     s->server_list(SettingsStore::kXmppList).set_index(1);
     ASSERT_TRUE(s->save());
@@ -113,16 +96,17 @@ TEST_F(SettingsStoreTest, EveryFieldSurvivesSaveAndLoad)
 {
     {
         auto s = open();
-        s->username = L"+4479001234";
-        s->password = L"p\u00e4ss<&>\"word\\"; // markup, entities and a trailing backslash
-        s->dialing_prefix = L"00";
-        s->ring_volume = 7;
-        s->volume = 0;
-        s->autologin = true;
-        s->message_alert = false;
-        s->show_offline_friends = false;
-        s->allow_holler = false;
-        s->domain = "sip.other.test";
+        s->set(&Settings::username, L"+4479001234");
+        s->set(&Settings::password,
+               L"p\u00e4ss<&>\"word\\"); // markup, entities and a trailing backslash
+        s->set(&Settings::dialing_prefix, L"00");
+        s->set(&Settings::ring_volume, 7);
+        s->set(&Settings::volume, 0);
+        s->set(&Settings::autologin, true);
+        s->set(&Settings::message_alert, false);
+        s->set(&Settings::show_offline_friends, false);
+        s->set(&Settings::allow_holler, false);
+        s->set(&Settings::domain, "sip.other.test");
         s->server_list(0).load("1\ns.op:5060", false);
         s->server_list(2).load("2\nw1.op:80\nw2.op:8080", false);
         s->server_list(2).set_index(1);
@@ -130,17 +114,17 @@ TEST_F(SettingsStoreTest, EveryFieldSurvivesSaveAndLoad)
         ASSERT_TRUE(s->save());
     }
     auto s = open();
-    EXPECT_FALSE(s->first_run);
-    EXPECT_EQ(s->username, L"+4479001234");
-    EXPECT_EQ(s->password, L"p\u00e4ss<&>\"word\\");
-    EXPECT_EQ(s->dialing_prefix, L"00");
-    EXPECT_EQ(s->ring_volume, 7);
-    EXPECT_EQ(s->volume, 0);
-    EXPECT_TRUE(s->autologin);
-    EXPECT_FALSE(s->message_alert);
-    EXPECT_FALSE(s->show_offline_friends);
-    EXPECT_FALSE(s->allow_holler);
-    EXPECT_EQ(s->domain, "sip.other.test");
+    EXPECT_FALSE(s->get(&Settings::first_run));
+    EXPECT_EQ(s->get(&Settings::username), L"+4479001234");
+    EXPECT_EQ(s->get(&Settings::password), L"p\u00e4ss<&>\"word\\");
+    EXPECT_EQ(s->get(&Settings::dialing_prefix), L"00");
+    EXPECT_EQ(s->get(&Settings::ring_volume), 7);
+    EXPECT_EQ(s->get(&Settings::volume), 0);
+    EXPECT_TRUE(s->get(&Settings::autologin));
+    EXPECT_FALSE(s->get(&Settings::message_alert));
+    EXPECT_FALSE(s->get(&Settings::show_offline_friends));
+    EXPECT_FALSE(s->get(&Settings::allow_holler));
+    EXPECT_EQ(s->get(&Settings::domain), "sip.other.test");
     EXPECT_EQ(s->server_list(0).entries(), (std::vector<ServerEndpoint>{{"s.op", 5060}}));
     EXPECT_EQ(s->server_list(2).entries(),
               (std::vector<ServerEndpoint>{{"w1.op", 80}, {"w2.op", 8080}}));
@@ -162,11 +146,11 @@ TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
         {"volumes out of range are clamped",
          file_with("<sip><ring_volume>12</ring_volume><volume>-3</volume></sip>"),
          [](SettingsStore& s) {
-             EXPECT_EQ(s.ring_volume, 7);
-             EXPECT_EQ(s.volume, 0);
+             EXPECT_EQ(s.get(&Settings::ring_volume), 7);
+             EXPECT_EQ(s.get(&Settings::volume), 0);
          }},
         {"an empty autologin means false", file_with("<user><autologin /></user>"),
-         [](SettingsStore& s) { EXPECT_FALSE(s.autologin); }},
+         [](SettingsStore& s) { EXPECT_FALSE(s.get(&Settings::autologin)); }},
         {"servers without php leave the web list empty; bad entries are skipped",
          file_with("<servers><sip index=\"0\"><server>a.op:0</server><server>:5060</server>"
                    "<server>b.op; 5061</server><server>c.op</server></sip><other><server>x:1"
@@ -186,12 +170,12 @@ TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
              scramble("<settings><user><username>+1</username></user>"
                       "</settings>",
                       9),
-         [](SettingsStore& s) { EXPECT_EQ(s.username, L"+1"); }},
+         [](SettingsStore& s) { EXPECT_EQ(s.get(&Settings::username), L"+1"); }},
         {"a damaged block keeps every default", u32(230) + u32(40) + std::string(40, '\x5A'),
          [](SettingsStore& s) {
-             EXPECT_FALSE(s.first_run);
-             EXPECT_EQ(s.username, L"+");
-             EXPECT_EQ(s.ring_volume, 4);
+             EXPECT_FALSE(s.get(&Settings::first_run));
+             EXPECT_EQ(s.get(&Settings::username), L"+");
+             EXPECT_EQ(s.get(&Settings::ring_volume), 4);
          }},
         {"a document nested beyond the parser's limit keeps every default",
          [] {
@@ -200,11 +184,11 @@ TEST_F(SettingsStoreTest, ToleratesWhatTheReaderMayMeet)
                  deep += "<a>";
              return scrambled_file(230, "<settings><user><username>+9</username></user>" + deep);
          }(),
-         [](SettingsStore& s) { EXPECT_EQ(s.username, L"+"); }},
+         [](SettingsStore& s) { EXPECT_EQ(s.get(&Settings::username), L"+"); }},
         {"a file shorter than its header", std::string("\xE6\0", 2),
          [](SettingsStore& s) {
-             EXPECT_FALSE(s.first_run);
-             EXPECT_EQ(s.username, L"+");
+             EXPECT_FALSE(s.get(&Settings::first_run));
+             EXPECT_EQ(s.get(&Settings::username), L"+");
          }},
     };
     for (const auto& c : cases) {
@@ -222,17 +206,17 @@ TEST_F(SettingsStoreTest, Layout210IsReadAndRewrittenAsTheCurrentLayout)
                          "+15550001\r\nsecret\n44\nGone fishing\n6 2\n1 0 0 1\n"
                          "2\nsip1.op:5060\nsip2.op:5061\n1\nxmpp.op:5222\n0\n1\nstun.op:3478\n"));
     auto s = open();
-    EXPECT_FALSE(s->first_run);
-    EXPECT_EQ(s->username, L"+15550001");
-    EXPECT_EQ(s->password, L"secret");
-    EXPECT_EQ(s->dialing_prefix, L"44");
-    EXPECT_EQ(s->status_message, L"Gone fishing");
-    EXPECT_EQ(s->ring_volume, 6);
-    EXPECT_EQ(s->volume, 2);
-    EXPECT_TRUE(s->autologin);
-    EXPECT_FALSE(s->message_alert);
-    EXPECT_FALSE(s->show_offline_friends);
-    EXPECT_TRUE(s->allow_holler);
+    EXPECT_FALSE(s->get(&Settings::first_run));
+    EXPECT_EQ(s->get(&Settings::username), L"+15550001");
+    EXPECT_EQ(s->get(&Settings::password), L"secret");
+    EXPECT_EQ(s->get(&Settings::dialing_prefix), L"44");
+    EXPECT_EQ(s->get(&Settings::status_message), L"Gone fishing");
+    EXPECT_EQ(s->get(&Settings::ring_volume), 6);
+    EXPECT_EQ(s->get(&Settings::volume), 2);
+    EXPECT_TRUE(s->get(&Settings::autologin));
+    EXPECT_FALSE(s->get(&Settings::message_alert));
+    EXPECT_FALSE(s->get(&Settings::show_offline_friends));
+    EXPECT_TRUE(s->get(&Settings::allow_holler));
     EXPECT_EQ(s->server_list(0).entries(),
               (std::vector<ServerEndpoint>{{"sip1.op", 5060}, {"sip2.op", 5061}}));
     EXPECT_EQ(s->server_list(1).entries(), (std::vector<ServerEndpoint>{{"xmpp.op", 5222}}));
@@ -242,7 +226,7 @@ TEST_F(SettingsStoreTest, Layout210IsReadAndRewrittenAsTheCurrentLayout)
     ASSERT_TRUE(s->save());
     EXPECT_EQ(read().substr(0, 4), u32(230));
     auto again = open();
-    EXPECT_EQ(again->username, L"+15550001");
+    EXPECT_EQ(again->get(&Settings::username), L"+15550001");
     EXPECT_EQ(again->server_list(0).entries().size(), 2u);
 }
 
@@ -269,12 +253,12 @@ TEST_F(SettingsStoreTest, OlderLayoutsAndPlainText)
         SCOPED_TRACE(c.name);
         write(c.file);
         auto s = open();
-        EXPECT_FALSE(s->first_run);
-        EXPECT_EQ(s->username, c.username);
-        EXPECT_EQ(s->ring_volume, c.ring);
-        EXPECT_EQ(s->volume, c.volume);
-        EXPECT_EQ(s->legacy_a, c.a);
-        EXPECT_EQ(s->legacy_b, c.b);
+        EXPECT_FALSE(s->get(&Settings::first_run));
+        EXPECT_EQ(s->get(&Settings::username), c.username);
+        EXPECT_EQ(s->get(&Settings::ring_volume), c.ring);
+        EXPECT_EQ(s->get(&Settings::volume), c.volume);
+        EXPECT_EQ(s->get(&Settings::legacy_a), c.a);
+        EXPECT_EQ(s->get(&Settings::legacy_b), c.b);
         EXPECT_EQ(s->server_list(0).entries().size(), c.sip_entries);
     }
 }
@@ -282,14 +266,36 @@ TEST_F(SettingsStoreTest, OlderLayoutsAndPlainText)
 TEST_F(SettingsStoreTest, AFailedSaveLeavesThePreviousFileIntact)
 {
     auto s = open();
-    s->username = L"+1000";
+    s->set(&Settings::username, L"+1000");
     ASSERT_TRUE(s->save());
     const std::string before = read();
     fs::create_directory(path_ + ".tmp"); // the temporary file cannot be created
-    s->username = L"+2000";
+    s->set(&Settings::username, L"+2000");
     EXPECT_FALSE(s->save());
     EXPECT_EQ(read(), before);
-    EXPECT_EQ(open()->username, L"+1000");
+    EXPECT_EQ(open()->get(&Settings::username), L"+1000");
+}
+
+TEST_F(SettingsStoreTest, ALeftoverTemporaryFileIsRemovedAtStartUp)
+{
+    auto s = open();
+    s->set(&Settings::username, L"+1000");
+    ASSERT_TRUE(s->save());
+    s.reset();
+    ASSERT_TRUE(platform::write_file_atomically(path_ + "-x", "stale credentials"));
+    fs::rename(path_ + "-x", path_ + ".tmp"); // what a kill during a save leaves
+    EXPECT_EQ(open()->get(&Settings::username), L"+1000");
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+}
+
+TEST_F(SettingsStoreTest, ASaveAskedForSoonIsWrittenAtTheLatestWhenTheStoreCloses)
+{
+    auto s = open();
+    EXPECT_FALSE(fs::exists(path_)) << "loading never writes";
+    s->set(&Settings::username, L"+1000");
+    s->save_soon();
+    s.reset();
+    EXPECT_EQ(open()->get(&Settings::username), L"+1000");
 }
 
 TEST_F(SettingsStoreTest, ConcurrentSavesNeverLeaveAMixedFile)
@@ -304,7 +310,7 @@ TEST_F(SettingsStoreTest, ConcurrentSavesNeverLeaveAMixedFile)
     for (auto& t : savers)
         t.join();
     auto again = open();
-    EXPECT_EQ(again->username, L"+");
+    EXPECT_EQ(again->get(&Settings::username), L"+");
     EXPECT_EQ(stored_xml().substr(0, 9), "<settings");
 }
 

@@ -1,6 +1,9 @@
 #include "core/app_controller.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <future>
 
 #include <algorithm>
 
@@ -10,6 +13,7 @@ namespace vokar {
 namespace {
 
 using test::eventually;
+using test::UiRecord;
 
 class AppControllerTest : public ::testing::Test {
 protected:
@@ -17,8 +21,8 @@ protected:
     {
         for (const char* host : {"x1.test", "x2.test", "x3.test"})
             settings_.server_list(SettingsStore::kXmppList).append({host, 5222});
-        settings_.username = L"27821234567";
-        settings_.password = L"secret";
+        settings_.set(&Settings::username, L"27821234567");
+        settings_.set(&Settings::password, L"secret");
     }
     ~AppControllerTest() override { clock_.hold(false); }
 
@@ -43,7 +47,7 @@ protected:
         return rig_.record(n).slept_before - rig_.record(n - 1).slept_before;
     }
 
-    void event(int code, JabberEvent e) { controller_.onJabberEvent(code, &e); }
+    void event(int code, JabberEvent e) { test::ControllerEvents::raise(controller_, code, &e); }
     void presence(const std::string& jid, int status, std::string roster_name = "")
     {
         JabberEvent e;
@@ -59,13 +63,16 @@ protected:
 
     platform::OperatorConfig conf_;
     test::ScratchDir scratch_;
+    test::FifoReader reader_; // outlives the settings, which may still save into it
     SettingsStore settings_{scratch_.settings_path(), conf_};
     test::TestClock clock_;
     test::FakeBearer bearer_;
     test::RecordingUi ui_;
     test::XmppRig rig_{clock_};
-    AppController controller_{{settings_, bearer_, ui_, clock_, rig_.clients(), rig_.connections()},
-                              {}};
+    test::Disposal disposal_;
+    AppController controller_{
+        {settings_, bearer_, ui_, clock_, disposal_.queue(), rig_.clients(), rig_.connections()},
+        {}};
 };
 
 TEST_F(AppControllerTest, ChatFromTheServiceDomainIsAServiceMessageNotAFriendMessage)
@@ -119,9 +126,9 @@ class RosterLoadedTest : public AppControllerTest, public ::testing::WithParamIn
 
 TEST_P(RosterLoadedTest, AnnouncesAndAsksForHollersWithTheHollerSetting)
 {
-    settings_.allow_holler = GetParam();
+    settings_.set(&Settings::allow_holler, GetParam());
     connect();
-    controller_.onJabberEvent(kEventRosterLoaded, nullptr);
+    test::ControllerEvents::raise(controller_, kEventRosterLoaded, nullptr);
     const auto shown = ui_.take();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].code, MessageCode::GatewayMessageFailed);
@@ -136,8 +143,8 @@ INSTANTIATE_TEST_SUITE_P(AllowHoller, RosterLoadedTest, ::testing::Bool());
 
 TEST_F(AppControllerTest, SuccessfulLoginPublishesTheStatusTextAndAsksAboutImportOnce)
 {
-    settings_.first_run = true;
-    settings_.status_message = L"on the road";
+    settings_.set(&Settings::first_run, true);
+    settings_.set(&Settings::status_message, L"on the road");
     connect();
     // The server's side of the login: the status text goes out with the
     // session's initial presence.
@@ -193,7 +200,7 @@ TEST_F(AppControllerTest, TheFailingThreadOnlySchedulesTheReconnectAndNeverFrees
     connect();
     clock_.hold(); // the back-off cannot end yet
     rig_.record(0).on_error(kSocketErrorReceive, 10054);
-    controller_.onJabberEvent(kEventDisconnected, nullptr); // the same loss again
+    test::ControllerEvents::raise(controller_, kEventDisconnected, nullptr); // the same loss again
     EXPECT_EQ(rig_.count(), 1u);
     EXPECT_EQ(clock_.slept_here(), 0u);
     clock_.hold(false);
@@ -230,24 +237,103 @@ TEST_F(AppControllerTest, AfterLogoutEveryEventIsIgnored)
     chat.jid = "vokar.test";
     event(kEventChatMessage, chat);
     presence("bob@vokar.test", 1, "Bob");
-    controller_.onJabberEvent(kEventRosterLoaded, nullptr);
+    test::ControllerEvents::raise(controller_, kEventRosterLoaded, nullptr);
     event(kEventAuthentication, login_result(1));
-    controller_.onJabberEvent(kEventConnected, nullptr);
+    test::ControllerEvents::raise(controller_, kEventConnected, nullptr);
     EXPECT_TRUE(ui_.take().empty());
     EXPECT_EQ(controller_.friends().shownCount(), 0);
     EXPECT_EQ(rig_.count(), 1u);
 }
 
-TEST_F(AppControllerTest, CallEventsWithoutACurrentCallDoNothing)
+TEST_F(AppControllerTest, ServiceEventsReachTheScreens)
 {
     connect();
-    for (int code = kEventJingleSupported; code <= AppController::kLastCallEvent; ++code) {
-        controller_.onJabberEvent(code, nullptr);
-        event(code, JabberEvent{});
+    JabberEvent gateway;
+    gateway.network = kNetworkMsn;
+    event(kEventTransport, gateway);
+    event(kEventTransport, gateway);
+    gateway.network = kNetworkIcq;
+    event(kEventTransport, gateway);
+    EXPECT_EQ(controller_.gateways(), (std::vector<int>{kNetworkMsn, kNetworkIcq}));
+
+    JabberEvent hollers;
+    event(kEventHollers, hollers); // none stored: nothing to show
+    hollers.items = {"15551230001", "15551230002"};
+    JabberEvent answer;
+    answer.text = "on my way";
+    JabberEvent failed;
+    failed.jid = "msn.vokar.test";
+    failed.text = "not delivered";
+    std::vector<UiRecord> shown;
+    ui_.take();
+    for (auto [code, e] :
+         {std::pair{kEventHollers, &hollers}, std::pair{kEventHollerAnswer, &answer},
+          std::pair{kEventMessageError, &failed}}) {
+        test::ControllerEvents::raise(controller_, code, e);
+        const auto r = ui_.take();
+        shown.insert(shown.end(), r.begin(), r.end());
     }
-    EXPECT_TRUE(ui_.take().empty());
-    EXPECT_EQ(rig_.count(), 1u);
-    EXPECT_TRUE(controller_.connected());
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].code, MessageCode::HollersRetrieved);
+    EXPECT_EQ(shown[0].wparam, reinterpret_cast<uintptr_t>(&hollers.items));
+    EXPECT_EQ(shown[1].code, MessageCode::HollerAnswered);
+    EXPECT_EQ(shown[1].text, "on my way");
+    EXPECT_EQ(shown[2].code, MessageCode::GatewayMessageFailed);
+    EXPECT_EQ(shown[2].wparam, reinterpret_cast<uintptr_t>(&failed));
+}
+
+TEST_F(AppControllerTest, ANewVersionWaitsForTheProgressScreenWhileTheStreamGoesOn)
+{
+    connect();
+    ui_.progress_current = true;
+    JabberEvent notice;
+    notice.update_url = "http://www.vokar.test/update";
+    auto delivered = std::async(std::launch::async, [&] {
+        event(kEventNewVersion, notice);
+        return std::this_thread::get_id();
+    });
+    const bool returned = delivered.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "the receive thread waits for the progress screen";
+    {
+        std::lock_guard lock(ui_.mutex);
+        EXPECT_TRUE(ui_.new_versions.empty());
+    }
+    ui_.progress_current = false;
+    const std::thread::id receive_thread = delivered.get();
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(ui_.mutex);
+        return !ui_.new_versions.empty();
+    }));
+    std::lock_guard lock(ui_.mutex);
+    EXPECT_EQ(ui_.new_versions[0].first, "http://www.vokar.test/update");
+    EXPECT_NE(ui_.new_versions[0].second, receive_thread);
+}
+
+TEST_F(AppControllerTest, ALoginEventDoesNotWaitForTheSettingsToReachTheDisk)
+{
+    connect();
+    // A save blocks in opening the temporary file until a reader comes.
+    const std::string temporary = scratch_.settings_path() + ".tmp";
+    ASSERT_EQ(::mkfifo(temporary.c_str(), 0600), 0);
+    auto delivered = std::async(std::launch::async, [&] {
+        event(kEventAuthentication, login_result(0)); // saves the status text
+    });
+    const bool returned = delivered.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    reader_.open(temporary); // lets the save go on, wherever it waits
+    EXPECT_TRUE(returned) << "the receive thread waits for the disk";
+    delivered.wait();
+    EXPECT_TRUE(controller_.loggedIn());
+}
+
+TEST_F(AppControllerTest, FriendsGoOfflineWhenTheConnectionIsLostAndReturnAfterTheReconnect)
+{
+    connect();
+    presence("bob@vokar.test", kStatusAvailable, "Bob");
+    fail_and_wait(10054);
+    EXPECT_EQ(controller_.friends().find(L"bob@vokar.test")->status, kStatusOffline);
+    presence("bob@vokar.test", kStatusAvailable, "Bob"); // the new client's roster
+    presence("bob@vokar.test", kStatusAvailable);
+    EXPECT_EQ(controller_.friends().find(L"bob@vokar.test")->status, kStatusAvailable);
 }
 
 TEST_F(AppControllerTest, WithoutABearerLoginWaitsForTheBearerToReturn)

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "core/app_controller.h"
 #include "tests/support/full_stack.h"
@@ -112,13 +113,13 @@ protected:
         dir_ = pattern;
         // The XMPP list is empty, so its default, the stack's server, is used.
         settings_ = std::make_unique<SettingsStore>(dir_ + "/__settings", stack_.config());
-        settings_->username = L"alice";
-        settings_->password = L"alice-pass";
+        settings_->set(&Settings::username, L"alice");
+        settings_->set(&Settings::password, L"alice-pass");
 
         AppController::Config config;
         config.service_domain = stack_.config().service_domain;
         controller_ = std::make_unique<AppController>(
-            AppController::Services{*settings_, bearer_, ui_, clock_,
+            AppController::Services{*settings_, bearer_, ui_, clock_, disposal_,
                                     AppController::client_factory(reactor_, stack_.config()),
                                     counted(make_connection_factory(nullptr, TunnelServer{}))},
             config);
@@ -181,6 +182,7 @@ protected:
     ControllerUiLog ui_;
     FastClock clock_;
     Reactor reactor_;
+    DisposalQueue disposal_{reactor_};
     std::mutex attempts_mutex_;
     std::vector<uint64_t> attempts_; // the worker's asked sleep at each connection
     std::unique_ptr<AppController> controller_;

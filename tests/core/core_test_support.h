@@ -4,8 +4,10 @@
 // sleeps are instant (or held), a bearer, settings in a scratch directory, and
 // real XMPP clients over scripted connections.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,11 +18,21 @@
 #include <thread>
 
 #include "account/settings_store.h"
+#include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "core/app_controller.h"
 #include "tests/xmpp/scripted_connection.h"
 
 namespace vokar::test {
+
+// Raises an event as the controller's current client would; without a
+// client, the event is passed over like that of a dropped one.
+struct ControllerEvents {
+    static void raise(AppController& controller, int code, const JabberEvent* event)
+    {
+        controller.on_session_event(controller.session_generation(), code, event);
+    }
+};
 
 template <class F> bool eventually(F done)
 {
@@ -77,8 +89,12 @@ public:
     }
     void show_main_screen() override { ++main_screens; }
     void ask_import_accounts() override { ++import_questions; }
-    bool progress_screen_current() override { return false; }
-    void show_new_version(const JabberEvent&) override {}
+    bool progress_screen_current() override { return progress_current; }
+    void show_new_version(const JabberEvent& event) override
+    {
+        std::lock_guard lock(mutex);
+        new_versions.push_back({event.update_url, std::this_thread::get_id()});
+    }
 
     std::vector<UiRecord> take()
     {
@@ -97,6 +113,8 @@ public:
     std::vector<UiRecord> messages;
     std::vector<Notice> notices; // on the test thread
     std::atomic<int> main_screens{0}, import_questions{0};
+    std::atomic<bool> progress_current{false};
+    std::vector<std::pair<std::string, std::thread::id>> new_versions; // url, thread
 };
 
 // Sleeps advance the clock at once and are summed per thread; while held,
@@ -133,6 +151,25 @@ private:
     std::map<std::thread::id, uint64_t> slept_;
 };
 
+// The disposal queue the phones free their clients and stacks through. Its
+// clock runs fifty times faster than real time, so a client dropped with a
+// delay is freed within a sweep or two.
+class Disposal {
+public:
+    platform::Clock& clock() { return clock_; }
+    DisposalQueue& queue() { return queue_; }
+
+private:
+    class QuickClock : public platform::Clock {
+    public:
+        uint32_t tick_count() override { return platform::tick_count() * 50; }
+        void sleep_ms(uint32_t ms) override { platform::sleep_ms(ms / 50); }
+    };
+    QuickClock clock_;
+    Reactor reactor_{clock_};
+    DisposalQueue queue_{reactor_};
+};
+
 class FakeBearer : public Bearer {
 public:
     bool connected() const override { return up; }
@@ -154,6 +191,23 @@ public:
 
 private:
     std::string dir_;
+};
+
+// Holds a named pipe open for reading, so that writers waiting to open it go on.
+class FifoReader {
+public:
+    FifoReader() = default;
+    ~FifoReader()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+    void open(const std::string& path) { fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK); }
+
+private:
+    int fd_ = -1;
 };
 
 // One connection a phone asked for.

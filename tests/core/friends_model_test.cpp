@@ -5,6 +5,7 @@
 #include "account/settings_store.h"
 #include "base/messages.h"
 #include "platform/sound.h"
+#include "xmpp/jabber_event.h"
 
 namespace vokar {
 namespace {
@@ -71,7 +72,7 @@ TEST_F(FriendsModelTest, OrderByStatusThenUnreadThenOwnUsersThenName)
 
 TEST_F(FriendsModelTest, HidingOfflineKeepsThoseWithUnreadMessages)
 {
-    settings_.show_offline_friends = false;
+    settings_.set(&Settings::show_offline_friends, false);
     testling_.onRosterItem(L"a@vokar.test", L"A", 4);
     testling_.onRosterItem(L"b@vokar.test", L"B", 5);
     testling_.onRosterItem(L"c@vokar.test", L"C", 4);
@@ -110,7 +111,7 @@ TEST_F(FriendsModelTest, MessagesKeepTheLastThirtyAndBeepWhenAsked)
     EXPECT_TRUE(bob->has_unread);
     EXPECT_EQ(sound_->played.size(), 31u);
     EXPECT_EQ(sound_->played[0], L"ZuroVaro");
-    settings_.message_alert = false;
+    settings_.set(&Settings::message_alert, false);
     testling_.onMessage(L"bob@vokar.test", L"quiet");
     testling_.onMessage(L"nobody@vokar.test", L"ignored");
     EXPECT_EQ(sound_->played.size(), 31u);
@@ -186,6 +187,36 @@ TEST_F(FriendsModelTest, SelectionWrapsScrollsAndFollowsItsFriend)
     EXPECT_EQ(testling_.shownCount(), 0);
     testling_.selectNext();
     EXPECT_EQ(testling_.selected(), -1);
+}
+
+TEST_F(FriendsModelTest, RemovalsKeepTheSelectionOnAFriendThatIsStillThere)
+{
+    struct Case {
+        const char* name;
+        int select;
+        const wchar_t* remove; // a JID, or empty to remove the msn network
+        const wchar_t* selected_after;
+    } cases[] = {
+        {"an unselected friend above", 1, L"a@vokar.test", L"B"},
+        {"an unselected friend below", 0, L"c@msn.vokar.test", L"A"},
+        {"the selected last friend", 2, L"c@msn.vokar.test", L"B"},
+        {"the network of the selected last friend", 2, L"", L"A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FriendsModel model(settings_, FriendsModel::Config{});
+        model.onRosterItem(L"a@vokar.test", L"A", 1);
+        model.onRosterItem(L"b@vokar.test", L"B", 1);
+        model.onRosterItem(L"c@msn.vokar.test", L"C", 1);
+        model.select(c.select);
+        if (std::wstring(c.remove).empty())
+            model.removeNetwork(kNetworkMsn);
+        else
+            model.remove(c.remove);
+        ASSERT_GE(model.selected(), 0);
+        ASSERT_LT(model.selected(), model.shownCount());
+        EXPECT_EQ(model.friendAt(model.selected())->name, c.selected_after);
+    }
 }
 
 } // namespace

@@ -71,7 +71,7 @@ struct Rig {
     {
         settings.server_list(SettingsStore::kSipList).append({"s1.test", 5060});
         settings.server_list(SettingsStore::kSipList).append({"s2.test", 5070});
-        settings.dialing_prefix = L"27";
+        settings.set(&Settings::dialing_prefix, L"27");
     }
     ~Rig() { clock.hold(false); }
 
@@ -112,8 +112,10 @@ struct Rig {
     std::mutex mutex;
     std::deque<StackLog> stacks;
     std::atomic<int> prefix_requests{0}, terminations{0};
-    AppController app{{settings, bearer, ui, clock, xmpp.clients(), xmpp.connections()}, {}};
-    SipPhone phone{{settings, bearer, ui, app,
+    test::Disposal disposal;
+    AppController app{
+        {settings, bearer, ui, clock, disposal.queue(), xmpp.clients(), xmpp.connections()}, {}};
+    SipPhone phone{{settings, bearer, ui, app, disposal.queue(),
                     [this](const std::string& domain) {
                         std::lock_guard lock(mutex);
                         stacks.emplace_back().domain = domain;
@@ -129,8 +131,10 @@ TEST(SipPhoneTest, LoginStoresTheCredentialsAndRegistersThroughTheCurrentSipServ
     r.settings.server_list(SettingsStore::kSipList).set_index(1);
     r.phone.login("27821234567", "pw");
     EXPECT_EQ(r.ui.notices, (std::vector<test::Notice>{{2140, L"", 0}}));
-    EXPECT_EQ(SettingsStore(r.path, r.conf).username, L"27821234567");
-    EXPECT_EQ(r.settings.password, L"pw");
+    // Saved by the store's saving thread.
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(r.path); }));
+    EXPECT_EQ(SettingsStore(r.path, r.conf).get(&Settings::username), L"27821234567");
+    EXPECT_EQ(r.settings.get(&Settings::password), L"pw");
     EXPECT_TRUE(r.phone.sipLoggedInOrLoggingIn());
     EXPECT_FALSE(r.phone.sipLoggedIn());
 
@@ -207,18 +211,18 @@ TEST(SipPhoneTest, SuccessFetchesAnUnknownPrefixAndAsksAboutImportOnlyOnceBothAr
                      << "prefix '" << platform::to_utf8(c.prefix) << "' first run " << c.first_run
                      << " xmpp " << c.xmpp_logged_in);
         Rig r;
-        r.settings.dialing_prefix = c.prefix;
+        r.settings.set(&Settings::dialing_prefix, c.prefix);
         if (c.xmpp_logged_in) {
             r.xmpp_connected();
             JabberEvent ok;
-            r.app.onJabberEvent(kEventAuthentication, &ok);
+            test::ControllerEvents::raise(r.app, kEventAuthentication, &ok);
         }
-        r.settings.first_run = c.first_run;
+        r.settings.set(&Settings::first_run, c.first_run);
         r.phone.login("27821234567", "pw");
         r.outcome(0, SipResult::kSuccess);
         EXPECT_EQ(r.prefix_requests, c.prefix_requests);
         EXPECT_EQ(r.ui.import_questions, c.questions);
-        EXPECT_EQ(r.settings.first_run, c.first_run && !c.questions);
+        EXPECT_EQ(r.settings.get(&Settings::first_run), c.first_run && !c.questions);
     }
 }
 
@@ -268,7 +272,7 @@ TEST(SipPhoneTest, BearerLossDropsBothPhonesAndItsReturnLogsBothInAgain)
     r.xmpp_connected();
     JabberEvent roster;
     roster.updates.push_back({"bob@vokar.test", "Bob", 1, "", true, false});
-    r.app.onJabberEvent(kEventPresence, &roster);
+    test::ControllerEvents::raise(r.app, kEventPresence, &roster);
     r.phone.login("27821234567", "pw");
     r.outcome(0, SipResult::kSuccess);
 

@@ -151,8 +151,8 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         settings_ = std::make_unique<SettingsStore>((dir_ / "__settings").string(), config_);
-        settings_->username = L"+27821234567";
-        settings_->password = L"secret";
+        settings_->set(&Settings::username, L"+27821234567");
+        settings_->set(&Settings::password, L"secret");
         settings_->server_list(SettingsStore::kWebList).append({"127.0.0.1", peer_.port()});
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -277,7 +277,7 @@ TEST_F(WebRequestTest, DialingPrefixStoredSanitisedAndSaved)
     auto web = api();
     web->fetch_dialing_prefix();
     ASSERT_TRUE(web->wait_idle(10000));
-    EXPECT_EQ(reloaded()->dialing_prefix, L"00");
+    EXPECT_EQ(reloaded()->get(&Settings::dialing_prefix), L"00");
     EXPECT_TRUE(ui_.calls().empty());
 }
 
@@ -293,7 +293,7 @@ TEST_F(WebRequestTest, ServerListWithoutLengthReadUntilCloseAppliedAndSaved)
     const auto stored = reloaded();
     EXPECT_EQ(stored->server_list(SettingsStore::kXmppList).entries(),
               (std::vector<ServerEndpoint>{{"127.0.0.1", 5999}}));
-    EXPECT_EQ(stored->domain, "x.test");
+    EXPECT_EQ(stored->get(&Settings::domain), "x.test");
 }
 
 TEST_F(WebRequestTest, SilentFailuresChangeNothing)

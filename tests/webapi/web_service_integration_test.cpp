@@ -53,8 +53,8 @@ protected:
         dir_ = pattern;
         // Every default endpoint, the web service's among them, is the stack's.
         settings_ = std::make_unique<SettingsStore>(dir_ + "/__settings", stack_->config());
-        settings_->username = L"+alice";
-        settings_->password = L"alice-pass";
+        settings_->set(&Settings::username, L"+alice");
+        settings_->set(&Settings::password, L"alice-pass");
         WebBearer bearer{[] { return true; }, [] { return std::string("127.0.0.1"); }};
         api_ = std::make_unique<AccountWebApi>(*settings_, stack_->config(), bearer, &ui_);
     }
@@ -101,7 +101,7 @@ TEST_F(WebServiceIntegration, FetchServersFillsTheFourListsAndSavesThem)
     for (SettingsStore* store : {settings_.get(), &saved}) {
         for (size_t list = 0; list < expected.size(); ++list)
             EXPECT_EQ(store->server_list(list).entries(), expected[list]) << "list " << list;
-        EXPECT_EQ(store->domain, "sip.example.test");
+        EXPECT_EQ(store->get(&Settings::domain), "sip.example.test");
     }
     EXPECT_TRUE(ui_.messages().empty());
 }
@@ -132,7 +132,7 @@ TEST_F(WebServiceIntegration, SendingAnSmsPutsExactlyOneRowInTheOutbox)
 
 TEST_F(WebServiceIntegration, AWrongPasswordIsServiceUnavailableAndQueuesNothing)
 {
-    settings_->password = L"alice-pass ";
+    settings_->set(&Settings::password, L"alice-pass ");
     std::atomic<int> sent{0};
     api_->send_sms(L"27831110000", L"hello", [&] { ++sent; });
     finish();
