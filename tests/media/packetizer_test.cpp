@@ -29,7 +29,8 @@ TEST(Packetizer, HeadersCarrySequenceAndTimestampFromARandomStart)
                             int(ts >> 8 & 0xFF), int(ts & 0xFF), 0x11, 0x22, 0x33, 0x44}) +
                          "abc");
     packetizer.skip(60); // a block that produced no payload
-    const auto second = read_voice_packet(packetizer.make_packet("", 60));
+    const std::string second_packet = packetizer.make_packet("", 60);
+    const auto second = read_voice_packet(second_packet);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->sequence, static_cast<uint16_t>(start + 1));
     EXPECT_EQ(second->timestamp, ts + 960);
@@ -39,7 +40,8 @@ TEST(Packetizer, HeadersCarrySequenceAndTimestampFromARandomStart)
     Packetizer gsm(kPayloadGsm, 7, 60, clock);
     for (int i = 0; i < 0x10000; ++i)
         (void)gsm.make_packet("", 60);
-    const auto wrapped = read_voice_packet(gsm.make_packet("x", 60));
+    const std::string wrapped_packet = gsm.make_packet("x", 60);
+    const auto wrapped = read_voice_packet(wrapped_packet);
     ASSERT_TRUE(wrapped);
     EXPECT_EQ(wrapped->payload_type, kPayloadGsm);
     EXPECT_EQ(wrapped->sequence, 0);
@@ -72,7 +74,8 @@ TEST(Packetizer, OnlyVersionTwoDatagramsWithAWholeHeaderAreVoice)
         EXPECT_EQ(is_voice_packet(c.datagram), c.voice);
         EXPECT_EQ(read_voice_packet(c.datagram).has_value(), c.voice);
     }
-    const auto packet = read_voice_packet(header + "p");
+    const std::string datagram = header + "p";
+    const auto packet = read_voice_packet(datagram);
     EXPECT_EQ(packet->payload_type, 97); // marker bit removed
     EXPECT_EQ(packet->sequence, 1);
     EXPECT_EQ(packet->timestamp, 480u);
