@@ -52,19 +52,6 @@ std::multimap<int, int> steady(int packets)
 
 constexpr int kPackets = 160; // the read and write positions go round the ring 1.6 times
 
-TEST(PlayoutBuffer, SteadyStreamPlaysEveryPieceInOrderOnceStarted)
-{
-    PlayoutBuffer buffer;
-    const auto markers = run(buffer, steady(kPackets), 1000, kPackets - 2);
-    size_t first = 0;
-    while (first < markers.size() && markers[first] == 0)
-        ++first;
-    ASSERT_LT(first, markers.size());
-    for (size_t i = first + 1; i < markers.size(); ++i)
-        ASSERT_EQ(markers[i], markers[i - 1] + 1) << "at piece " << i;
-    EXPECT_EQ(buffer.stats().silent_pieces, 0u);
-}
-
 TEST(PlayoutBuffer, PlayoutStartsOnlyAfterAPacketMoreThan120MsAfterTheFirst)
 {
     PlayoutBuffer buffer;
@@ -88,6 +75,14 @@ TEST(PlayoutBuffer, DisturbedStreamsPlayLikeTheSteadyOne)
 {
     PlayoutBuffer reference_buffer;
     const auto expected = run(reference_buffer, steady(kPackets), 1000, kPackets - 2);
+    // The steady stream itself: once started, every piece in order.
+    size_t first = 0;
+    while (first < expected.size() && expected[first] == 0)
+        ++first;
+    ASSERT_LT(first, expected.size());
+    for (size_t i = first + 1; i < expected.size(); ++i)
+        ASSERT_EQ(expected[i], expected[i - 1] + 1) << "at piece " << i;
+    EXPECT_EQ(reference_buffer.stats().silent_pieces, 0u);
 
     auto reordered = steady(kPackets);
     reordered.erase(18), reordered.erase(19);
@@ -168,21 +163,6 @@ TEST(PlayoutBuffer, ChangeOfBlockSizeStartsOver)
     // Once playing, the new stream's pieces follow each other.
     ASSERT_GT(markers.back(), 0);
     EXPECT_EQ(markers.back() - markers[markers.size() - 6], 5);
-}
-
-TEST(PlayoutBuffer, TimestampDifferenceAcrossTheWrap)
-{
-    const struct {
-        uint32_t b, a;
-        int32_t diff;
-    } cases[] = {
-        {1000, 520, 480},
-        {520, 1000, -480},
-        {0x100, 0xFFFFFF00, 0x200},
-        {0xFFFFFF00, 0x100, -0x200},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(PlayoutBuffer::timestamp_difference(c.b, c.a), c.diff) << c.b << " " << c.a;
 }
 
 } // namespace
