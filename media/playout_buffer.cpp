@@ -1,18 +1,22 @@
 #include "media/playout_buffer.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace vokar::media {
 namespace {
 
-constexpr int kStartSlots = 12;    // playback starts past 120 ms of lead
-constexpr int kLeadBias = 3;       // history entries are leads minus 30 ms
-constexpr int kLateTarget = 12;    // delay after repeated late packets, in slots
-constexpr int kEarlyTarget = 9;    // delay candidate from early packets, in slots
-constexpr int kShrinkSlots = -8;   // shrink only when it gains more than 80 ms
-constexpr int kLateCountLimit = 3; // late entries needed before the delay grows
-constexpr int kClearBehind = 300;  // slots emptied this far behind the read slot
+constexpr int kStartSlots = 12;      // playback starts past 120 ms of lead
+constexpr int kLeadBias = 3;         // history entries are leads minus 30 ms
+constexpr int kLateTarget = 12;      // delay after repeated late packets, in slots
+constexpr int kEarlyTarget = 9;      // delay candidate from early packets, in slots
+constexpr int kShrinkSlots = -8;     // shrink only when it gains more than 80 ms
+constexpr uint32_t kFewPieces = 100; // below this, only the pieces received count
+constexpr int kLateCountLimit = 3;   // late entries needed before the delay grows
+constexpr int kClearBehind = 300;    // slots emptied this far behind the read slot
 // Delays beyond half the ring could only read slots already emptied; network
 // timing (or a hostile timestamp) cannot push the delay past this.
 constexpr int64_t kMaxDelay = int64_t{kClearBehind} * PlayoutBuffer::kSlotSamples;
@@ -100,24 +104,35 @@ void PlayoutBuffer::adapt_delay_locked(uint32_t timestamp, int pieces)
         history_next_ = (history_next_ + 1) % kHistorySize;
         ++received_pieces_;
     }
-    // The decision looks at the last kHistorySize pieces, or all of them
-    // while fewer have arrived.
-    const int recent = static_cast<int>(std::min<uint32_t>(received_pieces_, kHistorySize));
-    int32_t smallest = lead;
-    int late = 0;
-    for (int i = 1; i <= recent; ++i) {
-        const int32_t entry =
-            history_[static_cast<size_t>((history_next_ - i + kHistorySize) % kHistorySize)];
-        smallest = std::min(smallest, entry);
-        if (entry <= -(delay_ / kSlotSamples))
-            ++late;
-    }
+    // The smallest of the last `count` entries, and how many of them are late
+    // by the current delay or more.
+    const auto recent = [&](int count) {
+        int32_t smallest = INT32_MAX;
+        int late = 0;
+        for (int i = 1; i <= count; ++i) {
+            const int32_t entry =
+                history_[static_cast<size_t>((history_next_ - i + kHistorySize) % kHistorySize)];
+            smallest = std::min(smallest, entry);
+            if (entry <= -(delay_ / kSlotSamples))
+                ++late;
+        }
+        return std::pair{smallest, late};
+    };
     int64_t candidate = 0;
     if (timestamp_difference(timestamp, position_) < 0) {
+        // Late packets: the last kHistorySize pieces, or all while fewer arrived.
+        const auto [smallest, late] =
+            recent(static_cast<int>(std::min<uint32_t>(received_pieces_, kHistorySize)));
         if (late <= kLateCountLimit)
             return;
         candidate = (int64_t{kLateTarget} - smallest) * kSlotSamples;
     } else {
+        // Early packets: every piece while fewer than kFewPieces arrived, then
+        // the whole history (entries not yet written count as 0).
+        const int32_t smallest =
+            recent(received_pieces_ < kFewPieces ? static_cast<int>(received_pieces_)
+                                                 : kHistorySize)
+                .first;
         candidate = (int64_t{kEarlyTarget} - smallest) * kSlotSamples;
         if ((candidate - delay_) / kSlotSamples >= kShrinkSlots)
             return;

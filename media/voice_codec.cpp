@@ -177,7 +177,10 @@ size_t VoiceCodec::decode(const uint8_t* data, size_t length, int16_t* out, size
     gsm_byte frame[kGsmFrameBytes];
     for (size_t f = 0; f < frames; ++f) {
         std::memcpy(frame, data + f * kGsmFrameBytes, kGsmFrameBytes);
-        gsm_decode(state_->gsm_decoder, frame, out + f * kFrameSamples);
+        // A frame without the GSM signature is left unwritten by the library;
+        // it plays as silence rather than as whatever the output held.
+        if (gsm_decode(state_->gsm_decoder, frame, out + f * kFrameSamples) != 0)
+            std::memset(out + f * kFrameSamples, 0, kFrameBytes);
     }
     return frames * kFrameBytes;
 }

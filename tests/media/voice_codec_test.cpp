@@ -64,6 +64,9 @@ TEST(VoiceCodec, BlocksEncodeToOnePayloadAndDecodeBackToABlock)
     EXPECT_EQ(gsm.decode(bytes(payload), 66, out.data(), kDecodeBufferBytes), 640u);
     EXPECT_EQ(gsm.decode(bytes(payload), 98, out.data(), kDecodeBufferBytes), 640u);
     EXPECT_EQ(gsm.decode(bytes(payload), 32, out.data(), kDecodeBufferBytes), 0u);
+    // Frames without the GSM signature play as silence, not as stale samples.
+    EXPECT_EQ(gsm.decode(bytes(std::string(99, '\0')), 99, out.data(), kDecodeBufferBytes), 960u);
+    EXPECT_EQ(rms(out.data(), 480), 0.0);
 }
 
 // A payload announcing more frames than the output holds is cut at the output.
