@@ -11,6 +11,8 @@ PACKAGES=(
   clang-format
   # libraries
   libssl-dev libsqlite3-dev
+  # the voice codecs: Speex narrowband and GSM 06.10
+  libspeex-dev libgsm1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # expat: the reference parser the XML benchmark compares against
