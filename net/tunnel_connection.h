@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/tunnel_frames.h"
 #include "net/sockets.h"
-#include "net/tunnel_frames.h"
 #include "platform/clock.h"
 
 namespace vokar {

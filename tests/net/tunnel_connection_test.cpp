@@ -237,27 +237,5 @@ TEST_F(TunnelTest, AnImpossibleFrameLengthClosesTheTunnel)
     }
 }
 
-TEST(TunnelFrameReader, DeliversWholeFramesWhereverTheStreamIsCut)
-{
-    const std::string stream = encode_tunnel_frame(0, "alpha") + encode_tunnel_frame(51, "") +
-                               encode_tunnel_frame(2, std::string(3000, 'z'));
-    for (size_t cut = 0; cut <= stream.size(); cut += 7) {
-        TunnelFrameReader reader;
-        reader.feed(stream.substr(0, cut));
-        std::vector<TunnelFrame> frames;
-        TunnelFrame f;
-        while (reader.next(f))
-            frames.push_back(f);
-        reader.feed(stream.substr(cut));
-        while (reader.next(f))
-            frames.push_back(f);
-        ASSERT_EQ(frames.size(), 3u) << cut;
-        EXPECT_EQ(frames[0].payload, "alpha");
-        EXPECT_EQ(frames[1].type, 51);
-        EXPECT_EQ(frames[2].payload.size(), 3000u);
-        EXPECT_EQ(reader.buffered(), 0u);
-    }
-}
-
 } // namespace
 } // namespace vokar

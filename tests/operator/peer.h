@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/tunnel_frames.h"
+
 namespace vokar::test {
 
 inline constexpr auto kReplyTimeout = std::chrono::milliseconds(3000);
@@ -51,12 +53,12 @@ struct Datagram {
 };
 std::optional<Datagram> udp_receive(int fd);
 
-// Tunnel frames.
-struct Frame {
-    uint8_t type = 0;
-    std::string payload;
-};
-std::string frame(uint8_t type, std::string_view payload);
+// Tunnel frames, in the codec both ends use.
+using Frame = TunnelFrame;
+inline std::string frame(uint8_t type, std::string_view payload)
+{
+    return encode_tunnel_frame(type, payload);
+}
 std::optional<Frame> read_frame(int fd);
 
 inline constexpr std::string_view kOk = "HTTP/1.1 200 Connection established\r\n\r\n";

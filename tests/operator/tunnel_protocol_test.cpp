@@ -96,9 +96,9 @@ TEST(TunnelStreamReader, MalformedInputIsAFinalError)
         {with_length(0), "R bad-length"},
         {with_length(4), "R bad-length"},
         {with_length(0x80000000u), "R bad-length"},
-        {with_length(kMaxFrameSize + 1), "R bad-length"},
+        {with_length(kTunnelMaxFrame + 1), "R bad-length"},
         {with_length(5) + '\x07', "R F7: more"},
-        {with_length(kMaxFrameSize), "R more"},
+        {with_length(kTunnelMaxFrame), "R more"},
     };
     for (const auto& c : cases) {
         StreamReader reader;

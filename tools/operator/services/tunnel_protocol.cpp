@@ -61,18 +61,6 @@ std::optional<OpenRequest> parse_open(std::string_view payload)
     return OpenRequest{payload[0] == '1' ? RelayKind::kUdp : RelayKind::kTcp, std::move(*target)};
 }
 
-std::string encode_frame(uint8_t type, std::string_view payload)
-{
-    const auto total = static_cast<uint32_t>(payload.size() + kHeaderSize);
-    std::string frame;
-    frame.reserve(total);
-    for (int shift = 0; shift < 32; shift += 8)
-        frame.push_back(static_cast<char>((total >> shift) & 0xff));
-    frame.push_back(static_cast<char>(type));
-    frame.append(payload);
-    return frame;
-}
-
 void StreamReader::append(std::string_view bytes)
 {
     if (error_)
@@ -120,19 +108,17 @@ StreamReader::Item StreamReader::next()
     if (phase_ == Phase::kBeforeFirstFrame && request_like)
         return take_request();
 
-    if (pending.size() < 4)
+    const auto length = tunnel_frame_length(pending);
+    if (!length)
         return Item{Kind::kNeedMore, 0, {}};
-    uint32_t length = 0;
-    for (int i = 3; i >= 0; --i)
-        length = (length << 8) | static_cast<uint8_t>(pending[static_cast<size_t>(i)]);
-    if (length < kHeaderSize || length > kMaxFrameSize)
+    if (*length == 0)
         return fail(Kind::kBadFrameLength);
-    if (pending.size() < length)
+    if (pending.size() < *length)
         return Item{Kind::kNeedMore, 0, {}};
     phase_ = Phase::kFrames;
-    offset_ += length;
+    offset_ += *length;
     return Item{Kind::kFrame, static_cast<uint8_t>(pending[4]),
-                pending.substr(kHeaderSize, length - kHeaderSize)};
+                pending.substr(kTunnelFrameHeader, *length - kTunnelFrameHeader)};
 }
 
 } // namespace vokar::operatord::tunnel

@@ -379,7 +379,7 @@ private:
                 break;
             }
             const auto type = frame_type_for(from);
-            if (type && static_cast<size_t>(n) <= tunnel::kMaxFrameSize - tunnel::kHeaderSize)
+            if (type && static_cast<size_t>(n) <= kTunnelMaxPayload)
                 send_frame(*type, std::string_view(buffer, static_cast<size_t>(n)));
         }
         update_flow();
@@ -387,7 +387,7 @@ private:
 
     void send_frame(uint8_t type, std::string_view payload)
     {
-        client_.write(tunnel::encode_frame(type, payload));
+        client_.write(encode_tunnel_frame(type, payload));
     }
 
     // Back-pressure: a side is read only while the side it feeds can take
