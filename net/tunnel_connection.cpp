@@ -1,5 +1,7 @@
 #include "net/tunnel_connection.h"
 
+#include <algorithm>
+
 #include "base/scan_string.h"
 #include "platform/socket.h"
 
@@ -34,18 +36,51 @@ void TunnelConnection::send_raw(const std::string& bytes)
     socket_.send(bytes.data(), bytes.size());
 }
 
+void TunnelConnection::send_data(uint8_t type, std::string_view payload)
+{
+    if (payload.size() <= kTunnelMaxPayload) {
+        send_raw(encode_tunnel_frame(type, payload));
+        return;
+    }
+    // A stream may be cut anywhere: the target sees the same bytes. All
+    // frames leave in one write.
+    std::string frames;
+    frames.reserve(payload.size() + (payload.size() / kTunnelMaxPayload + 1) * kTunnelFrameHeader);
+    while (!payload.empty()) {
+        const size_t n = std::min(payload.size(), kTunnelMaxPayload);
+        frames += encode_tunnel_frame(type, payload.substr(0, n));
+        payload.remove_prefix(n);
+    }
+    send_raw(frames);
+}
+
+bool TunnelConnection::fits_one_frame(size_t length)
+{
+    if (length <= kTunnelMaxPayload)
+        return true;
+    // The server refuses longer frames and would close the tunnel; a
+    // datagram cannot be cut, so it fails here as an oversize send.
+    if (on_error_)
+        on_error_(kSocketErrorSend, platform::kWsaEmsgsize);
+    return false;
+}
+
 void TunnelConnection::send(const void* data, size_t length)
 {
+    if (relay_kind_ == kRelayUdp && !fits_one_frame(length))
+        return;
     std::lock_guard lock(send_mutex_);
     const std::string_view payload(static_cast<const char*>(data), length);
     if (target_connected_)
-        send_raw(encode_tunnel_frame(kFrameClientData, payload));
+        send_data(kFrameClientData, payload);
     else
         pending_.push_back({kFrameClientData, std::string(payload)});
 }
 
 void TunnelConnection::sendFrame(uint8_t type, const void* data, size_t length)
 {
+    if (!fits_one_frame(length))
+        return;
     std::lock_guard lock(send_mutex_);
     send_raw(encode_tunnel_frame(type, std::string_view(static_cast<const char*>(data), length)));
 }
@@ -55,7 +90,7 @@ void TunnelConnection::flush_pending()
     std::lock_guard lock(send_mutex_);
     target_connected_ = true;
     while (!pending_.empty()) {
-        send_raw(encode_tunnel_frame(pending_.front().type, pending_.front().payload));
+        send_data(pending_.front().type, pending_.front().payload);
         pending_.pop_front();
     }
 }

@@ -113,6 +113,29 @@ TEST_F(TunnelTest, DataWrittenEarlyLeavesInOrderOnceTheTargetIsConnected)
     EXPECT_TRUE(got.empty());
 }
 
+TEST_F(TunnelTest, ADatagramLongerThanOneFrameIsASendErrorAndTheTunnelStaysUp)
+{
+    auto t = make(TunnelConnection::kRelayUdp, false);
+    open(*t, false, "1\n10.1.2.3\n5060");
+    const std::string big(kTunnelMaxPayload + 1, 'x');
+    t->send(big.data(), big.size()); // queued path
+    t->send("fits", 4);
+    const auto got = receive_all(*t, [&] {
+        peer_.write(frame(1, ""));
+        EXPECT_EQ(peer_.read(9), frame(2, "fits"));
+        t->send(big.data(), big.size()); // direct path
+        t->send("also", 4);
+        EXPECT_EQ(peer_.read(9), frame(2, "also"));
+        peer_.drop();
+    });
+    EXPECT_TRUE(got.empty());
+    const auto errors = errors_.get();
+    ASSERT_GE(errors.size(), 2u);
+    const std::pair<int, int> oversize{kSocketErrorSend, platform::kWsaEmsgsize};
+    EXPECT_EQ(errors[0], oversize);
+    EXPECT_EQ(errors[1], oversize);
+}
+
 TEST_F(TunnelTest, HandshakeReplies)
 {
     struct Case {
