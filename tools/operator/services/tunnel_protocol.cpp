@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/operator_config.h"
+
 namespace vokar::operatord::tunnel {
 namespace {
 
@@ -18,23 +20,6 @@ bool could_be_request(std::string_view bytes)
     return false;
 }
 
-std::optional<uint16_t> parse_port(std::string_view text)
-{
-    const auto end = text.find_last_not_of(" \t\r\n");
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
-    if (text.empty() || text.size() > 5)
-        return std::nullopt;
-    uint32_t port = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        port = port * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (port == 0 || port > 65535)
-        return std::nullopt;
-    return static_cast<uint16_t>(port);
-}
-
 } // namespace
 
 std::optional<Destination> parse_destination(std::string_view payload)
@@ -45,7 +30,10 @@ std::optional<Destination> parse_destination(std::string_view payload)
     const std::string_view host = payload.substr(0, nl);
     if (host.find('\0') != std::string_view::npos)
         return std::nullopt;
-    const auto port = parse_port(payload.substr(nl + 1));
+    // The port may end with line-end blanks.
+    std::string_view port_text = payload.substr(nl + 1);
+    port_text = port_text.substr(0, port_text.find_last_not_of(" \t\r\n") + 1);
+    const auto port = platform::parse_port(port_text);
     if (!port)
         return std::nullopt;
     return Destination{std::string(host), *port};
