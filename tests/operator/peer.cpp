@@ -56,6 +56,26 @@ uint16_t local_port(int fd)
     return ntohs(address.sin_port);
 }
 
+Socket tcp_listener()
+{
+    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = loopback(0);
+    if (!s.valid() ||
+        ::bind(s.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s.fd(), 8) != 0)
+        return Socket();
+    set_receive_timeout(s.fd(), kReplyTimeout);
+    return s;
+}
+
+Socket accept_client(int listener)
+{
+    Socket s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    if (s.valid())
+        set_receive_timeout(s.fd(), kReplyTimeout);
+    return s;
+}
+
 Socket tcp_connect(uint16_t port)
 {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -32,6 +32,10 @@ private:
 void set_receive_timeout(int fd, std::chrono::milliseconds timeout);
 uint16_t local_port(int fd);
 
+// A TCP listener on 127.0.0.1 (port of the system's choice), and the next
+// client it accepts (invalid after the reply time-out).
+Socket tcp_listener();
+Socket accept_client(int listener);
 // TCP to 127.0.0.1:port; invalid when refused.
 Socket tcp_connect(uint16_t port);
 bool send_all(int fd, std::string_view bytes);
