@@ -152,7 +152,8 @@ void SettingsStore::load_current(std::string_view file)
         return;
     // The stored length is trusted only as far as the bytes present.
     const size_t length = std::min<size_t>(read_u32(file, 4), file.size() - 8);
-    const auto document = XmlNode::parse(unscramble(file.substr(8, length)));
+    const auto document =
+        XmlNode::parse(unscramble(file.substr(8, length)), XmlNode::Syntax::kFile);
     if (!document)
         return;
 

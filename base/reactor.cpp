@@ -190,6 +190,7 @@ void ReactorTimer::start()
 
 void ReactorTimer::stop()
 {
+    started_ = false;
     switch_off();
     if (entry_id_ != 0)
         reactor_.cancel(entry_id_);

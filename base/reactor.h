@@ -100,6 +100,7 @@ public:
     // Safe from inside the handler's onTimer; waits for a tick running on
     // another thread to finish.
     void stop();
+    // True from start() until stop().
     bool isStarted() const { return started_; }
 
 private:
@@ -114,7 +115,7 @@ private:
     Reactor& reactor_;
     TimerListener* const handler_;
     int32_t interval_ms_;
-    bool started_ = false;
+    std::atomic<bool> started_{false};
     int32_t entry_id_ = 0;
     std::shared_ptr<Control> control_;
 };

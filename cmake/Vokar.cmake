@@ -5,6 +5,9 @@ find_package(Threads REQUIRED)
 if(VOKAR_SANITIZE)
   add_compile_options(-fsanitize=${VOKAR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${VOKAR_SANITIZE})
+  # The standard library's bounds checks turn a read past a container's end
+  # into an abort where the sanitizers alone may not see it.
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
 endif()
 
 set(VOKAR_WARNINGS -Wall -Wextra -Werror)

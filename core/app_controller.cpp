@@ -384,10 +384,11 @@ void AppController::handle_event(uint64_t generation, int code, const JabberEven
         return;
     }
     case kEventDisconnected:
-        // A connection that ended without a socket error (the client closed
-        // a stream it could not parse) must also come back.
+        // A connection the client ended itself (a stream it could not parse;
+        // a login past its deadline, with the time-out's error code) must
+        // also come back.
         connected_ = false;
-        schedule_reconnect(generation, 0);
+        schedule_reconnect(generation, event ? event->result : 0);
         return;
     case kEventTransport:
         if (event) {
@@ -513,7 +514,7 @@ void AppController::rejectFriend(const std::wstring& jid)
     const auto s = session();
     if (!s)
         return;
-    s->client->removeContact(to_utf8(jid));
+    s->client->rejectContact(to_utf8(jid));
     friends_.remove(jid);
     ui_.send_message(MessageCode::FriendRequestRejected, 0);
     ui_.send_message(MessageCode::FriendsListChanged, 0);

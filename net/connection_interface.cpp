@@ -114,10 +114,34 @@ void ConnectionInterface::send(const std::string& message)
         t.udp->send(bytes.data(), bytes.size());
 }
 
+bool ConnectionInterface::trySend(const std::string& message)
+{
+    if (send_mutex_.wait(0) != platform::kWaitObject0)
+        return false;
+    std::lock_guard lock(send_mutex_, std::adopt_lock);
+    bool sent = false;
+    const Transports t = transports();
+    const std::string bytes = scramble_ ? scramble(message) : message;
+    if (t.tunnel)
+        sent = t.tunnel->try_send(bytes.data(), bytes.size());
+    else if (use_tcp_ && t.tcp)
+        sent = t.tcp->can_send_now(bytes.size()) && t.tcp->send(bytes.data(), bytes.size());
+    else if (t.udp)
+        sent = t.udp->can_send_now(bytes.size()) && t.udp->send(bytes.data(), bytes.size());
+    return sent;
+}
+
 void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
                                const std::string& remote_host, bool start_receiver)
 {
     bool ok = false;
+    uint64_t closes_before;
+    {
+        // A close() from now on wins over this open, even one that comes
+        // while the open waits for an earlier open or receive thread.
+        std::lock_guard state(state_mutex_);
+        closes_before = closes_;
+    }
     {
         std::lock_guard lock(connect_mutex_);
         // A new open replaces the previous transport and its receive loop.
@@ -135,12 +159,17 @@ void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
             t.tcp = std::make_shared<TcpSocket>(local_port, remote_port, local_address_, on_error_);
         else
             t.udp = std::make_shared<UdpSocket>(local_port, remote_port, local_address_, on_error_);
+        bool closed;
         {
+            // Once the transports are published, a close() shuts them down.
             std::lock_guard state(state_mutex_);
-            transports_ = t;
-            closed_ = false;
+            closed = closes_ != closes_before;
+            if (!closed)
+                transports_ = t;
         }
-        if (t.tunnel)
+        if (closed)
+            ok = false;
+        else if (t.tunnel)
             ok = t.tunnel->connect(remote_host);
         else if (t.tcp)
             ok = t.tcp->connect(remote_host);
@@ -148,7 +177,7 @@ void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
             ok = t.udp->open(remote_host);
 
         std::lock_guard state(state_mutex_);
-        if (closed_)
+        if (closes_ != closes_before)
             ok = false; // closed while connecting
         connected_ = ok;
         if (ok && start_receiver) {
@@ -194,23 +223,35 @@ void ConnectionInterface::receive_loop()
                 break;
             }
             std::string text;
+            bool broken = false;
             if (scramble_) {
                 text = unscramble(chunk);
             } else {
                 const auto zero = chunk.find('\0');
                 text = zero == std::string::npos ? std::move(chunk) : chunk.substr(0, zero);
+                // A datagram is only cut. A byte stream never carries a zero
+                // byte: the bytes after it would be read out of step, so the
+                // text before it is the last, and the stream counts as lost.
+                broken = zero != std::string::npos && use_tcp_;
             }
             ConnectionListener* listener;
             {
                 std::lock_guard lock(listener_mutex_);
                 listener = listener_;
             }
-            if (listener)
+            if (listener && !(broken && text.empty()))
                 listener->onReceive(text);
+            if (broken) {
+                lost = receiving_;
+                break;
+            }
         }
         receiving_ = false;
     }
     if (lost) {
+        // After a broken stream the socket may still be open: end it, so the
+        // peer sees the close and nothing more is read.
+        shutdown_transports();
         connected_ = false;
         ConnectionListener* listener;
         {
@@ -220,7 +261,9 @@ void ConnectionInterface::receive_loop()
         if (listener)
             listener->onConnectResult(1);
     }
+    std::lock_guard state(state_mutex_);
     loop_running_ = false;
+    loop_ended_.notify_all();
 }
 
 void ConnectionInterface::shutdown_transports()
@@ -252,7 +295,7 @@ void ConnectionInterface::close()
     bool on_receiver;
     {
         std::lock_guard state(state_mutex_);
-        closed_ = true;
+        ++closes_;
         on_receiver = receiver_.is_current();
     }
     shutdown_transports();
@@ -263,11 +306,13 @@ void ConnectionInterface::close()
             m->release();
     // Free the sockets once the receive thread has left them; a thread held up
     // in its listener keeps them until the destructor joins it.
-    for (uint32_t waited = 0; !on_receiver && loop_running_ && waited < kReceiverExitWaitMs;
-         waited += 10)
-        platform::sleep_ms(10);
-    if (on_receiver || loop_running_)
-        return;
+    {
+        std::unique_lock state(state_mutex_);
+        if (on_receiver ||
+            !loop_ended_.wait_for(state, std::chrono::milliseconds(kReceiverExitWaitMs),
+                                  [this] { return !loop_running_; }))
+            return;
+    }
     join_receiver();
     std::lock_guard state(state_mutex_);
     if (!receiver_.joinable())

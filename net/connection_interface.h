@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,12 @@ public:
     // Clears the listener only if it is `listener`.
     virtual void clearListener(ConnectionListener* listener);
     virtual void send(const std::string& message);
+    // Sends only when that takes no waiting: no other send is under way and
+    // the transport can take the message now (the tunnel queues it while it
+    // is not yet through). Returns false, with nothing sent, otherwise. Meant
+    // for short messages such as a keep-alive from a thread that must not
+    // block.
+    virtual bool trySend(const std::string& message);
     // A non-zero local port is shifted by this connection's random offset.
     // The outcome goes to the listener's onConnectResult and connected().
     virtual void open(uint16_t local_port, uint16_t remote_port, const std::string& remote_host,
@@ -106,11 +113,12 @@ private:
 
     std::atomic<bool> receiving_{false};
     std::atomic<bool> connected_{false};
-    std::atomic<bool> loop_running_{false};
 
-    std::mutex state_mutex_; // transports, closed_, receive thread
+    std::mutex state_mutex_; // transports, closes_, loop_running_, receive thread
+    std::condition_variable loop_ended_;
     Transports transports_;
-    bool closed_ = false;
+    uint64_t closes_ = 0; // close() calls so far: an open that saw fewer is void
+    bool loop_running_ = false;
     platform::Thread receiver_;
 
     std::mutex listener_mutex_;

@@ -68,6 +68,7 @@ public:
     // Waits up to timeout_ms for something to receive: 1 ready, 0 time-out,
     // negative when the socket is unusable.
     int wait_readable(uint32_t timeout_ms) { return socket_.wait_readable(timeout_ms); }
+    bool can_send_now(size_t length) { return connected_ && socket_.can_send_now(length); }
     void close();
     bool connected() const { return connected_; }
 
@@ -85,6 +86,7 @@ public:
     bool open(const std::string& host);
     // One datagram; a short send reports kind 1. The socket stays open.
     bool send(const void* data, size_t length);
+    bool can_send_now(size_t length) { return open_ && socket_.can_send_now(length); }
     // One datagram of at most `maximum` bytes (longer ones are cut). Returns
     // the count; -1 when not open; 0 or less for an empty datagram or an
     // error, reported as kind 2 unless the socket is being closed.

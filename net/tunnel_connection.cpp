@@ -36,14 +36,11 @@ void TunnelConnection::send_raw(const std::string& bytes)
     socket_.send(bytes.data(), bytes.size());
 }
 
-void TunnelConnection::send_data(uint8_t type, std::string_view payload)
+std::string TunnelConnection::data_frames(uint8_t type, std::string_view payload)
 {
-    if (payload.size() <= kTunnelMaxPayload) {
-        send_raw(encode_tunnel_frame(type, payload));
-        return;
-    }
-    // A stream may be cut anywhere: the target sees the same bytes. All
-    // frames leave in one write.
+    if (payload.size() <= kTunnelMaxPayload)
+        return encode_tunnel_frame(type, payload);
+    // A stream may be cut anywhere: the target sees the same bytes.
     std::string frames;
     frames.reserve(payload.size() + (payload.size() / kTunnelMaxPayload + 1) * kTunnelFrameHeader);
     while (!payload.empty()) {
@@ -51,7 +48,7 @@ void TunnelConnection::send_data(uint8_t type, std::string_view payload)
         frames += encode_tunnel_frame(type, payload.substr(0, n));
         payload.remove_prefix(n);
     }
-    send_raw(frames);
+    return frames;
 }
 
 bool TunnelConnection::fits_one_frame(size_t length)
@@ -72,9 +69,28 @@ void TunnelConnection::send(const void* data, size_t length)
     std::lock_guard lock(send_mutex_);
     const std::string_view payload(static_cast<const char*>(data), length);
     if (target_connected_)
-        send_data(kFrameClientData, payload);
+        send_raw(data_frames(kFrameClientData, payload));
     else
         pending_.push_back({kFrameClientData, std::string(payload)});
+}
+
+bool TunnelConnection::try_send(const void* data, size_t length)
+{
+    if (relay_kind_ == kRelayUdp && !fits_one_frame(length))
+        return false;
+    std::unique_lock lock(send_mutex_, std::try_to_lock);
+    if (!lock)
+        return false;
+    const std::string_view payload(static_cast<const char*>(data), length);
+    if (!target_connected_) {
+        pending_.push_back({kFrameClientData, std::string(payload)});
+        return true;
+    }
+    const std::string frames = data_frames(kFrameClientData, payload);
+    if (!socket_.can_send_now(frames.size()))
+        return false;
+    send_raw(frames);
+    return true;
 }
 
 void TunnelConnection::sendFrame(uint8_t type, const void* data, size_t length)
@@ -90,7 +106,7 @@ void TunnelConnection::flush_pending()
     std::lock_guard lock(send_mutex_);
     target_connected_ = true;
     while (!pending_.empty()) {
-        send_data(pending_.front().type, pending_.front().payload);
+        send_raw(data_frames(pending_.front().type, pending_.front().payload));
         pending_.pop_front();
     }
 }

@@ -53,6 +53,9 @@ public:
     // that does not fit one frame is reported as a send error
     // (kSocketErrorSend, kWsaEmsgsize) and dropped.
     void send(const void* data, size_t length);
+    // As send, but only when that takes no waiting (no other send under way,
+    // and the socket can take the frames now); false, with nothing sent, else.
+    bool try_send(const void* data, size_t length);
     // One frame; a payload over kTunnelMaxPayload is refused as in send().
     void sendFrame(uint8_t type, const void* data, size_t length);
 
@@ -72,8 +75,8 @@ public:
 
 private:
     void send_raw(const std::string& bytes);
-    // As many frames of `type` as the payload needs.
-    void send_data(uint8_t type, std::string_view payload);
+    // As many frames of `type` as the payload needs, in one piece.
+    static std::string data_frames(uint8_t type, std::string_view payload);
     bool fits_one_frame(size_t length);
     void flush_pending();
     bool wait_for_handshake_data();

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file.h"
 #include "platform/socket.h"
 
 namespace vokar::platform {
@@ -45,6 +46,7 @@ public:
                 continue;
             Adapter& a = entry(i->ifa_name);
             a.loopback = a.loopback || (i->ifa_flags & IFF_LOOPBACK) != 0;
+            a.up = (i->ifa_flags & IFF_UP) != 0 && (i->ifa_flags & IFF_RUNNING) != 0;
             if (!i->ifa_addr)
                 continue;
             if (i->ifa_addr->sa_family == AF_PACKET) {
@@ -58,9 +60,64 @@ public:
             }
         }
         ::freeifaddrs(list);
-        return out;
+        const auto routes = read_file("/proc/net/route", kMaxRouteTable);
+        return bearer_candidates(std::move(out),
+                                 routes ? default_route_interface(*routes) : std::string());
     }
+
+private:
+    static constexpr size_t kMaxRouteTable = 1 << 20;
 };
+
+// The next whitespace-separated field of `line` from *at, or empty.
+std::string_view next_field(std::string_view line, size_t* at)
+{
+    const size_t begin = line.find_first_not_of(" \t", *at);
+    if (begin == std::string_view::npos) {
+        *at = line.size();
+        return {};
+    }
+    size_t end = line.find_first_of(" \t", begin);
+    if (end == std::string_view::npos)
+        end = line.size();
+    *at = end;
+    return line.substr(begin, end - begin);
+}
+
+bool parse_hex(std::string_view text, uint32_t* value)
+{
+    if (text.empty() || text.size() > 8)
+        return false;
+    uint32_t v = 0;
+    for (const char c : text) {
+        uint32_t digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<uint32_t>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        else
+            return false;
+        v = v << 4 | digit;
+    }
+    *value = v;
+    return true;
+}
+
+bool parse_decimal(std::string_view text, uint32_t* value)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    uint32_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    *value = v;
+    return true;
+}
 
 uint16_t checksum(const uint8_t* data, size_t length)
 {
@@ -160,6 +217,61 @@ public:
 };
 
 } // namespace
+
+std::vector<Adapter> bearer_candidates(std::vector<Adapter> adapters,
+                                       std::string_view default_route)
+{
+    std::vector<Adapter> out;
+    std::vector<Adapter> routed;
+    for (Adapter& a : adapters) {
+        if (!a.up)
+            continue;
+        if (!default_route.empty() && a.name == default_route)
+            routed.push_back(std::move(a));
+        else
+            out.push_back(std::move(a));
+    }
+    for (Adapter& a : routed) {
+        if (a.wireless)
+            out.insert(out.begin(), std::move(a));
+        else
+            out.push_back(std::move(a));
+    }
+    return out;
+}
+
+// Columns: Iface Destination Gateway Flags RefCnt Use Metric Mask ...; the
+// addresses and flags in hexadecimal. A default route has destination and
+// mask 0 and the RTF_UP flag.
+std::string default_route_interface(std::string_view proc_net_route)
+{
+    constexpr uint32_t kRouteUp = 0x1; // RTF_UP
+    std::string best;
+    uint32_t best_metric = 0;
+    size_t from = 0;
+    while (from < proc_net_route.size()) {
+        size_t end = proc_net_route.find('\n', from);
+        if (end == std::string_view::npos)
+            end = proc_net_route.size();
+        const std::string_view line = proc_net_route.substr(from, end - from);
+        from = end + 1;
+        std::string_view fields[8];
+        size_t at = 0;
+        for (auto& field : fields)
+            field = next_field(line, &at);
+        uint32_t destination, flags, metric, mask;
+        if (!parse_hex(fields[1], &destination) || !parse_hex(fields[3], &flags) ||
+            !parse_decimal(fields[6], &metric) || !parse_hex(fields[7], &mask))
+            continue; // the header, or a line that is not a route
+        if (destination != 0 || mask != 0 || (flags & kRouteUp) == 0)
+            continue;
+        if (best.empty() || metric < best_metric) {
+            best = std::string(fields[0]);
+            best_metric = metric;
+        }
+    }
+    return best;
+}
 
 std::unique_ptr<AdapterSource> make_system_adapter_source()
 {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vokar::platform {
@@ -15,6 +16,7 @@ struct Adapter {
     std::string ipv4 = "0.0.0.0"; // first IPv4 address, "0.0.0.0" when none
     bool wireless = false;
     bool loopback = false;
+    bool up = true; // administratively up and with a carrier
 };
 
 // Where the adapter list comes from; tests give a scripted one.
@@ -25,9 +27,22 @@ public:
     virtual std::vector<Adapter> adapters() = 0;
 };
 
-// The machine's adapters, from getifaddrs; wireless when
-// /sys/class/net/NAME/wireless exists.
+// The machine's adapters that are up and running, from getifaddrs (wireless
+// when /sys/class/net/NAME/wireless exists), ordered by bearer_candidates
+// with the default route read from /proc/net/route.
 std::unique_ptr<AdapterSource> make_system_adapter_source();
+
+// The adapters a bearer may be chosen from, for a walk that takes the last
+// adapter with an address unless a WiFi adapter came first: those that are
+// not up are dropped (a bridge without a carrier keeps its address), and the
+// adapter named `default_route` goes first when it is wireless, else last, so
+// the walk lands on it. The others keep their order.
+std::vector<Adapter> bearer_candidates(std::vector<Adapter> adapters,
+                                       std::string_view default_route);
+
+// The interface of the IPv4 default route with the lowest metric in the text
+// of /proc/net/route; empty when there is none.
+std::string default_route_interface(std::string_view proc_net_route);
 
 struct IcmpReply {
     bool replied = false;

@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -295,6 +297,29 @@ int Socket::wait_readable(uint32_t timeout_ms)
     if (n < 0)
         return errno == EINTR ? 0 : -1;
     return n;
+}
+
+bool Socket::can_send_now(size_t length)
+{
+    const int fd = fd_;
+    if (fd < 0)
+        return false;
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) != 1 || p.revents != POLLOUT)
+        return false;
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0)
+        return false;
+    if (type != SOCK_STREAM)
+        return true;
+    int buffer = 0;
+    int queued = 0;
+    size = sizeof buffer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, &size) != 0 ||
+        ::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued > buffer)
+        return false;
+    return static_cast<size_t>(buffer - queued) >= length;
 }
 
 uint16_t Socket::local_port() const

@@ -91,6 +91,9 @@ public:
     // Waits up to timeout_ms for data (or a close) to read: 1 when readable,
     // 0 on time-out, a negative value when the socket is unusable.
     int wait_readable(uint32_t timeout_ms);
+    // True when `length` bytes can be sent now without waiting: the socket is
+    // writable and, for TCP, its send buffer has room for them.
+    bool can_send_now(size_t length);
     // The locally bound port, 0 when unknown.
     uint16_t local_port() const;
     // Ends blocked operations on other threads; the socket then fails every call.

@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include <system_error>
+
 namespace vokar::platform {
 
 Thread::Thread(std::function<void()> body, Priority priority)
@@ -9,13 +11,13 @@ Thread::Thread(std::function<void()> body, Priority priority)
 
 Thread::~Thread()
 {
-    join();
+    finish();
 }
 
 Thread& Thread::operator=(Thread&& other) noexcept
 {
     if (this != &other) {
-        join();
+        finish();
         thread_ = std::move(other.thread_);
         priority_ = other.priority_;
     }
@@ -23,6 +25,16 @@ Thread& Thread::operator=(Thread&& other) noexcept
 }
 
 void Thread::join()
+{
+    if (!thread_.joinable())
+        return;
+    if (is_current())
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
+                                "a thread cannot join itself");
+    thread_.join();
+}
+
+void Thread::finish() noexcept
 {
     if (!thread_.joinable())
         return;

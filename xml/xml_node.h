@@ -33,10 +33,24 @@ public:
 
     // Limits of the incremental parser. A document that exceeds one fails and
     // must be discarded by its caller.
-    static constexpr size_t kMaxDocumentBytes = 1 << 20; // bytes fed to one document
-    static constexpr size_t kMaxDepth = 64;              // nested elements
+    static constexpr size_t kMaxDocumentBytes = 1 << 20;    // bytes fed to one document
+    static constexpr size_t kMaxDepth = 64;                 // nested elements
+    static constexpr size_t kMaxElements = 8192;            // elements in one document
+    static constexpr size_t kMaxAttributes = 32;            // attributes of one element
+    static constexpr size_t kMaxDocumentAttributes = 24576; // attributes in one document
 
     enum class FeedResult { Incomplete, Complete, Failed };
+
+    // How character data and bytes are read.
+    enum class Syntax {
+        // A received XMPP stream (what feed() reads): blanks and commas before
+        // character data are skipped, and a byte sequence that is not UTF-8
+        // fails the document.
+        kStream,
+        // A stored file: character data is kept exactly as written, and bytes
+        // are taken as they are.
+        kFile,
+    };
 
     explicit XmlNode(std::string name, XmlNode* parent = nullptr, std::string prefix = {});
     virtual ~XmlNode();
@@ -59,9 +73,10 @@ public:
     // Value of the first attribute with this local name, or null.
     const std::string* attribute_value(std::string_view attr_name) const;
 
-    // Advances the incremental parser by one byte. Complete when the tree
-    // under this node is complete (see is_complete); Failed once a limit was
-    // exceeded, after which every further byte also fails. The parser keeps
+    // Advances the incremental parser (Syntax::kStream) by one byte. Complete
+    // when the tree under this node is complete (see is_complete); Failed once
+    // a limit was exceeded or the bytes are not UTF-8, after which every
+    // further byte also fails and what the parser had built is freed. The parser keeps
     // its completeness count as it goes, so while bytes are being fed only
     // the parser may change the tree; an end tag never moves it above this
     // node.
@@ -70,8 +85,8 @@ public:
     bool is_complete() const;
 
     // A new document root holding everything parsed from `text`; null when a
-    // parser limit was exceeded.
-    static std::unique_ptr<XmlNode> parse(std::string_view text);
+    // parser limit was exceeded (or, for kStream, the bytes are not UTF-8).
+    static std::unique_ptr<XmlNode> parse(std::string_view text, Syntax syntax = Syntax::kStream);
 
     // Compact XML of this node (of its children for a document root).
     std::string serialize() const;

@@ -1,5 +1,6 @@
 #include "xml/xml_parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -65,13 +66,17 @@ void append_decoded(std::string& out, std::string_view in)
 
 [[gnu::noinline]] XmlParser& start_parser(std::unique_ptr<XmlParser>& slot, XmlNode& top)
 {
-    slot = std::make_unique<XmlParser>(top);
+    slot = std::make_unique<XmlParser>(top, XmlNode::Syntax::kStream);
     return *slot;
 }
 
 } // namespace
 
-XmlParser::XmlParser(XmlNode& top) : top_(top), top_is_root_(top.is_document_root()), node_(&top)
+XmlParser::XmlParser(XmlNode& top, XmlNode::Syntax syntax)
+    : top_(top), top_is_root_(top.is_document_root()),
+      exact_text_(syntax == XmlNode::Syntax::kFile),
+      check_utf8_(syntax == XmlNode::Syntax::kStream), top_children_(top.children.size()),
+      node_(&top)
 {
     // Nodes already below the top (a tree built by code) count as well.
     std::vector<const XmlNode*> pending;
@@ -106,6 +111,11 @@ inline XmlNode::FeedResult XmlParser::feed(char c)
         fail();
         return result_;
     }
+    if (check_utf8_ && (static_cast<unsigned char>(c) >= 0x80 || utf8_due_ != 0)) {
+        check_utf8(static_cast<unsigned char>(c));
+        if (state_ == State::Failed)
+            return result_;
+    }
     return step(c);
 }
 
@@ -118,8 +128,15 @@ bool XmlParser::feed_all(std::string_view text)
             fail();
             return false;
         }
+        if (check_utf8_ && (static_cast<unsigned char>(c) >= 0x80 || utf8_due_ != 0)) {
+            check_utf8(static_cast<unsigned char>(c));
+            if (state_ == State::Failed)
+                return false;
+        }
         step(c);
     }
+    if (utf8_due_ != 0) // the text ends inside a sequence
+        fail();
     return state_ != State::Failed;
 }
 
@@ -157,8 +174,8 @@ XmlNode::FeedResult XmlParser::step(char c)
     return result_;
 }
 
-// Between markup: blanks and commas are skipped, "<" opens a tag, anything
-// else starts text.
+// Between markup: "<" opens a tag, anything else starts text; on a stream,
+// blanks and commas are skipped first.
 inline void XmlParser::content(char c)
 {
     switch (c) {
@@ -167,15 +184,18 @@ inline void XmlParser::content(char c)
     case '\n':
     case '\r':
     case ',':
-        return;
+        if (!exact_text_)
+            return;
+        break;
     case '<':
         enter_tag();
         return;
     default:
-        state_ = State::Text;
-        buf_.clear();
-        buf_.push_back(c);
+        break;
     }
+    state_ = State::Text;
+    buf_.clear();
+    buf_.push_back(c);
 }
 
 // Character data up to the next "<"; a backslash is ordinary text. The
@@ -267,6 +287,12 @@ inline void XmlParser::attribute(char c)
 
 void XmlParser::add_attribute()
 {
+    if (node_->attributes.size() >= XmlNode::kMaxAttributes ||
+        attributes_ >= XmlNode::kMaxDocumentAttributes) {
+        fail();
+        return;
+    }
+    ++attributes_;
     quote_ = 0;
     auto [prefix, name] = split_name(buf_.view());
     node_->attributes.push_back(std::make_unique<XmlAttribute>(
@@ -356,14 +382,57 @@ void XmlParser::fail()
 {
     state_ = State::Failed;
     result_ = XmlNode::FeedResult::Failed;
+    buf_.release();
+    value_.release();
+    node_ = &top_;
+    depth_ = 0;
+    // Nothing of a failed document is used; free it now rather than when the
+    // caller drops the document.
+    top_.children.resize(std::min(top_.children.size(), top_children_));
+}
+
+// Well-formed UTF-8 only: no overlong forms, no surrogates, nothing above
+// U+10FFFF, and every sequence complete.
+void XmlParser::check_utf8(unsigned char c)
+{
+    if (utf8_due_ != 0) {
+        if (c < utf8_low_ || c > utf8_high_) {
+            fail();
+            return;
+        }
+        --utf8_due_;
+        utf8_low_ = 0x80;
+        utf8_high_ = 0xBF;
+        return;
+    }
+    if (c < 0xC2 || c > 0xF4) { // a stray continuation byte, or no lead byte at all
+        fail();
+        return;
+    }
+    if (c < 0xE0) {
+        utf8_due_ = 1;
+    } else if (c < 0xF0) {
+        utf8_due_ = 2;
+        if (c == 0xE0)
+            utf8_low_ = 0xA0; // else overlong
+        else if (c == 0xED)
+            utf8_high_ = 0x9F; // else a surrogate
+    } else {
+        utf8_due_ = 3;
+        if (c == 0xF0)
+            utf8_low_ = 0x90; // else overlong
+        else if (c == 0xF4)
+            utf8_high_ = 0x8F; // else above U+10FFFF
+    }
 }
 
 XmlNode* XmlParser::add_child_from_name()
 {
-    if (depth_ >= XmlNode::kMaxDepth) {
+    if (depth_ >= XmlNode::kMaxDepth || elements_ >= XmlNode::kMaxElements) {
         fail();
         return nullptr;
     }
+    ++elements_;
     XmlNode& parent = *node_;
     // A flagged "?xml" becomes complete on its own with its first child.
     const bool parent_counted = &parent != &top_ && !self_complete(parent);
@@ -405,12 +474,12 @@ XmlNode::FeedResult XmlNode::feed(char c)
     return parser->feed(c);
 }
 
-std::unique_ptr<XmlNode> XmlNode::parse(std::string_view text)
+std::unique_ptr<XmlNode> XmlNode::parse(std::string_view text, Syntax syntax)
 {
     if (text.size() > kMaxDocumentBytes)
         return nullptr;
     auto root = new_document();
-    root->parse_state_ = std::make_unique<XmlParser>(*root);
+    root->parse_state_ = std::make_unique<XmlParser>(*root, syntax);
     if (!root->parse_state_->feed_all(text))
         return nullptr;
     return root;

@@ -22,6 +22,12 @@ public:
         data_[size_++] = c;
     }
     void clear() { size_ = 0; }
+    // Frees the storage.
+    void release()
+    {
+        data_.reset();
+        size_ = capacity_ = 0;
+    }
     bool empty() const { return size_ == 0; }
     std::string_view view() const { return {data_.get(), size_}; }
 
@@ -45,7 +51,7 @@ private:
 // is being fed.
 class XmlParser {
 public:
-    explicit XmlParser(XmlNode& top);
+    XmlParser(XmlNode& top, XmlNode::Syntax syntax);
 
     XmlNode::FeedResult feed(char c);
     // Feeds every byte; false once a limit was exceeded.
@@ -70,7 +76,11 @@ private:
     [[gnu::noinline]] void end_start_tag();
     [[gnu::noinline]] void end_cdata();
     void enter_tag();
-    void fail();
+    // Takes the next byte of a multi-byte sequence, or a non-ASCII lead byte;
+    // fails the document on a byte that cannot stand there.
+    [[gnu::noinline]] void check_utf8(unsigned char c);
+    // Stops for good and frees the buffers and the nodes the parser added.
+    [[gnu::noinline]] void fail();
     // Creates a child of the current node from the name buffer; null (and the
     // parser failed) when it would be deeper than the limit.
     XmlNode* add_child_from_name();
@@ -82,10 +92,19 @@ private:
 
     XmlNode& top_;
     const bool top_is_root_;
-    XmlNode* node_;    // the node the current state is bound to
-    size_t depth_ = 0; // depth of node_ below top_
-    size_t fed_ = 0;   // bytes fed to this document
+    const bool exact_text_;     // Syntax::kFile: no blanks or commas skipped
+    const bool check_utf8_;     // Syntax::kStream
+    const size_t top_children_; // children of the top node not built by the parser
+    XmlNode* node_;             // the node the current state is bound to
+    size_t depth_ = 0;          // depth of node_ below top_
+    size_t fed_ = 0;            // bytes fed to this document
     size_t incomplete_ = 0;
+    size_t elements_ = 0;   // elements created by the parser
+    size_t attributes_ = 0; // attributes created by the parser
+    // UTF-8 check: continuation bytes still due, and the range of the next.
+    uint8_t utf8_due_ = 0;
+    uint8_t utf8_low_ = 0x80;
+    uint8_t utf8_high_ = 0xBF;
     State state_ = State::Content;
     XmlNode::FeedResult result_ = XmlNode::FeedResult::Incomplete;
 

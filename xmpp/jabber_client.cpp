@@ -12,8 +12,7 @@ namespace {
 
 std::string attr(const XmlNode& node, std::string_view name)
 {
-    const std::string* v = node.attribute_value(name);
-    return v ? *v : std::string();
+    return attribute_or_empty(node, name);
 }
 
 const XmlNode* find(const XmlNode& node, std::string_view name)
@@ -51,11 +50,13 @@ private:
 
 JabberClient::JabberClient(std::string domain, std::string os, std::string version,
                            Reactor& reactor, Options options)
-    : os_(std::move(os)), version_(std::move(version)), options_(std::move(options)),
-      tagline_("( " + options_.web_host_name + " - talk for free )"), domain_(domain),
-      service_domain_(domain), transports_(domain),
+    : options_(std::move(options)), tagline_("( " + options_.web_host_name + " - talk for free )"),
+      service_domain_(domain), domain_(domain), presence_(*this, gateways_, tagline_),
+      gateways_(*this, presence_, service_domain_), chat_(*this, gateways_),
+      services_(*this, std::move(os), std::move(version)),
       receiver_mutex_(platform::NamedMutex::unique_name("VOKAR_JABBER_CONTROLLER_MUTEX")),
-      keep_alive_(reactor, this, static_cast<int32_t>(kKeepAliveUs))
+      keep_alive_(reactor, this, static_cast<int32_t>(kKeepAliveUs)), login_deadline_ticks_(*this),
+      login_deadline_(reactor, &login_deadline_ticks_, static_cast<int32_t>(kLoginDeadlineUs))
 {
     counter_ = options_.first_id ? *options_.first_id : random_number() % 100000;
     resource_ =
@@ -70,14 +71,15 @@ JabberClient::~JabberClient()
         guard_cv_.wait(lock, [this] { return calls_ == 0; });
     }
     keep_alive_.stop();
-    std::unique_ptr<ConnectionInterface> connection;
+    login_deadline_.stop();
+    std::shared_ptr<ConnectionInterface> connection;
     {
         std::lock_guard lock(connection_mutex_);
         connection = std::move(connection_);
     }
     if (connection) {
         connection->clearListener(this);
-        connection.reset(); // closes and waits for its receive thread
+        connection.reset(); // the last owner: closes and waits for its receive thread
     }
 }
 
@@ -115,36 +117,25 @@ std::string JabberClient::full_jid()
     return full_jid_;
 }
 
-std::unique_ptr<XmlNode>
-JabberClient::new_iq(std::initializer_list<std::pair<const char*, std::string>> attributes)
-{
-    auto iq = std::make_unique<XmlNode>("iq");
-    iq->add_attribute("id", next_id());
-    for (const auto& [name, value] : attributes)
-        iq->add_attribute(name, value);
-    return iq;
-}
-
-std::string JabberClient::transport_jid(int network)
-{
-    std::lock_guard lock(state_mutex_);
-    return transports_.jid_of(network);
-}
-
 std::string JabberClient::next_id()
 {
     std::lock_guard lock(state_mutex_);
     return std::to_string(++counter_);
 }
 
-void JabberClient::send_text(const std::string& text)
+std::shared_ptr<ConnectionInterface> JabberClient::connection()
 {
     std::lock_guard lock(connection_mutex_);
-    if (connection_)
-        connection_->send(text);
+    return connection_;
 }
 
-void JabberClient::send_tree(const XmlNode& stanza)
+void JabberClient::send_text(const std::string& text)
+{
+    if (const auto c = connection())
+        c->send(text);
+}
+
+void JabberClient::send(const XmlNode& stanza)
 {
     send_text(stanza.serialize());
 }
@@ -155,7 +146,7 @@ void JabberClient::send_request(XmlNode& iq, std::function<void(const XmlNode&)>
         std::lock_guard lock(state_mutex_);
         pending_.push_back({attr(iq, "id"), std::move(on_result)});
     }
-    send_tree(iq);
+    send(iq);
 }
 
 bool JabberClient::connect(std::unique_ptr<ConnectionInterface> connection, const std::string& host,
@@ -164,12 +155,12 @@ bool JabberClient::connect(std::unique_ptr<ConnectionInterface> connection, cons
     CallGuard guard(*this);
     if (!guard)
         return false;
-    ConnectionInterface* c;
+    std::shared_ptr<ConnectionInterface> c = std::move(connection);
     {
         std::lock_guard lock(connection_mutex_);
-        connection_ = std::move(connection);
-        c = connection_.get();
+        connection_ = c;
     }
+    login_deadline_.start();
     c->setListener(this);
     c->open(local_port, port, host, true);
     return true;
@@ -197,9 +188,9 @@ void JabberClient::open_stream()
     stream.open_only = true;
     stream.add_attribute("to", domain());
     stream.add_attribute("xmlns", "jabber:client");
-    stream.add_attribute("stream", kStreamsNamespace, "xmlns");
+    stream.add_attribute("stream", JabberClient::kStreamsNamespace, "xmlns");
     stream.add_attribute("version", "1.0");
-    send_tree(stream);
+    send(stream);
 }
 
 void JabberClient::logout()
@@ -208,14 +199,63 @@ void JabberClient::logout()
     if (!guard)
         return;
     send_text("</stream>");
-    std::lock_guard lock(connection_mutex_);
-    if (connection_)
-        connection_->close();
+    // Closing waits for the receive thread, which may itself be sending or
+    // waiting on the caller's thread: no lock is held across it.
+    if (const auto c = connection())
+        c->close();
 }
 
 void JabberClient::onTimer()
 {
-    send_text(" ");
+    CallGuard guard(*this);
+    if (!guard)
+        return;
+    // The reactor thread must never wait on a socket: a keep-alive that
+    // cannot leave at once is skipped, since a busy stream needs none.
+    if (const auto c = connection())
+        c->trySend(" ");
+    if (stream_stalled())
+        break_stream(nullptr);
+}
+
+bool JabberClient::stream_stalled()
+{
+    const uint64_t received = received_bytes_;
+    const bool partial = partial_stanza_;
+    const bool stalled = partial && partial_at_tick_ && received == received_at_tick_;
+    partial_at_tick_ = partial;
+    received_at_tick_ = received;
+    return stalled;
+}
+
+void JabberClient::on_login_deadline()
+{
+    CallGuard guard(*this);
+    if (!guard)
+        return;
+    login_deadline_.stop();
+    int pending = kLoginPending;
+    if (!login_state_.compare_exchange_strong(pending, kLoginTimedOut))
+        return;
+    JabberEvent event;
+    event.result = kTimedOut;
+    break_stream(&event);
+}
+
+bool JabberClient::login_in_time()
+{
+    int pending = kLoginPending;
+    return login_state_.compare_exchange_strong(pending, kLoginOver) || pending == kLoginOver;
+}
+
+void JabberClient::break_stream(const JabberEvent* event)
+{
+    if (broken_.exchange(true))
+        return;
+    if (const auto c = connection())
+        c->close();
+    connected_ = false;
+    raise(kEventDisconnected, event);
 }
 
 void JabberClient::onConnectResult(int status)
@@ -223,47 +263,49 @@ void JabberClient::onConnectResult(int status)
     CallGuard guard(*this);
     if (!guard)
         return;
-    connected_ = status == 0;
-    raise(status == 0 ? kEventConnected : kEventDisconnected, nullptr);
+    if (status == 0) {
+        connected_ = true;
+        raise(kEventConnected, nullptr);
+        return;
+    }
+    connected_ = false;
+    if (!broken_.exchange(true))
+        raise(kEventDisconnected, nullptr);
 }
 
 void JabberClient::onReceive(const std::string& message)
 {
     CallGuard guard(*this);
-    if (!guard)
+    if (!guard || broken_)
         return;
     std::lock_guard hold(receiver_mutex_);
+    received_bytes_ += message.size();
+    partial_stanza_ = false; // no stall while this chunk is handled
     for (char c : message) {
-        if (!document_)
+        if (!document_) {
             document_ = XmlNode::new_document();
+            stanza_started_ = false;
+        }
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            stanza_started_ = true;
         const auto state = document_->feed(c);
         if (state == XmlNode::FeedResult::Incomplete)
             continue;
         if (state == XmlNode::FeedResult::Failed) {
             // A stanza beyond the parser's limits: the stream cannot be trusted.
             document_.reset();
-            flush_presence_batch();
-            std::lock_guard lock(connection_mutex_);
-            if (connection_)
-                connection_->close();
-            connected_ = false;
-            raise(kEventDisconnected, nullptr);
+            presence_.flush_batch();
+            break_stream(nullptr);
             return;
         }
         std::unique_ptr<XmlNode> complete = std::move(document_);
         if (!complete->children.empty())
             dispatch(*complete->children.front());
+        if (broken_)
+            return;
     }
-    flush_presence_batch();
-}
-
-void JabberClient::flush_presence_batch()
-{
-    if (presence_batch_.updates.empty())
-        return;
-    JabberEvent batch;
-    std::swap(batch, presence_batch_);
-    raise(kEventPresence, &batch);
+    partial_stanza_ = document_ && stanza_started_;
+    presence_.flush_batch();
 }
 
 void JabberClient::dispatch(const XmlNode& e)
@@ -290,6 +332,8 @@ void JabberClient::dispatch(const XmlNode& e)
     } else if (name == "challenge") {
         on_challenge(e);
     } else if (name == "success") {
+        if (!login_in_time())
+            return;
         authenticated_ = true;
         JabberEvent event;
         event.result = 0;
@@ -298,10 +342,12 @@ void JabberClient::dispatch(const XmlNode& e)
     } else if (name == "iq") {
         on_iq(e);
     } else if (name == "message") {
-        on_message(e);
+        chat_.on_message(e);
     } else if (name == "presence") {
-        on_presence(e);
+        presence_.on_presence(e);
     } else if (name == "failure") {
+        if (!login_in_time())
+            return;
         JabberEvent event;
         event.result = 1;
         raise(kEventAuthentication, &event);
@@ -338,7 +384,7 @@ void JabberClient::on_challenge(const XmlNode& challenge)
     XmlNode response("response");
     response.add_attribute("xmlns", std::string(sasl::kNamespace));
     response.text = base64_encode(sasl::response_text(decoded, user, password, cnonce, domain));
-    send_tree(response);
+    send(response);
 }
 
 void JabberClient::bind()
@@ -355,15 +401,11 @@ void JabberClient::start_session()
     auto iq = new_iq({{"type", "set"}});
     iq->add_child("session")->add_attribute("xmlns", "urn:ietf:params:xml:ns:xmpp-session");
     send_request(*iq, [this](const XmlNode&) {
-        send_roster_get();
-        {
-            std::lock_guard lock(state_mutex_);
-            status_ = kStatusAvailable;
-        }
+        presence_.start_session();
         in_session_ = true;
-        send_presence("");
-        send_version_check();
-        send_disco_items();
+        presence_.send_presence("");
+        services_.send_version_check();
+        gateways_.discover();
     });
 }
 
@@ -391,10 +433,10 @@ void JabberClient::on_iq(const XmlNode& iq)
     const XmlNode* query = find(iq, "query");
     if (iq.attribute_value("type") && query) {
         const std::string xmlns = attr(*query, "xmlns");
-        if (xmlns == kDiscoInfo && attr(iq, "type") == "get")
+        if (xmlns == GatewayHandler::kDiscoInfo && attr(iq, "type") == "get")
             answer_disco_info(iq);
         else if (xmlns == "jabber:iq:roster")
-            on_roster(iq);
+            presence_.on_roster(iq);
     }
     // Jingle requests are handled by the call signalling, which arrives later.
 }
@@ -419,224 +461,13 @@ void JabberClient::answer_disco_info(const XmlNode& request)
     iq.add_attribute("to", attr(request, "from"));
     iq.add_attribute("type", "result");
     XmlNode* q = iq.add_child("query");
-    q->add_attribute("xmlns", kDiscoInfo);
+    q->add_attribute("xmlns", GatewayHandler::kDiscoInfo);
     for (const char* var : kFeatures)
         q->add_child("feature")->add_attribute("var", var);
-    send_tree(iq);
+    send(iq);
 }
 
-// ---- roster and presence
-
-void JabberClient::send_roster_get()
-{
-    auto iq = new_iq({{"type", "get"}});
-    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:roster");
-    send_request(*iq, [this](const XmlNode& answer) { on_roster(answer); });
-}
-
-void JabberClient::on_roster(const XmlNode& iq)
-{
-    const XmlNode* query = find(iq, "query");
-    if (!query || !iq.attribute_value("type"))
-        return;
-    JabberEvent batch;
-    bool first_load = false;
-    {
-        std::lock_guard lock(state_mutex_);
-        for (const auto& item : query->children) {
-            if (item->name != "item")
-                continue;
-            const XmlNode* group = find(*item, "group");
-            if (group && group->text == "Transports")
-                continue;
-            const std::string* jid_attr = item->attribute_value("jid");
-            if (!jid_attr)
-                continue;
-            const std::string jid = bare_jid(*jid_attr);
-            const std::string* subscription = item->attribute_value("subscription");
-            const std::string ask = attr(*item, "ask");
-            if (RosterContact* contact = roster_.find(jid)) {
-                if (subscription) {
-                    contact->subscription = *subscription;
-                    contact->ask = ask;
-                }
-            } else if (!subscription || *subscription != "remove") {
-                roster_.add({jid, subscription ? *subscription : std::string(), ask, {}});
-            }
-            PresenceUpdate update;
-            update.jid = jid;
-            update.status = kStatusOffline;
-            const std::string* name = item->attribute_value("name");
-            update.name = name ? *name : jid;
-            update.in_roster = true;
-            const std::string sub = subscription ? *subscription : std::string();
-            if (sub == "none") {
-                if (ask == "unsubscribe")
-                    continue;
-                update.status = kStatusRequested;
-            } else if (sub == "from") {
-                if (ask == "unsubscribe")
-                    continue;
-            } else if (sub == "remove") {
-                update.removed = true;
-                roster_.remove(jid);
-            }
-            batch.updates.push_back(std::move(update));
-        }
-        if (!roster_.loaded()) {
-            roster_.set_loaded();
-            first_load = true;
-        }
-    }
-    if (first_load)
-        raise(kEventRosterLoaded, nullptr);
-    raise(kEventPresence, &batch);
-}
-
-void JabberClient::on_presence(const XmlNode& presence)
-{
-    const std::string* from = presence.attribute_value("from");
-    if (!from)
-        return;
-    const std::string jid = bare_jid(*from);
-    const std::string resource = jid_resource(*from);
-    const std::string type = attr(presence, "type");
-    int transport_network;
-    {
-        std::lock_guard lock(state_mutex_);
-        transport_network = transports_.network_of(jid);
-    }
-    if (transport_network != -1) {
-        JabberEvent event;
-        event.network = transport_network;
-        raise(kEventTransport, &event);
-        return;
-    }
-    if (type == "unavailable") {
-        PresenceUpdate update;
-        update.jid = jid;
-        {
-            std::lock_guard lock(state_mutex_);
-            RosterContact* contact = roster_.find(jid);
-            if (contact && !resource.empty())
-                contact->remove_resource(resource);
-            update.status = contact ? contact->shown_status() : kStatusOffline;
-            update.status_text = contact ? contact->shown_text() : std::string();
-        }
-        // Earlier presences of this chunk go first: raised after this one,
-        // they would show a contact that just left as still online.
-        flush_presence_batch();
-        JabberEvent event;
-        event.updates.push_back(std::move(update));
-        raise(kEventPresence, &event);
-        return;
-    }
-    if (type == "subscribe") {
-        bool known = false;
-        {
-            std::lock_guard lock(state_mutex_);
-            const RosterContact* contact = roster_.find(jid);
-            known = contact && (contact->subscription == "to" || contact->ask == "subscribe");
-        }
-        if (known) {
-            send_subscription(*from, "subscribed");
-        } else {
-            JabberEvent event;
-            PresenceUpdate update;
-            update.jid = jid;
-            update.status = kStatusPending;
-            event.updates.push_back(std::move(update));
-            flush_presence_batch();
-            raise(kEventPresence, &event);
-        }
-        return;
-    }
-    if (!type.empty())
-        return;
-
-    std::string text;
-    if (const XmlNode* status = find(presence, "status"))
-        text = status->text;
-    const auto tag = text.find(tagline_);
-    if (tag != std::string::npos && tag > 0)
-        text.resize(tag);
-    int code = kStatusAvailable;
-    if (const XmlNode* show = find(presence, "show"))
-        code = status_from_show(show->text);
-
-    PresenceUpdate update;
-    update.jid = jid;
-    update.status = code;
-    update.status_text = text;
-    {
-        std::lock_guard lock(state_mutex_);
-        RosterContact* contact = roster_.find(jid);
-        if (contact && !resource.empty()) {
-            const size_t rank = contact->update_resource(resource, code, text);
-            if (rank != 0) {
-                update.status = contact->shown_status();
-                update.status_text = contact->shown_text();
-            }
-        }
-    }
-    presence_batch_.updates.push_back(std::move(update));
-}
-
-void JabberClient::send_presence(const std::string& to)
-{
-    int status;
-    std::string text;
-    {
-        std::lock_guard lock(state_mutex_);
-        status = status_;
-        text = status_text_;
-    }
-    XmlNode p("presence");
-    p.add_attribute("id", next_id());
-    if (!to.empty())
-        p.add_attribute("to", to);
-    p.add_child("status")->text = text.empty() ? tagline_ : text + " " + tagline_;
-    if (status == kStatusAway)
-        p.add_child("show")->text = "away";
-    else if (status == kStatusBusy)
-        p.add_child("show")->text = "dnd";
-    send_tree(p);
-}
-
-void JabberClient::send_subscription(const std::string& to, const char* type)
-{
-    XmlNode p("presence");
-    p.add_attribute("id", next_id());
-    p.add_attribute("to", to);
-    p.add_attribute("type", type);
-    send_tree(p);
-}
-
-void JabberClient::roster_set(const std::string& jid, const std::string& name,
-                              const std::string& group, bool remove)
-{
-    auto iq = new_iq({{"type", "set"}});
-    XmlNode* query = iq->add_child("query");
-    query->add_attribute("xmlns", "jabber:iq:roster");
-    XmlNode* item = query->add_child("item");
-    item->add_attribute("jid", jid);
-    if (remove) {
-        item->add_attribute("subscription", "remove");
-    } else {
-        if (!name.empty())
-            item->add_attribute("name", name);
-        if (!group.empty())
-            item->add_child("group")->text = group;
-    }
-    send_request(*iq, nullptr);
-}
-
-void JabberClient::plain_add(const std::string& jid, const std::string& name,
-                             const std::string& group)
-{
-    roster_set(jid, name, group, false);
-    send_subscription(jid, "subscribe");
-}
+// ---- the feature operations
 
 void JabberClient::addContact(int network, const std::string& jid, const std::string& name,
                               const std::string& group)
@@ -647,23 +478,23 @@ void JabberClient::addContact(int network, const std::string& jid, const std::st
     switch (network) {
     case kNetworkPlain:
     case kNetworkJabber:
-        plain_add(jid, name, group);
+        presence_.plain_add(jid, name, group);
         return;
     case kNetworkService:
-        plain_add(jid.find('@') == std::string::npos ? jid + "@" + service_domain_ : jid, name,
-                  group);
+        presence_.plain_add(jid.find('@') == std::string::npos ? jid + "@" + service_domain_ : jid,
+                            name, group);
         return;
     case kNetworkGtalk: {
         const std::string address =
             jid.find('@') == std::string::npos ? jid + "@" + options_.gtalk_mail_domain : jid;
-        if (isGatewayRegistered(kNetworkGtalk))
-            translate(kNetworkGtalk, address);
+        if (gateways_.registered(kNetworkGtalk))
+            gateways_.translate(kNetworkGtalk, address);
         else
-            plain_add(address, name, group);
+            presence_.plain_add(address, name, group);
         return;
     }
     default:
-        translate(network, jid);
+        gateways_.translate(network, jid);
         return;
     }
 }
@@ -672,339 +503,96 @@ void JabberClient::acceptContact(const std::string& jid, const std::string& name
                                  const std::string& group)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    send_subscription(jid, "subscribed");
-    roster_set(jid, name, group, false);
-    send_subscription(jid, "subscribe");
+    if (guard)
+        presence_.accept(jid, name, group);
 }
 
 void JabberClient::renameContact(const std::string& jid, const std::string& name)
 {
     CallGuard guard(*this);
     if (guard)
-        roster_set(jid, name, "", false);
+        presence_.rename(jid, name);
 }
 
 void JabberClient::removeContact(const std::string& jid)
 {
     CallGuard guard(*this);
     if (guard)
-        roster_set(jid, "", "", true);
+        presence_.remove(jid);
+}
+
+void JabberClient::rejectContact(const std::string& jid)
+{
+    CallGuard guard(*this);
+    if (guard)
+        presence_.reject(jid);
 }
 
 void JabberClient::setStatus(int status)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    std::vector<std::string> registered;
-    {
-        std::lock_guard lock(state_mutex_);
-        status_ = status;
-        for (const auto& t : transports_.entries())
-            if (t.registered)
-                registered.push_back(t.jid);
-    }
-    // From SASL success until the session starts the stream is restarted
-    // and bound, and a server takes no presence (a conforming one closes
-    // the connection). The session's initial presence carries what is
-    // stored now.
-    if (authenticated_ && !in_session_)
-        return;
-    send_presence("");
-    for (const auto& jid : registered)
-        send_presence(jid);
+    if (guard)
+        presence_.set_status(status);
 }
 
 void JabberClient::setStatusText(const std::string& text)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    int status;
-    {
-        std::lock_guard lock(state_mutex_);
-        status_text_ = text;
-        status = status_;
-    }
-    setStatus(status);
+    if (guard)
+        presence_.set_status_text(text);
 }
 
 bool JabberClient::isRosterLoaded()
 {
-    std::lock_guard lock(state_mutex_);
-    return roster_.loaded();
+    return presence_.roster_loaded();
 }
-
-// ---- chat
 
 void JabberClient::sendMessage(const std::string& to, const std::string& body)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    XmlNode m("message");
-    m.add_attribute("id", next_id());
-    m.add_attribute("to", to);
-    m.add_attribute("type", "chat");
-    m.add_child("body")->text = body;
-    XmlNode* x = m.add_child("x");
-    x->add_attribute("xmlns", "jabber:x:event");
-    x->add_child("composing");
-    m.add_child("active")->add_attribute("xmlns", kChatStates);
-    send_tree(m);
+    if (guard)
+        chat_.send_message(to, body);
 }
-
-void JabberClient::on_message(const XmlNode& m)
-{
-    const std::string* from = m.attribute_value("from");
-    const XmlNode* body = find(m, "body");
-    if (find(m, "error")) {
-        if (!from || !body)
-            return;
-        JabberEvent event;
-        event.jid = bare_jid(*from);
-        event.text = body->text;
-        bool from_transport;
-        {
-            std::lock_guard lock(state_mutex_);
-            from_transport = transports_.network_of(event.jid) != -1;
-        }
-        if (from_transport)
-            raise(kEventMessageError, &event);
-        return;
-    }
-    if (!from)
-        return;
-    JabberEvent event;
-    event.jid = bare_jid(*from);
-    if (body) {
-        event.text = body->text;
-        raise(attr(m, "type") == "error" ? kEventMessageError : kEventChatMessage, &event);
-    } else if (const XmlNode* x = find(m, "x")) {
-        if (find(*x, "composing")) {
-            event.chat_state = 1;
-            raise(kEventChatState, &event);
-        }
-    } else if (find(m, "inactive") || find(m, "paused") || find(m, "gone")) {
-        event.chat_state = 2;
-        raise(kEventChatState, &event);
-    }
-}
-
-// ---- gateways
 
 bool JabberClient::isGatewayRegistered(int network)
 {
-    std::lock_guard lock(state_mutex_);
-    return transports_.registered(network);
+    return gateways_.registered(network);
 }
 
 void JabberClient::registerGateway(int network, const std::string& user,
                                    const std::string& password)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    const std::string transport = transport_jid(network);
-    auto iq = new_iq({{"to", transport}, {"type", "set"}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:register");
-    q->add_child("password")->text = password;
-    q->add_child("username")->text = user;
-    q->add_child("x")->add_attribute("xmlns", "jabber:iq:gateway:register");
-    send_request(*iq, [this](const XmlNode& answer) {
-        // An error answer registers nothing.
-        const std::string* from = answer.attribute_value("from");
-        if (!from || attr(answer, "type") == "error")
-            return;
-        send_presence(*from);
-        mark_transport_registered(*from);
-    });
+    if (guard)
+        gateways_.register_user(network, user, password);
 }
 
 void JabberClient::unregisterGateway(int network)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    const std::string transport = transport_jid(network);
-    auto iq = new_iq({{"to", transport}, {"type", "set"}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:register");
-    q->add_child("remove");
-    send_request(*iq, nullptr);
-    std::lock_guard lock(state_mutex_);
-    transports_.clear_registered(network);
+    if (guard)
+        gateways_.unregister_user(network);
 }
-
-void JabberClient::translate(int network, const std::string& legacy_address)
-{
-    const std::string transport = transport_jid(network);
-    if (transport.empty())
-        return;
-    auto iq = new_iq({{"type", "set"}, {"to", transport}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:gateway");
-    q->add_child("prompt")->text = legacy_address;
-    send_request(*iq, [this, transport, legacy_address](const XmlNode& answer) {
-        const XmlNode* jid_element = find(answer, "jid");
-        std::string jid;
-        // No usable answer: build the gateway JID ourselves.
-        if (!jid_element || jid_element->text == "null")
-            jid = ScanString(legacy_address).replace_all("@", "\\40").str() + "@" + transport;
-        else
-            jid = jid_element->text;
-        const auto escape = jid.find("\\40");
-        plain_add(jid, escape == std::string::npos ? jid : jid.substr(0, escape), "");
-    });
-}
-
-void JabberClient::mark_transport_registered(const std::string& jid)
-{
-    int network;
-    {
-        std::lock_guard lock(state_mutex_);
-        network = transports_.mark_registered(jid);
-    }
-    if (network == -1)
-        return;
-    send_presence(jid);
-    JabberEvent event;
-    event.network = network;
-    raise(kEventTransport, &event);
-}
-
-void JabberClient::send_disco_items()
-{
-    auto iq = new_iq({{"to", domain()}, {"type", "get"}});
-    iq->add_child("query")->add_attribute("xmlns", kDiscoItems);
-    send_request(*iq, [this](const XmlNode& answer) { on_disco_items(answer); });
-}
-
-void JabberClient::on_disco_items(const XmlNode& answer)
-{
-    const XmlNode* query = find(answer, "query");
-    if (!query)
-        return;
-    for (const auto& item : query->children) {
-        if (attr(*item, "name").find("Transport") == std::string::npos)
-            continue;
-        XmlNode iq("iq");
-        iq.add_attribute("id", next_id());
-        if (const std::string* jid = item->attribute_value("jid"))
-            iq.add_attribute("to", *jid);
-        iq.add_attribute("type", "get");
-        iq.add_child("query")->add_attribute("xmlns", kDiscoInfo);
-        send_request(iq, [this](const XmlNode& info) { on_disco_info(info); });
-    }
-}
-
-void JabberClient::on_disco_info(const XmlNode& answer)
-{
-    const XmlNode* query = find(answer, "query");
-    const std::string* type = answer.attribute_value("type");
-    if (!query || !type)
-        return;
-    if (*type == "error") {
-        JabberEvent empty;
-        raise(kEventCallImpossible, &empty);
-        return;
-    }
-    if (*type != "result")
-        return;
-    bool jingle = false, rtp = false, registered = false;
-    for (const auto& feature : query->children) {
-        if (feature->name != "feature")
-            continue;
-        const std::string var = attr(*feature, "var");
-        jingle = jingle || var.find("xep-0166.html") != std::string::npos;
-        rtp = rtp || var.find("xep-0167.html") != std::string::npos;
-        registered = registered || var.find("jabber:iq:registered") != std::string::npos;
-    }
-    const std::string from = attr(answer, "from");
-    if (from.find('@') != std::string::npos)
-        raise(jingle && rtp ? kEventJingleSupported : kEventCallImpossible, nullptr);
-    else if (registered)
-        mark_transport_registered(from);
-}
-
-// ---- the service's own iqs
 
 void JabberClient::sendHoller(const std::string& to)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    auto iq = new_iq({{"type", "set"}, {"to", to}});
-    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:vokar:holler:send");
-    send_request(*iq, [this](const XmlNode& answer) {
-        if (const XmlNode* query = find(answer, "query")) {
-            JabberEvent event;
-            event.text = query->text;
-            raise(kEventHollerAnswer, &event);
-        }
-    });
+    if (guard)
+        services_.send_holler(to);
 }
 
 void JabberClient::retrieveHollers()
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    auto iq = new_iq({{"type", "set"}});
-    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:vokar:holler:retrieve");
-    send_request(*iq, [this](const XmlNode& answer) {
-        JabberEvent event;
-        if (const XmlNode* query = find(answer, "query")) {
-            ScanString text(query->text);
-            for (;;) {
-                ScanString token = text.next_token();
-                if (token.empty())
-                    break;
-                event.items.push_back(token.str());
-            }
-        }
-        raise(kEventHollers, &event);
-    });
+    if (guard)
+        services_.retrieve_hollers();
 }
 
 void JabberClient::setHollerAllowed(bool allowed)
 {
     CallGuard guard(*this);
-    if (!guard)
-        return;
-    auto iq = new_iq({{"type", "set"}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:vokar:holler:setallow");
-    q->text = allowed ? "enable" : "disable";
-    send_request(*iq, nullptr);
-}
-
-void JabberClient::send_version_check()
-{
-    auto iq = new_iq({{"type", "set"}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:vokar:services:versionupdate");
-    q->add_attribute("method", "checkupdates");
-    q->add_child("os")->text = os_;
-    q->add_child("version")->text = version_;
-    send_request(*iq, [this](const XmlNode& answer) {
-        const XmlNode* query = find(answer, "query");
-        if (!query || attr(*query, "update") != "true")
-            return;
-        const std::string* force = query->attribute_value("forceupdate");
-        const XmlNode* url = find(*query, "updateurl");
-        const XmlNode* message = find(*query, "message");
-        if (!force || !url || !message)
-            return;
-        JabberEvent event;
-        event.force_update = *force == "true";
-        event.update_url = url->text;
-        event.update_message = message->text;
-        raise(kEventNewVersion, &event);
-    });
+    if (guard)
+        services_.set_holler_allowed(allowed);
 }
 
 } // namespace vokar

@@ -14,17 +14,21 @@
 #include "net/connection_interface.h"
 #include "platform/sync.h"
 #include "xml/xml_node.h"
+#include "xmpp/chat_handler.h"
+#include "xmpp/gateway_handler.h"
 #include "xmpp/jabber_event.h"
-#include "xmpp/roster.h"
-#include "xmpp/transport_list.h"
+#include "xmpp/presence_handler.h"
+#include "xmpp/service_iqs.h"
+#include "xmpp/session_context.h"
 
 namespace vokar {
 
-// The client's XMPP session: stream, SASL DIGEST-MD5, binding and session,
-// roster and presence, chat, gateways and the service's own iqs. Received
-// bytes are parsed incrementally into stanzas; everything the client learns
-// goes to its listeners as numbered events.
-class JabberClient : public ConnectionListener, public TimerListener {
+// The client's XMPP session. This core runs the stream, SASL DIGEST-MD5,
+// binding and session, parses received bytes incrementally into stanzas,
+// keeps the pending requests and routes each stanza to its feature handler:
+// roster and presence, chat, gateways, the service's own iqs. Everything the
+// client learns goes to its listeners as numbered events.
+class JabberClient : public ConnectionListener, public TimerListener, private SessionContext {
 public:
     struct Options {
         std::string web_host_name = "www.vokar.test"; // in the status tagline
@@ -35,10 +39,11 @@ public:
     };
 
     static constexpr const char* kStreamsNamespace = "http://etherx.jabber.org/streams";
-    static constexpr const char* kDiscoInfo = "http://jabber.org/protocol/disco#info";
-    static constexpr const char* kDiscoItems = "http://jabber.org/protocol/disco#items";
-    static constexpr const char* kChatStates = "http://jabber.org/protocol/chatstates";
     static constexpr uint32_t kKeepAliveUs = 300000000; // 300 s
+    // From connect to the SASL outcome (kEventAuthentication). Past it the
+    // connection counts as timed out: kEventDisconnected carries kTimedOut.
+    static constexpr uint32_t kLoginDeadlineUs = 30000000; // 30 s
+    static constexpr int kTimedOut = 10060;                // the socket layer's time-out
 
     JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor,
                  Options options);
@@ -55,7 +60,8 @@ public:
     void addListener(JabberListener* listener);
 
     // Takes the connection, becomes its listener and opens it; the outcome
-    // arrives as event 7 or 8.
+    // arrives as kEventConnected or kEventDisconnected. The login deadline
+    // starts here.
     bool connect(std::unique_ptr<ConnectionInterface> connection, const std::string& host,
                  uint16_t port, uint16_t local_port);
     // Opens the stream; false (nothing sent) while not connected.
@@ -68,6 +74,8 @@ public:
     void acceptContact(const std::string& jid, const std::string& name, const std::string& group);
     void renameContact(const std::string& jid, const std::string& name);
     void removeContact(const std::string& jid);
+    // Refuses a friend request (and removes the contact if it is in the roster).
+    void rejectContact(const std::string& jid);
     void setStatus(int status);
     void setStatusText(const std::string& text);
     bool isRosterLoaded();
@@ -88,12 +96,13 @@ public:
     // ConnectionListener.
     void onReceive(const std::string& message) override;
     void onConnectResult(int status) override;
-    // TimerListener: the keep-alive.
+    // TimerListener: the keep-alive. A stanza that was partial at the
+    // previous tick and has received nothing since breaks the stream.
     void onTimer() override;
 
     const std::string& resource() const { return resource_; }
-    std::string domain();
-    std::string full_jid();
+    std::string domain() override;
+    std::string full_jid() override;
     bool authenticated() const { return authenticated_; }
     bool connected() const { return connected_; }
     // The status tagline: "( <web host> - talk for free )".
@@ -106,72 +115,81 @@ private:
         std::function<void(const XmlNode& iq)> on_result; // empty: answer dropped
     };
 
-    std::string next_id();
-    // An iq with a fresh id followed by the given attributes, in order.
-    std::unique_ptr<XmlNode>
-    new_iq(std::initializer_list<std::pair<const char*, std::string>> attributes);
-    std::string transport_jid(int network);
+    // SessionContext.
+    void raise(int code, const JabberEvent* event) override;
+    std::string next_id() override;
+    void send(const XmlNode& stanza) override;
+    void send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result) override;
+    bool in_session() const override { return in_session_; }
+
+    std::shared_ptr<ConnectionInterface> connection();
     void send_text(const std::string& text);
-    void send_tree(const XmlNode& stanza);
-    // Sends an iq and remembers it until its answer arrives.
-    void send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result);
-    void raise(int code, const JabberEvent* event);
     void open_stream();
 
     void dispatch(const XmlNode& element);
     void on_features(const XmlNode& features);
     void on_challenge(const XmlNode& challenge);
     void on_iq(const XmlNode& iq);
-    void on_presence(const XmlNode& presence);
-    void on_message(const XmlNode& message);
-    void on_roster(const XmlNode& iq);
-    void on_disco_items(const XmlNode& iq);
-    void on_disco_info(const XmlNode& iq);
     void answer_disco_info(const XmlNode& iq);
-    void flush_presence_batch();
 
     void bind();
     void start_session();
-    void send_roster_get();
-    void send_presence(const std::string& to);
-    void send_subscription(const std::string& to, const char* type);
-    void roster_set(const std::string& jid, const std::string& name, const std::string& group,
-                    bool remove);
-    void plain_add(const std::string& jid, const std::string& name, const std::string& group);
-    void translate(int network, const std::string& legacy_address);
-    void mark_transport_registered(const std::string& jid);
-    void send_version_check();
-    void send_disco_items();
 
-    const std::string os_;
-    const std::string version_;
+    // Closes the connection and raises kEventDisconnected, once.
+    void break_stream(const JabberEvent* event);
+    void on_login_deadline();
+    // Marks the SASL outcome; false when the deadline passed first.
+    bool login_in_time();
+    bool stream_stalled(); // the reactor thread's keep-alive tick only
+
+    class LoginDeadline : public TimerListener {
+    public:
+        explicit LoginDeadline(JabberClient& client) : client_(client) {}
+        void onTimer() override { client_.on_login_deadline(); }
+
+    private:
+        JabberClient& client_;
+    };
+
     const Options options_;
     const std::string tagline_;
+    const std::string service_domain_; // the transports' domain: as constructed
     std::string resource_;
 
     // Session state shared by the receive thread and callers.
-    std::recursive_mutex state_mutex_;
+    std::mutex state_mutex_;
     std::string domain_;
-    std::string service_domain_; // the transports' domain: as constructed
     std::string user_, password_, bare_jid_, full_jid_;
     uint32_t counter_ = 0;
-    int status_ = kStatusAvailable;
-    std::string status_text_;
-    Roster roster_;
-    TransportList transports_;
     std::vector<PendingRequest> pending_;
 
     std::atomic<bool> authenticated_{false};
     std::atomic<bool> in_session_{false};
     std::atomic<bool> connected_{false};
 
+    // The feature handlers.
+    PresenceHandler presence_;
+    GatewayHandler gateways_;
+    ChatHandler chat_;
+    ServiceIqs services_;
+
     // Receiving: one chunk at a time.
     platform::NamedMutex receiver_mutex_;
     std::unique_ptr<XmlNode> document_;
-    JabberEvent presence_batch_;
+    bool stanza_started_ = false; // the partial document holds more than white space
+    std::atomic<bool> broken_{false};
+    // The SASL outcome and the login deadline: whichever comes first wins.
+    enum LoginState { kLoginPending, kLoginOver, kLoginTimedOut };
+    std::atomic<int> login_state_{kLoginPending};
+    // What the keep-alive tick sees of the receive path, and what it saw last.
+    std::atomic<uint64_t> received_bytes_{0};
+    std::atomic<bool> partial_stanza_{false};
+    uint64_t received_at_tick_ = 0;
+    bool partial_at_tick_ = false;
 
+    // Held only to read or replace the pointer, never across a send or close.
     std::mutex connection_mutex_;
-    std::unique_ptr<ConnectionInterface> connection_;
+    std::shared_ptr<ConnectionInterface> connection_;
 
     std::mutex listeners_mutex_;
     std::vector<JabberListener*> listeners_;
@@ -183,6 +201,8 @@ private:
     bool closing_ = false;
 
     ReactorTimer keep_alive_;
+    LoginDeadline login_deadline_ticks_;
+    ReactorTimer login_deadline_;
 };
 
 } // namespace vokar

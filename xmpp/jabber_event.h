@@ -14,7 +14,7 @@ enum JabberEventCode : int {
     kEventPresence = 3,
     kEventAuthentication = 5,   // result 0 success, 1 failure
     kEventConnected = 7,        // no payload
-    kEventDisconnected = 8,     // no payload
+    kEventDisconnected = 8,     // no payload, or result: the socket error (10060 timed out)
     kEventTransport = 10,       // network
     kEventHollers = 13,         // items
     kEventRosterLoaded = 14,    // no payload

@@ -8,8 +8,8 @@ namespace {
 TEST(Base64, EncodeAndDecode)
 {
     const std::pair<std::string, std::string> vectors[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-        {"\xfb\xff", "+/8="},
+        {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+        {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xfb\xff", "+/8="},
     };
     for (const auto& [plain, coded] : vectors) {
         EXPECT_EQ(base64_encode(plain), coded);
@@ -22,5 +22,5 @@ TEST(Base64, EncodeAndDecode)
     EXPECT_EQ(base64_decode("Z=9v"), "d\x0fo") << "a '=' inside counts as 0";
 }
 
-}  // namespace
-}  // namespace vokar
+} // namespace
+} // namespace vokar

@@ -172,7 +172,7 @@ TEST(ReactorTimerQueue, IntervalInMicrosecondsStopAndRestart)
     reactor.run_due();
     EXPECT_EQ(listener.ticks, 2);
     timer.stop();
-    EXPECT_TRUE(timer.isStarted()); // never cleared
+    EXPECT_FALSE(timer.isStarted());
     clock.advance(100);
     reactor.run_due();
     EXPECT_EQ(listener.ticks, 2);
@@ -182,6 +182,7 @@ TEST(ReactorTimerQueue, IntervalInMicrosecondsStopAndRestart)
     timer.start(); // a restarted timer ticks its handler again
     timer.start(); // restarting twice leaves one entry, not two
     EXPECT_EQ(reactor.pending(), 1u);
+    EXPECT_TRUE(timer.isStarted());
     clock.advance(6);
     reactor.run_due();
     EXPECT_EQ(listener.ticks, 3);
@@ -201,6 +202,7 @@ TEST(ReactorTimerQueue, StopFromInsideOnTimerEndsTheTicks)
     }
     EXPECT_EQ(listener.ticks, 1);
     EXPECT_EQ(reactor.pending(), 0u);
+    EXPECT_FALSE(timer.isStarted());
 }
 
 // Real thread and real time from here on.

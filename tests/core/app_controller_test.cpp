@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/core/core_test_support.h"
 
 namespace vokar {
@@ -137,10 +139,22 @@ TEST_F(AppControllerTest, SuccessfulLoginPublishesTheStatusTextAndAsksAboutImpor
     settings_.first_run = true;
     settings_.status_message = L"on the road";
     connect();
-    event(kEventAuthentication, login_result(0));
+    // The server's side of the login: the status text goes out with the
+    // session's initial presence.
+    rig_.client(0)->onReceive("<success xmlns='urn:ietf:params:xml:ns:xmpp-sasl'/>");
     EXPECT_TRUE(controller_.loggedIn());
     EXPECT_FALSE(controller_.loginPending());
-    EXPECT_NE(rig_.sent(0).at(0).find("<status>on the road"), std::string::npos);
+    rig_.client(0)->onReceive("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
+                              "xmlns:stream='http://etherx.jabber.org/streams' "
+                              "from='vokar.test' version='1.0'>");
+    rig_.client(0)->onReceive("<iq id='101' type='result'/><iq id='102' type='result'/>");
+    const auto sent = rig_.sent(0);
+    EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                            [](const std::string& s) {
+                                return s.find("<presence") != std::string::npos &&
+                                       s.find("<status>on the road") != std::string::npos;
+                            }),
+              1);
     event(kEventAuthentication, login_result(0));
     EXPECT_EQ(ui_.codes(), std::vector<int>{2136});
     EXPECT_FALSE(controller_.takeImportQuestionIfLoggedIn());

@@ -138,6 +138,61 @@ TEST(ConnectionInterfaceTcp, PlainChunksBothWays)
     EXPECT_FALSE(c->connected());
 }
 
+// Waits, bounded, until the listener has seen `n` connect results.
+bool wait_results(RecordingListener& listener, size_t n)
+{
+    for (int i = 0; i < 300 && listener.results().size() < n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return listener.results().size() >= n;
+}
+
+TEST(ConnectionInterfaceTcp, AZeroByteBreaksTheStreamAfterTheTextBeforeIt)
+{
+    TcpPeer peer;
+    test::ErrorLog errors;
+    RecordingListener listener;
+    auto c = make(true, false, errors);
+    c->setListener(&listener);
+    c->open(0, peer.port(), "127.0.0.1", true);
+    ASSERT_TRUE(peer.accept());
+    peer.write(std::string("<message><body>hi\0</body></message><presence/>", 46));
+    ASSERT_TRUE(wait_results(listener, 2));
+    EXPECT_EQ(listener.results(), (std::vector<int>{0, 1})) << "reported as a lost connection";
+    EXPECT_EQ(listener.messages(), std::vector<std::string>{"<message><body>hi"});
+    EXPECT_FALSE(c->connected());
+    EXPECT_EQ(peer.read(1), "") << "the client closed its end";
+}
+
+TEST(ConnectionInterfaceTcp, TrySendNeverWaitsAndSendsNothingWhenItCannot)
+{
+    TcpPeer peer;
+    test::ErrorLog errors;
+    auto c = make(true, false, errors);
+    c->open(0, peer.port(), "127.0.0.1", false);
+    ASSERT_TRUE(peer.accept());
+
+    // The peer reads nothing, so the socket buffers fill up.
+    const std::string block(64 << 10, 'b');
+    size_t accepted = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (c->trySend(block))
+        accepted += block.size();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_GT(accepted, 0u);
+
+    // A send now blocks, holding the send lock, until the peer reads.
+    std::thread blocked([&] { c->send(block); });
+    EXPECT_EQ(peer.read(accepted + block.size()).size(), accepted + block.size())
+        << "exactly what trySend accepted, then the blocking send";
+    blocked.join();
+    EXPECT_TRUE(c->trySend(" "));
+    EXPECT_EQ(peer.read(1), " ");
+    EXPECT_TRUE(errors.get().empty());
+
+    c->close();
+    EXPECT_FALSE(c->trySend(" ")) << "no transport";
+}
+
 TEST(ConnectionInterfaceTcp, ARefusedConnectionReportsKindZeroWith10061)
 {
     uint16_t closed_port;
@@ -237,6 +292,50 @@ TEST(ConnectionInterfaceLifetime, DestructionWaitsForAListenerStillRunning)
     c.reset();  // waits for the listener to return
     EXPECT_EQ(listener.calls, 1);
     release.join();
+}
+
+// Blocks in its first onReceive until released, and records connect results.
+class HoldingListener : public RecordingListener {
+public:
+    void onReceive(const std::string& message) override
+    {
+        if (!held_.exchange(true)) {
+            entered.set();
+            release.wait(5000);
+        }
+        RecordingListener::onReceive(message);
+    }
+    platform::Event entered, release;
+
+private:
+    std::atomic<bool> held_{false};
+};
+
+TEST(ConnectionInterfaceLifetime, ACloseDuringAnOpenWins)
+{
+    UdpPeer peer;
+    test::ErrorLog errors;
+    HoldingListener listener;
+    auto c = make(false, false, errors);
+    c->setListener(&listener);
+    c->open(0, peer.port(), "127.0.0.1", true);
+    c->send("x");
+    peer.receive();
+    peer.reply("hold the receive thread");
+    ASSERT_TRUE(listener.entered.wait(3000));
+
+    // The second open stops the old transport and then waits for the receive
+    // thread, which is still in the listener; a close comes meanwhile.
+    std::thread reopen([&] { c->open(0, peer.port(), "127.0.0.1", true); });
+    for (int i = 0; i < 300 && c->receiving(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(c->receiving());
+    c->close();
+    listener.release.set();
+    reopen.join();
+    EXPECT_FALSE(c->connected());
+    EXPECT_FALSE(c->receiving());
+    EXPECT_EQ(listener.results(), (std::vector<int>{0, 1}));
 }
 
 } // namespace

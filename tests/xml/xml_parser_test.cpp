@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <memory>
 #include <string>
 
 namespace vokar {
@@ -143,6 +146,15 @@ TEST(XmlParser, LimitsFailTheDocumentForGood)
     std::string nested;
     for (size_t i = 0; i < XmlNode::kMaxDepth; ++i)
         nested += "<a>";
+    std::string wide = "<r>"; // as many elements as allowed
+    for (size_t i = 1; i < XmlNode::kMaxElements; ++i)
+        wide += "<a/>";
+    std::string attributes = "<a"; // as many attributes as one element may have
+    for (size_t i = 0; i < XmlNode::kMaxAttributes; ++i)
+        attributes += " x" + std::to_string(i) + "=''";
+    std::string many; // as many attributes as one document may have
+    for (size_t i = 0; i < XmlNode::kMaxDocumentAttributes / XmlNode::kMaxAttributes; ++i)
+        many += attributes + "/>";
     struct Case {
         const char* what;
         std::string text;
@@ -154,6 +166,9 @@ TEST(XmlParser, LimitsFailTheDocumentForGood)
         {"depth by start tag", nested + "<b>", nested.size() + 2},
         {"depth by empty element", nested + "<b/>", nested.size() + 3},
         {"depth by attributes", nested + "<b x='1'>", nested.size() + 2},
+        {"elements", wide + "<b>", wide.size() + 2},
+        {"attributes of an element", attributes + " y=''", attributes.size() + 4},
+        {"attributes of a document", many + "<b y=''", many.size() + 6},
     };
     for (const auto& c : cases) {
         auto doc = XmlNode::new_document();
@@ -167,7 +182,114 @@ TEST(XmlParser, LimitsFailTheDocumentForGood)
     }
     // At the limits themselves everything still parses.
     EXPECT_NE(XmlNode::parse(nested), nullptr);
+    EXPECT_NE(XmlNode::parse(wide), nullptr);
+    EXPECT_NE(XmlNode::parse(many), nullptr);
     EXPECT_NE(XmlNode::parse("<a>" + std::string(limit - 3, 'x')), nullptr);
+}
+
+// A stream must be UTF-8: a bad byte fails the document where it stands. A
+// stored file is read as it is.
+TEST(XmlParser, AStreamThatIsNotUtf8Fails)
+{
+    const std::string head = "<item jid='carol";
+    const std::string bad[] = {
+        "\x80",             // a continuation byte without a lead
+        "\xE9@",            // Latin-1
+        "\xC3@",            // a sequence cut short
+        "\xC0\xAF",         // overlong
+        "\xE0\x80\xAF",     // overlong
+        "\xED\xA0\x80",     // a surrogate
+        "\xF4\x90\x80\x80", // above U+10FFFF
+        "\xFF",
+    };
+    for (const std::string& bytes : bad) {
+        const std::string text = head + bytes + "@vokar.test'/>";
+        auto doc = XmlNode::new_document();
+        size_t i = 0;
+        while (i < text.size() && doc->feed(text[i]) != Result::Failed)
+            ++i;
+        EXPECT_GE(i, head.size()) << text;
+        EXPECT_LT(i, head.size() + bytes.size()) << text;
+        EXPECT_EQ(XmlNode::parse(text), nullptr) << text;
+        EXPECT_NE(XmlNode::parse(text, XmlNode::Syntax::kFile), nullptr) << text;
+    }
+    EXPECT_EQ(XmlNode::parse("<b>caf\xC3"), nullptr) << "the text ends inside a sequence";
+
+    const std::string good =
+        "<b>\xC3\xA9 \xE2\x82\xAC \xED\x9F\xBF \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF</b>";
+    auto doc = XmlNode::new_document();
+    EXPECT_EQ(first_complete(*doc, good), static_cast<long>(good.size()) - 1);
+    EXPECT_EQ(doc->children.at(0)->text, good.substr(3, good.size() - 7));
+}
+
+// Stored values keep leading blanks and commas; a stream still skips them.
+TEST(XmlParser, FileSyntaxKeepsTextAsWritten)
+{
+    auto doc = XmlNode::new_document();
+    XmlNode* user = doc->add_child("user");
+    user->add_child("password")->text = " ,pass, word ";
+    user->add_child("username")->text = "\t15555550123";
+    const std::string file = doc->serialize();
+    auto back = XmlNode::parse(file, XmlNode::Syntax::kFile);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->find_element("password")->text, " ,pass, word ");
+    EXPECT_EQ(back->find_element("username")->text, "\t15555550123");
+    EXPECT_EQ(back->serialize(), file);
+    EXPECT_EQ(XmlNode::parse(file)->find_element("password")->text, "pass, word ");
+}
+
+// Heap in use, small blocks and mapped ones.
+size_t heap_in_use()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+size_t growth_since(size_t before)
+{
+    const size_t now = heap_in_use();
+    return now > before ? now - before : 0;
+}
+
+// Inputs of the largest size a document may have that are made of the
+// costliest pieces (empty elements, attributes) stay within a few MB while
+// they are parsed, and leave nothing behind once they failed.
+TEST(XmlParser, HeapStaysSmallForAMebibyteOfTinyPieces)
+{
+    {
+        const size_t before = heap_in_use();
+        const auto probe = std::make_unique<char[]>(1 << 20);
+        if (growth_since(before) < (1 << 20))
+            GTEST_SKIP() << "the C library's heap is not in use (a sanitizer's allocator)";
+    }
+    const auto fill = [](std::string head, std::string_view piece) {
+        while (head.size() + piece.size() <= XmlNode::kMaxDocumentBytes)
+            head += piece;
+        return head;
+    };
+    const std::string attributes(" a=''", 5);
+    const std::string element = "<a" + fill("", attributes).substr(0, 32 * 5) + "/>";
+    const std::string cases[] = {
+        fill("<r>", "<a/>"),
+        fill("<a", attributes),
+        fill("<r>", element),
+    };
+    constexpr size_t kBound = 4 << 20;
+    for (const std::string& text : cases) {
+        const size_t before = heap_in_use();
+        size_t peak = 0;
+        auto doc = XmlNode::new_document();
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (doc->feed(text[i]) == Result::Failed)
+                break;
+            if (i % 1024 == 0)
+                peak = std::max(peak, growth_since(before));
+        }
+        EXPECT_EQ(doc->feed('>'), Result::Failed) << text.substr(0, 40);
+        EXPECT_LT(peak, kBound) << text.substr(0, 40);
+        EXPECT_LT(growth_since(before), 64u << 10) << "freed on failure: " << text.substr(0, 40);
+        EXPECT_EQ(XmlNode::parse(text), nullptr);
+    }
 }
 
 } // namespace

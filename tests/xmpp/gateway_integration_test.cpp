@@ -84,7 +84,7 @@ TEST_F(GatewayIntegration, LoginDiscoversTheNineTransportsAndRegistrationsLast)
         EXPECT_FALSE((*bob_)->isGatewayRegistered(network)) << "network " << network;
 }
 
-TEST_F(GatewayIntegration, RegisteringOnMsnRaisesEvent10AndTheTransportAnswersPresence)
+TEST_F(GatewayIntegration, RegisteringOnMsnReportsTheTransportAndItAnswersPresence)
 {
     ASSERT_TRUE(alice_->log_in());
     ASSERT_TRUE(alice_->settle());
@@ -92,7 +92,7 @@ TEST_F(GatewayIntegration, RegisteringOnMsnRaisesEvent10AndTheTransportAnswersPr
     ASSERT_TRUE(alice_->wait_for(transport_event(kNetworkMsn)));
     EXPECT_TRUE((*alice_)->isGatewayRegistered(kNetworkMsn));
     // The registration sends the client's presence to the transport twice;
-    // the transport answers each with its own, which raises event 10 again.
+    // the transport answers each with its own, which raises kEventTransport again.
     ASSERT_TRUE(alice_->wait_for(
         [&](int, const JabberEvent&) { return alice_->count(transport_event(kNetworkMsn)) == 3; }));
 
@@ -160,6 +160,23 @@ TEST_F(GatewayIntegration, SimulatedContactsComeOnlineAndAnswer)
     ASSERT_TRUE(again.log_in());
     EXPECT_TRUE(sees(again, anna));
     EXPECT_TRUE(sees(again, ben, kStatusAway));
+}
+
+TEST_F(GatewayIntegration, AMessageTheNetworkRefusesComesBackAsAMessageError)
+{
+    ASSERT_TRUE(alice_->log_in());
+    const auto failed = [&](const std::string& text) {
+        return alice_->wait_for([&](int code, const JabberEvent& e) {
+            return code == kEventMessageError && e.jid == at("msn") && e.text == text;
+        });
+    };
+    (*alice_)->sendMessage("anna\\40hotmail.com@" + at("msn"), "before registering");
+    EXPECT_TRUE(failed("before registering")) << alice_->history();
+
+    (*alice_)->registerGateway(kNetworkMsn, "alice@hotmail.com", "legacy-secret");
+    ASSERT_TRUE(alice_->wait_for(transport_event(kNetworkMsn)));
+    (*alice_)->sendMessage("nobody\\40hotmail.com@" + at("msn"), "to no one");
+    EXPECT_TRUE(failed("to no one")) << alice_->history();
 }
 
 TEST_F(GatewayIntegration, UnregisteringClearsTheTransport)

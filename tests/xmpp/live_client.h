@@ -1,183 +1,19 @@
 #pragma once
 
 // Real clients against a real XMPP server on loopback (ours, or the one
-// VOKAR_TEST_XMPP names): a client that records every event it raises, and
-// a fixture with the server and two clients, alice and bob.
+// VOKAR_TEST_XMPP names): a fixture with the server and two clients, alice
+// and bob.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
 #include "base/reactor.h"
-#include "net/connection_interface.h"
 #include "platform/clock.h"
+#include "tests/support/live_client.h"
 #include "tests/support/xmpp_server.h"
-#include "xmpp/jabber_client.h"
 
 namespace vokar::test {
-
-using namespace std::chrono_literals;
-
-// A logged-in client with everything it raised recorded.
-class LiveClient : public JabberListener {
-public:
-    using Match = std::function<bool(int, const JabberEvent&)>;
-
-    LiveClient(XmppServer& server, const XmppAccount& account, Reactor& reactor)
-        : server_(server), account_(account)
-    {
-        client_ = std::make_unique<JabberClient>(server.domain(), "wm", "2.2", reactor);
-        client_->addListener(this);
-    }
-    ~LiveClient() override { client_.reset(); }
-
-    void onJabberEvent(int code, const JabberEvent* event) override
-    {
-        std::lock_guard lock(mutex_);
-        events_.push_back({code, event ? *event : JabberEvent{}});
-        cv_.notify_all();
-    }
-
-    // Connects and logs in; true once the roster has loaded.
-    bool log_in(std::string password = {})
-    {
-        auto connection = std::make_unique<ConnectionInterface>("", true, false, nullptr, nullptr,
-                                                                TunnelServer{});
-        raw_ = connection.get();
-        client_->connect(std::move(connection), server_.host(), server_.port(), 0);
-        if (!wait_for([](int code, const JabberEvent&) { return code == kEventConnected; }))
-            return false;
-        client_->login(account_.user, password.empty() ? account_.password : password);
-        wait_for([](int code, const JabberEvent& e) {
-            return code == kEventRosterLoaded || (code == kEventAuthentication && e.result != 0);
-        });
-        return wait_for([](int code, const JabberEvent&) { return code == kEventRosterLoaded; },
-                        0ms);
-    }
-
-    // Waits until some recorded event satisfies `match`.
-    bool wait_for(const Match& match, std::chrono::milliseconds limit = 10s)
-    {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, limit, [&] {
-            for (const auto& [code, event] : events_)
-                if (match(code, event))
-                    return true;
-            return false;
-        });
-    }
-
-    size_t count(const Match& match)
-    {
-        std::lock_guard lock(mutex_);
-        size_t n = 0;
-        for (const auto& [code, event] : events_)
-            n += match(code, event) ? 1 : 0;
-        return n;
-    }
-
-    // The last recorded event with this code.
-    std::optional<JabberEvent> last(int code)
-    {
-        std::lock_guard lock(mutex_);
-        for (auto it = events_.rbegin(); it != events_.rend(); ++it)
-            if (it->first == code)
-                return it->second;
-        return std::nullopt;
-    }
-
-    // The last presence update reported for `jid`.
-    std::optional<PresenceUpdate> last_update(const std::string& jid)
-    {
-        std::lock_guard lock(mutex_);
-        std::optional<PresenceUpdate> last;
-        for (const auto& [code, event] : events_)
-            if (code == kEventPresence)
-                for (const auto& u : event.updates)
-                    if (u.jid == jid && !u.in_roster)
-                        last = u;
-        return last;
-    }
-
-    // True once a roster item for `jid` has been reported.
-    bool wait_for_roster_item(const std::string& jid, std::chrono::milliseconds limit = 10s)
-    {
-        return wait_for(
-            [&](int code, const JabberEvent& e) {
-                if (code != kEventPresence)
-                    return false;
-                for (const auto& u : e.updates)
-                    if (u.in_roster && u.jid == jid)
-                        return true;
-                return false;
-            },
-            limit);
-    }
-
-    // Asks for the stored Hollers and waits for the answer (event 13). The
-    // server answers in order, so whatever it was sent before has been
-    // answered too. Collects (and so clears) the user's Hollers.
-    std::optional<std::vector<std::string>> retrieve_hollers()
-    {
-        const auto is_hollers = [](int code, const JabberEvent&) { return code == kEventHollers; };
-        const size_t before = count(is_hollers);
-        client_->retrieveHollers();
-        if (!wait_for([&](int, const JabberEvent&) { return count(is_hollers) > before; }))
-            return std::nullopt;
-        return last(kEventHollers)->items;
-    }
-
-    // Waits until the answers to everything the client sent at login, and to
-    // the requests those answers drew (the transports' disco#info), are in.
-    bool settle() { return retrieve_hollers() && retrieve_hollers(); }
-
-    // The recorded events, for failure messages: "code[ jid status]" each.
-    std::string history()
-    {
-        std::lock_guard lock(mutex_);
-        std::string text;
-        for (const auto& [code, event] : events_) {
-            text += " " + std::to_string(code);
-            for (const auto& u : event.updates)
-                text += "[" + u.jid + " " + std::to_string(u.status) +
-                        (u.in_roster ? " roster" : "") + "]";
-        }
-        return text;
-    }
-
-    void clear_events()
-    {
-        std::lock_guard lock(mutex_);
-        events_.clear();
-    }
-
-    // Sends a stanza the client itself never sends, on its own stream.
-    void send_raw(const std::string& stanza) { raw_->send(stanza); }
-
-    JabberClient& operator*() { return *client_; }
-    JabberClient* operator->() { return client_.get(); }
-    const std::string& user() const { return account_.user; }
-    std::string jid() const { return account_.user + "@" + server_.domain(); }
-
-private:
-    XmppServer& server_;
-    XmppAccount account_;
-    std::unique_ptr<JabberClient> client_;
-    ConnectionInterface* raw_ = nullptr;
-    // Recursive: a wait's condition may itself read the events.
-    std::recursive_mutex mutex_;
-    std::condition_variable_any cv_;
-    std::vector<std::pair<int, JabberEvent>> events_;
-};
 
 // The server started for each test, with alice and bob not yet logged in.
 class LiveXmppTest : public ::testing::Test {
@@ -191,6 +27,19 @@ protected:
         bob_ = std::make_unique<LiveClient>(server_, server_.accounts()[1], reactor_);
     }
 
+    // Start from clean rosters (accounts of an external server remember) and
+    // no recorded events. Both must be logged in.
+    void forget_each_other(LiveClient& a, LiveClient& b)
+    {
+        a->removeContact(b.jid());
+        b->removeContact(a.jid());
+        // a's removal is done and its effects reached b before b's answer,
+        // b's likewise before a's second answer.
+        ASSERT_TRUE(a.sync() && b.sync() && a.sync());
+        a.clear_events();
+        b.clear_events();
+    }
+
     // Both logged in, each with the other in the roster and subscribed both ways.
     void befriend() { befriend(*alice_, *bob_); }
     void befriend(LiveClient& a, LiveClient& b)
@@ -200,19 +49,10 @@ protected:
                 ASSERT_TRUE(client->log_in());
             }
         }
-        // Start from clean rosters: accounts of an external server may remember.
-        a->removeContact(b.jid());
-        b->removeContact(a.jid());
-        std::this_thread::sleep_for(300ms);
-        a.clear_events();
-        b.clear_events();
-
+        forget_each_other(a, b);
         a->addContact(kNetworkService, b.user(), "", "");
-        ASSERT_TRUE(b.wait_for([&](int code, const JabberEvent& e) {
-            return code == kEventPresence && !e.updates.empty() && e.updates[0].jid == a.jid() &&
-                   e.updates[0].status == kStatusPending;
-        })) << b.user()
-            << " sees " << a.user() << "'s request";
+        ASSERT_TRUE(b.wait_for_status(a.jid(), kStatusPending))
+            << b.user() << " sees " << a.user() << "'s request";
         b->acceptContact(a.jid(), "", "");
         ASSERT_TRUE(a.wait_for([&](int, const JabberEvent&) {
             auto u = a.last_update(b.jid());

@@ -18,6 +18,8 @@ public:
         std::deque<std::string> sent;
         bool closed = false;
         int opens = 0;
+        // trySend takes messages only while this is set; send always does.
+        bool writable = true;
     };
 
     explicit ScriptedConnection(Log& log, bool open_succeeds = true)
@@ -35,6 +37,13 @@ public:
     {
         std::lock_guard lock(log_.mutex);
         log_.sent.push_back(message);
+    }
+    bool trySend(const std::string& message) override
+    {
+        std::lock_guard lock(log_.mutex);
+        if (log_.writable)
+            log_.sent.push_back(message);
+        return log_.writable;
     }
     void open(uint16_t, uint16_t, const std::string&, bool) override
     {

@@ -6,7 +6,6 @@
 namespace vokar {
 namespace {
 
-using namespace std::chrono_literals;
 using test::LiveClient;
 
 class XmppIntegration : public test::LiveXmppTest {};
@@ -47,6 +46,29 @@ TEST_F(XmppIntegration, FriendsSeeEachOtherAndChat)
     }));
 }
 
+TEST_F(XmppIntegration, ARejectedRequestIsNotOfferedAgainAtTheNextLogin)
+{
+    ASSERT_TRUE(alice_->log_in());
+    ASSERT_TRUE(bob_->log_in());
+    forget_each_other(*alice_, *bob_);
+    const auto asks = [&](int code, const JabberEvent& e) {
+        return code == kEventPresence && !e.updates.empty() && e.updates[0].jid == alice_->jid() &&
+               e.updates[0].status == kStatusPending;
+    };
+    (*alice_)->addContact(kNetworkService, bob_->user(), "", "");
+    ASSERT_TRUE(bob_->wait_for(asks));
+    (*bob_)->rejectContact(alice_->jid());
+    ASSERT_TRUE(bob_->sync());
+    (*bob_)->logout();
+
+    bob_ = std::make_unique<LiveClient>(server_, server_.accounts()[1], reactor_);
+    ASSERT_TRUE(bob_->log_in());
+    // The server offers stored requests when the initial presence arrives,
+    // before it answers the requests sent after it.
+    ASSERT_TRUE(bob_->sync());
+    EXPECT_EQ(bob_->count(asks), 0u) << bob_->history();
+}
+
 TEST_F(XmppIntegration, TypingNotificationsRaiseChatStates)
 {
     befriend();
@@ -70,18 +92,23 @@ TEST_F(XmppIntegration, ASecondResourceGoingAwayLeavesTheFirstShown)
     LiveClient second(server_, server_.accounts()[0], reactor_);
     ASSERT_TRUE(second.log_in());
     second->setStatus(kStatusAway);
-    ASSERT_TRUE(bob_->wait_for([&](int code, const JabberEvent& e) {
-        return code == kEventPresence && !e.updates.empty() &&
-               e.updates.back().jid == alice_->jid();
-    }));
-    second->logout();
-    EXPECT_TRUE(bob_->wait_for([&](int, const JabberEvent&) {
-        auto u = bob_->last_update(alice_->jid());
-        return u && u->status == kStatusAvailable;
-    })) << "alice's first resource is still available";
-    std::this_thread::sleep_for(300ms);
+    // The away presence reached bob before either answer.
+    ASSERT_TRUE(second.sync() && bob_->sync());
+    const auto reports_of_alice = [&] {
+        return bob_->count([&](int code, const JabberEvent& e) {
+            return code == kEventPresence && !e.updates.empty() &&
+                   e.updates.back().jid == alice_->jid();
+        });
+    };
     ASSERT_TRUE(bob_->last_update(alice_->jid()));
     EXPECT_EQ(bob_->last_update(alice_->jid())->status, kStatusAvailable);
+    const size_t before = reports_of_alice();
+    second->logout();
+    ASSERT_TRUE(bob_->wait_for([&](int, const JabberEvent&) {
+        return reports_of_alice() > before;
+    })) << "the second resource's unavailable presence";
+    EXPECT_EQ(bob_->last_update(alice_->jid())->status, kStatusAvailable)
+        << "alice's first resource is still shown";
 }
 
 TEST_F(XmppIntegration, StoppingTheServerEndsTheConnection)

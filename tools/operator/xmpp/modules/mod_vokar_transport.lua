@@ -16,7 +16,9 @@
 --                        answered by the transport's, and the simulated
 --                        contacts in the user's roster come online
 --   subscribe            to a simulated contact: approved once registered
---   message              to a simulated contact: answered with an echo
+--   message              to a simulated contact: answered with an echo; a
+--                        message that cannot be delivered comes back from
+--                        the transport's JID with its body and an error
 --
 -- Presence from the transport's own JID is sent to registered users only:
 -- clients take any presence from it as "registered with this gateway".
@@ -376,23 +378,35 @@ module:hook("presence/full", presence_to_contact);
 
 -- ---- messages
 
+-- A message the legacy network did not take goes back as a gateway returns
+-- it: from the transport itself, with the body, so that the user sees which
+-- message failed.
+local function message_failed(stanza, body, error_type, condition, text)
+	module:send(st.message({ from = host, to = stanza.attr.from, id = stanza.attr.id, type = "error" })
+		:text_tag("body", body)
+		:tag("error", { type = error_type })
+			:tag(condition, { xmlns = "urn:ietf:params:xml:ns:xmpp-stanzas" }):up()
+			:tag("text", { xmlns = "urn:ietf:params:xml:ns:xmpp-stanzas" }):text(text):up()
+		:up());
+end
+
 local function message_to_contact(event)
-	local origin, stanza = event.origin, event.stanza;
+	local stanza = event.stanza;
 	local message_type = stanza.attr.type;
 	if message_type == "error" or message_type == "groupchat" then return true; end
 	local body = stanza:get_child_text("body");
 	if not body then return true; end -- chat states and the like
 	local user = user_of(stanza);
 	if not user or not registration_of(user) then
-		origin.send(st.error_reply(stanza, "auth", "registration-required",
-			"Register with the " .. transport_name .. " first."));
+		message_failed(stanza, body, "auth", "registration-required",
+			"Register with the " .. transport_name .. " first.");
 		return true;
 	end
 	local contact = jid.bare(stanza.attr.to);
 	local address = jid.unescape(jid.node(contact));
 	if not contacts[address] then
-		origin.send(st.error_reply(stanza, "cancel", "item-not-found",
-			"There is no " .. network.name .. " user " .. address .. "."));
+		message_failed(stanza, body, "cancel", "item-not-found",
+			"There is no " .. network.name .. " user " .. address .. ".");
 		return true;
 	end
 	module:send(st.message({ from = contact, to = stanza.attr.from,
