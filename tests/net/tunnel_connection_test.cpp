@@ -19,6 +19,7 @@ std::string frame(uint8_t type, const std::string& payload)
     return encode_tunnel_frame(type, payload);
 }
 
+// A frame header with a length the codec never writes.
 std::string raw_length_frame(uint32_t length)
 {
     std::string f;

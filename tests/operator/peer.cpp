@@ -186,6 +186,12 @@ std::optional<Frame> read_frame(int fd)
     return Frame{static_cast<uint8_t>((*header)[4]), std::move(*payload)};
 }
 
+std::string length_field(uint32_t length)
+{
+    return {static_cast<char>(length & 0xff), static_cast<char>(length >> 8 & 0xff),
+            static_cast<char>(length >> 16 & 0xff), static_cast<char>(length >> 24)};
+}
+
 std::string tunnel_request(std::string_view method, uint16_t tunnel_port)
 {
     return std::string(method) + "127.0.0.1:" + std::to_string(tunnel_port) + " HTTP/1.1\r\n\r\n";

@@ -64,6 +64,8 @@ inline std::string frame(uint8_t type, std::string_view payload)
     return encode_tunnel_frame(type, payload);
 }
 std::optional<Frame> read_frame(int fd);
+// A frame's length field alone, for lengths the codec never writes.
+std::string length_field(uint32_t length);
 
 inline constexpr std::string_view kOk = "HTTP/1.1 200 Connection established\r\n\r\n";
 std::string tunnel_request(std::string_view method, uint16_t tunnel_port);

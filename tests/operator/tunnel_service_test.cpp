@@ -308,9 +308,7 @@ std::string after_handshake(std::string_view bytes)
 
 std::string length_only(uint32_t length)
 {
-    return after_handshake(
-        std::string{static_cast<char>(length & 0xff), static_cast<char>(length >> 8 & 0xff),
-                    static_cast<char>(length >> 16 & 0xff), static_cast<char>(length >> 24)});
+    return after_handshake(length_field(length));
 }
 
 class TunnelBadClientTest : public TunnelServiceTest,
