@@ -20,7 +20,7 @@ bool drain(StreamReader& reader, std::string& log)
     for (;;) {
         const auto item = reader.next();
         if (item.kind == StreamReader::Kind::kFrame) {
-            if (item.payload.size() > tunnel::kMaxFrameSize - tunnel::kHeaderSize)
+            if (item.payload.size() > vokar::kTunnelMaxPayload)
                 __builtin_trap();
             log += 'F';
             log += static_cast<char>(item.type);
@@ -58,7 +58,7 @@ std::string read(std::string_view bytes, std::string_view cuts)
         log += items;
         if (failed)
             return log;
-        if (reader.buffered() > tunnel::kMaxFrameSize + 256 * 7)
+        if (reader.buffered() > vokar::kTunnelMaxFrame + 256 * 7)
             __builtin_trap();
     }
     drain(reader, log);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "net/tunnel_frames.h"
+#include "base/tunnel_frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

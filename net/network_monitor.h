@@ -34,8 +34,8 @@ public:
 // Watches the network adapters, decides which bearer the client uses (WiFi,
 // a data connection; a desktop-sync link does not count), publishes the local
 // address that sockets bind to, probes the transports whenever the bearer
-// changes, rates the link every two minutes, and tells the screens (messages
-// 2041, 2042, 2025, 2038).
+// changes, rates the link every two minutes, and tells the screens
+// (BearerAvailable, BearerLost, BearerLabelChanged, LinkRatingChanged).
 class NetworkMonitor {
 public:
     NetworkMonitor(const platform::OperatorConfig& config,

@@ -13,25 +13,49 @@ uint32_t bind_address(const std::string& local_address)
 
 } // namespace
 
-TcpSocket::TcpSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
-                     SocketErrorCallback on_error)
+BasicSocket::BasicSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
+                         SocketErrorCallback on_error)
     : local_port_(local_port), remote_port_(remote_port), local_address_(std::move(local_address)),
       on_error_(std::move(on_error))
 {
 }
 
-void TcpSocket::report(int kind, int error)
+void BasicSocket::report(int kind, int error) const
 {
     if (on_error_)
         on_error_(kind, error);
 }
 
+uint32_t BasicSocket::resolve(const std::string& host, int* error)
+{
+    *error = platform::kWsaOk;
+    const uint32_t address = platform::resolve_host(host, error);
+    if (address == platform::kAddressNone && *error == platform::kWsaOk)
+        *error = platform::kWsaHostNotFound;
+    return address;
+}
+
+int BasicSocket::receive_into(std::string* out, size_t maximum)
+{
+    out->resize(maximum);
+    size_t got = 0;
+    const int error = socket_.receive(out->data(), maximum, &got);
+    out->resize(error == platform::kWsaOk ? got : 0);
+    return error;
+}
+
+TcpSocket::TcpSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
+                     SocketErrorCallback on_error)
+    : BasicSocket(local_port, remote_port, std::move(local_address), std::move(on_error))
+{
+}
+
 bool TcpSocket::connect(const std::string& host)
 {
     int error = platform::kWsaOk;
-    const uint32_t address = platform::resolve_host(host, &error);
+    const uint32_t address = resolve(host, &error);
     if (address == platform::kAddressNone) {
-        report(kSocketErrorConnect, error ? error : platform::kWsaHostNotFound);
+        report(kSocketErrorConnect, error);
         return false;
     }
     error = socket_.open(platform::Socket::Type::Tcp);
@@ -67,11 +91,8 @@ int TcpSocket::receive(std::string* out, size_t maximum)
 {
     if (!connected_)
         return -1;
-    out->resize(maximum);
-    size_t got = 0;
-    const int error = socket_.receive(out->data(), maximum, &got);
-    if (error != platform::kWsaOk || got == 0) {
-        out->clear();
+    const int error = receive_into(out, maximum);
+    if (error != platform::kWsaOk || out->empty()) {
         const bool deliberate = closing_.load();
         connected_ = false;
         socket_.shutdown();
@@ -80,8 +101,7 @@ int TcpSocket::receive(std::string* out, size_t maximum)
             report(kSocketErrorReceive, error ? error : platform::kWsaEconnreset);
         return error ? -1 : 0;
     }
-    out->resize(got);
-    return static_cast<int>(got);
+    return static_cast<int>(out->size());
 }
 
 void TcpSocket::close()
@@ -93,25 +113,16 @@ void TcpSocket::close()
 
 UdpSocket::UdpSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
                      SocketErrorCallback on_error)
-    : local_port_(local_port), remote_port_(remote_port), local_address_(std::move(local_address)),
-      on_error_(std::move(on_error))
+    : BasicSocket(local_port, remote_port, std::move(local_address), std::move(on_error))
 {
-}
-
-void UdpSocket::report(int kind, int error)
-{
-    if (on_error_)
-        on_error_(kind, error);
 }
 
 bool UdpSocket::open(const std::string& host)
 {
     int error = platform::kWsaOk;
-    const uint32_t remote = platform::resolve_host(host, &error);
+    const uint32_t remote = resolve(host, &error);
     const uint32_t local = bind_address(local_address_);
-    if (remote == platform::kAddressNone)
-        error = error ? error : platform::kWsaHostNotFound;
-    else if (local == platform::kAddressNone)
+    if (remote != platform::kAddressNone && local == platform::kAddressNone)
         error = platform::kWsaEaddrnotavail;
     if (error == platform::kWsaOk)
         error = socket_.open(platform::Socket::Type::Udp);
@@ -151,18 +162,14 @@ int UdpSocket::receive(std::string* out, size_t maximum)
     if (!open_)
         return -1;
     ++receive_count_;
-    out->resize(maximum);
-    size_t got = 0;
-    const int error = socket_.receive(out->data(), maximum, &got);
+    const int error = receive_into(out, maximum);
     last_result_ = error;
-    if (error != platform::kWsaOk || got == 0) {
-        out->clear();
+    if (error != platform::kWsaOk || out->empty()) {
         if (!closing_)
             report(kSocketErrorReceive, error);
         return error ? -1 : 0;
     }
-    out->resize(got);
-    return static_cast<int>(got);
+    return static_cast<int>(out->size());
 }
 
 void UdpSocket::close()

@@ -19,14 +19,43 @@ enum SocketErrorKind : int {
 // (kind, Winsock error number). May be empty: failures are then silent.
 using SocketErrorCallback = std::function<void(int kind, int error)>;
 
+// What both socket kinds share: the endpoints given at construction, the
+// error callback, the platform socket, and the flag that tells a close from
+// another thread from a failure.
+class BasicSocket {
+public:
+    BasicSocket(const BasicSocket&) = delete;
+    BasicSocket& operator=(const BasicSocket&) = delete;
+
+    // Kept for information: only the UDP socket binds its local port.
+    uint16_t local_port() const { return local_port_; }
+    const std::string& local_address() const { return local_address_; }
+
+protected:
+    BasicSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
+                SocketErrorCallback on_error);
+
+    void report(int kind, int error) const;
+    // The remote address, or kAddressNone with *error set.
+    static uint32_t resolve(const std::string& host, int* error);
+    // One receive of at most `maximum` bytes into *out (empty on failure);
+    // returns the Winsock error number.
+    int receive_into(std::string* out, size_t maximum);
+
+    const uint16_t local_port_;
+    const uint16_t remote_port_;
+    const std::string local_address_;
+    const SocketErrorCallback on_error_;
+    platform::Socket socket_;
+    std::atomic<bool> closing_{false};
+};
+
 // A blocking TCP connection. Any thread may call close() to end a receive
 // blocked on another thread.
-class TcpSocket {
+class TcpSocket : public BasicSocket {
 public:
     TcpSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
               SocketErrorCallback on_error);
-    TcpSocket(const TcpSocket&) = delete;
-    TcpSocket& operator=(const TcpSocket&) = delete;
 
     // Resolves `host` and connects (the TCP socket never binds its local port).
     bool connect(const std::string& host);
@@ -42,30 +71,17 @@ public:
     bool can_send_now(size_t length) { return connected_ && socket_.can_send_now(length); }
     void close();
     bool connected() const { return connected_; }
-    // Kept for information: the TCP socket leaves its local port to the system.
-    uint16_t local_port() const { return local_port_; }
-    const std::string& local_address() const { return local_address_; }
 
 private:
-    void report(int kind, int error);
-
-    const uint16_t local_port_;
-    const uint16_t remote_port_;
-    const std::string local_address_;
-    SocketErrorCallback on_error_;
-    platform::Socket socket_;
     std::atomic<bool> connected_{false};
-    std::atomic<bool> closing_{false};
 };
 
 // A UDP socket bound to a local address and port and connected to one peer,
 // so it only receives that peer's datagrams.
-class UdpSocket {
+class UdpSocket : public BasicSocket {
 public:
     UdpSocket(uint16_t local_port, uint16_t remote_port, std::string local_address,
               SocketErrorCallback on_error);
-    UdpSocket(const UdpSocket&) = delete;
-    UdpSocket& operator=(const UdpSocket&) = delete;
 
     bool open(const std::string& host);
     // One datagram; a short send reports kind 1. The socket stays open.
@@ -83,15 +99,7 @@ public:
     uint16_t bound_port() const { return socket_.local_port(); }
 
 private:
-    void report(int kind, int error);
-
-    const uint16_t local_port_;
-    const uint16_t remote_port_;
-    const std::string local_address_;
-    SocketErrorCallback on_error_;
-    platform::Socket socket_;
     std::atomic<bool> open_{false};
-    std::atomic<bool> closing_{false};
     std::atomic<int> last_result_{0};
     std::atomic<uint32_t> receive_count_{0};
 };

@@ -1,5 +1,7 @@
 #include "net/tunnel_connection.h"
 
+#include <algorithm>
+
 #include "base/scan_string.h"
 #include "platform/socket.h"
 
@@ -34,18 +36,48 @@ void TunnelConnection::send_raw(const std::string& bytes)
     socket_.send(bytes.data(), bytes.size());
 }
 
+std::string TunnelConnection::data_frames(uint8_t type, std::string_view payload)
+{
+    if (payload.size() <= kTunnelMaxPayload)
+        return encode_tunnel_frame(type, payload);
+    // A stream may be cut anywhere: the target sees the same bytes.
+    std::string frames;
+    frames.reserve(payload.size() + (payload.size() / kTunnelMaxPayload + 1) * kTunnelFrameHeader);
+    while (!payload.empty()) {
+        const size_t n = std::min(payload.size(), kTunnelMaxPayload);
+        frames += encode_tunnel_frame(type, payload.substr(0, n));
+        payload.remove_prefix(n);
+    }
+    return frames;
+}
+
+bool TunnelConnection::fits_one_frame(size_t length)
+{
+    if (length <= kTunnelMaxPayload)
+        return true;
+    // The server refuses longer frames and would close the tunnel; a
+    // datagram cannot be cut, so it fails here as an oversize send.
+    if (on_error_)
+        on_error_(kSocketErrorSend, platform::kWsaEmsgsize);
+    return false;
+}
+
 void TunnelConnection::send(const void* data, size_t length)
 {
+    if (relay_kind_ == kRelayUdp && !fits_one_frame(length))
+        return;
     std::lock_guard lock(send_mutex_);
     const std::string_view payload(static_cast<const char*>(data), length);
     if (target_connected_)
-        send_raw(encode_tunnel_frame(kFrameClientData, payload));
+        send_raw(data_frames(kFrameClientData, payload));
     else
         pending_.push_back({kFrameClientData, std::string(payload)});
 }
 
 bool TunnelConnection::try_send(const void* data, size_t length)
 {
+    if (relay_kind_ == kRelayUdp && !fits_one_frame(length))
+        return false;
     std::unique_lock lock(send_mutex_, std::try_to_lock);
     if (!lock)
         return false;
@@ -54,15 +86,17 @@ bool TunnelConnection::try_send(const void* data, size_t length)
         pending_.push_back({kFrameClientData, std::string(payload)});
         return true;
     }
-    const std::string frame = encode_tunnel_frame(kFrameClientData, payload);
-    if (!socket_.can_send_now(frame.size()))
+    const std::string frames = data_frames(kFrameClientData, payload);
+    if (!socket_.can_send_now(frames.size()))
         return false;
-    send_raw(frame);
+    send_raw(frames);
     return true;
 }
 
 void TunnelConnection::sendFrame(uint8_t type, const void* data, size_t length)
 {
+    if (!fits_one_frame(length))
+        return;
     std::lock_guard lock(send_mutex_);
     send_raw(encode_tunnel_frame(type, std::string_view(static_cast<const char*>(data), length)));
 }
@@ -72,7 +106,7 @@ void TunnelConnection::flush_pending()
     std::lock_guard lock(send_mutex_);
     target_connected_ = true;
     while (!pending_.empty()) {
-        send_raw(encode_tunnel_frame(pending_.front().type, pending_.front().payload));
+        send_raw(data_frames(pending_.front().type, pending_.front().payload));
         pending_.pop_front();
     }
 }

@@ -6,9 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
+#include "base/tunnel_frames.h"
 #include "net/sockets.h"
-#include "net/tunnel_frames.h"
 #include "platform/clock.h"
 
 namespace vokar {
@@ -47,11 +48,15 @@ public:
     // is named in the open frame once the server has answered with "200".
     bool connect(const std::string& target_host);
     // Data for the target: sent at once when the target is connected, else
-    // queued and sent, in order, when the server confirms it.
+    // queued and sent, in order, when the server confirms it. A TCP relay's
+    // data longer than one frame goes out in several; a UDP relay's datagram
+    // that does not fit one frame is reported as a send error
+    // (kSocketErrorSend, kWsaEmsgsize) and dropped.
     void send(const void* data, size_t length);
     // As send, but only when that takes no waiting (no other send under way,
-    // and the socket can take the frame now); false, with nothing sent, else.
+    // and the socket can take the frames now); false, with nothing sent, else.
     bool try_send(const void* data, size_t length);
+    // One frame; a payload over kTunnelMaxPayload is refused as in send().
     void sendFrame(uint8_t type, const void* data, size_t length);
 
     // The next payload for the caller (types 0 and 51..127), read from the
@@ -70,6 +75,9 @@ public:
 
 private:
     void send_raw(const std::string& bytes);
+    // As many frames of `type` as the payload needs, in one piece.
+    static std::string data_frames(uint8_t type, std::string_view payload);
+    bool fits_one_frame(size_t length);
     void flush_pending();
     bool wait_for_handshake_data();
     // Handles buffered frames; true when it stopped at the relay port.

@@ -18,21 +18,6 @@ std::string_view trim(std::string_view s)
     return s.substr(first, last - first + 1);
 }
 
-std::optional<uint16_t> parse_port(std::string_view v)
-{
-    if (v.empty() || v.size() > 5)
-        return std::nullopt;
-    uint32_t n = 0;
-    for (char c : v) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        n = n * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (n == 0 || n > 65535)
-        return std::nullopt;
-    return static_cast<uint16_t>(n);
-}
-
 // Sets a known key; returns false with a reason when the value is invalid,
 // nullopt when the key is not one of the client's.
 std::optional<bool> assign(OperatorConfig& c, std::string_view key, std::string_view value,
@@ -61,6 +46,21 @@ std::optional<bool> assign(OperatorConfig& c, std::string_view key, std::string_
 }
 
 } // namespace
+
+std::optional<uint16_t> parse_port(std::string_view text)
+{
+    if (text.empty() || text.size() > 5)
+        return std::nullopt;
+    uint32_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (n == 0 || n > 65535)
+        return std::nullopt;
+    return static_cast<uint16_t>(n);
+}
 
 std::string OperatorConfig::get(std::string_view key, std::string_view fallback) const
 {

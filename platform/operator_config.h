@@ -66,4 +66,8 @@ struct OperatorConfig {
     static std::optional<OperatorConfig> from_environment(std::string* error = nullptr);
 };
 
+// A port number from 1 to 65535 in plain decimal digits (no sign, no blanks,
+// at most five digits); nullopt otherwise.
+std::optional<uint16_t> parse_port(std::string_view text);
+
 } // namespace vokar::platform

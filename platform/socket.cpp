@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <string_view>
 
 namespace vokar::platform {
 
@@ -98,6 +100,27 @@ uint32_t parse_ipv4(const std::string& text)
     return a.s_addr;
 }
 
+namespace {
+
+// Names under the reserved top-level domain "invalid" never exist, so they
+// are answered as not found without sending a query off the machine.
+bool under_invalid_domain(std::string_view host)
+{
+    if (host.ends_with('.'))
+        host.remove_suffix(1);
+    constexpr std::string_view kDomain = "invalid";
+    if (host.size() < kDomain.size())
+        return false;
+    const std::string_view last = host.substr(host.size() - kDomain.size());
+    const bool matches = std::equal(last.begin(), last.end(), kDomain.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
+    return matches &&
+           (host.size() == kDomain.size() || host[host.size() - kDomain.size() - 1] == '.');
+}
+
+} // namespace
+
 uint32_t resolve_host(const std::string& host, int* error)
 {
     if (error)
@@ -108,8 +131,9 @@ uint32_t resolve_host(const std::string& host, int* error)
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* result = nullptr;
-    const int rc =
-        host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    const int rc = host.empty() || under_invalid_domain(host)
+                       ? EAI_NONAME
+                       : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
     if (rc != 0 || !result) {
         if (error)
             *error = rc == EAI_AGAIN  ? kWsaTryAgain

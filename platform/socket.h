@@ -56,7 +56,8 @@ constexpr uint32_t kAddressNone = 0xFFFFFFFFu; // INADDR_NONE, network order
 uint32_t parse_ipv4(const std::string& text);
 // A dotted address or a host name, in network order: a dotted address is never
 // looked up; a name that does not resolve gives kAddressNone and *error =
-// kWsaHostNotFound (or another 1100x number).
+// kWsaHostNotFound (or another 1100x number). Names under the reserved
+// domain "invalid" are not found without a query.
 uint32_t resolve_host(const std::string& host, int* error = nullptr);
 std::string format_ipv4(uint32_t address);
 

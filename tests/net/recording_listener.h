@@ -17,6 +17,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         messages_.push_back(message);
+        bytes_ += message.size();
         cv_.notify_all();
     }
     void onConnectResult(int status) override
@@ -30,6 +31,20 @@ public:
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(ms),
                             [&] { return messages_.size() >= n; });
+    }
+    // A stream may arrive cut or joined differently from how it was sent.
+    bool wait_bytes(size_t n, int ms = 5000)
+    {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return bytes_ >= n; });
+    }
+    std::string joined()
+    {
+        std::lock_guard lock(mutex_);
+        std::string all;
+        for (const auto& m : messages_)
+            all += m;
+        return all;
     }
     std::vector<std::string> messages()
     {
@@ -46,6 +61,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<std::string> messages_;
+    size_t bytes_ = 0;
     std::vector<int> results_;
 };
 

@@ -56,6 +56,26 @@ uint16_t local_port(int fd)
     return ntohs(address.sin_port);
 }
 
+Socket tcp_listener()
+{
+    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = loopback(0);
+    if (!s.valid() ||
+        ::bind(s.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s.fd(), 8) != 0)
+        return Socket();
+    set_receive_timeout(s.fd(), kReplyTimeout);
+    return s;
+}
+
+Socket accept_client(int listener)
+{
+    Socket s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    if (s.valid())
+        set_receive_timeout(s.fd(), kReplyTimeout);
+    return s;
+}
+
 Socket tcp_connect(uint16_t port)
 {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -152,29 +172,24 @@ std::optional<Datagram> udp_receive(int fd)
     return Datagram{std::move(buffer), ntohs(from.sin_port)};
 }
 
-std::string frame(uint8_t type, std::string_view payload)
-{
-    const auto total = static_cast<uint32_t>(payload.size() + 5);
-    std::string bytes = {static_cast<char>(total & 0xff), static_cast<char>((total >> 8) & 0xff),
-                         static_cast<char>((total >> 16) & 0xff),
-                         static_cast<char>((total >> 24) & 0xff), static_cast<char>(type)};
-    return bytes.append(payload);
-}
-
 std::optional<Frame> read_frame(int fd)
 {
-    const auto header = recv_exact(fd, 5);
+    const auto header = recv_exact(fd, kTunnelFrameHeader);
     if (!header)
         return std::nullopt;
-    uint32_t total = 0;
-    for (int i = 3; i >= 0; --i)
-        total = (total << 8) | static_cast<uint8_t>((*header)[static_cast<size_t>(i)]);
-    if (total < 5 || total > 65536)
+    const size_t total = tunnel_frame_length(*header).value_or(0);
+    if (total == 0)
         return std::nullopt;
-    auto payload = recv_exact(fd, total - 5);
+    auto payload = recv_exact(fd, total - kTunnelFrameHeader);
     if (!payload)
         return std::nullopt;
     return Frame{static_cast<uint8_t>((*header)[4]), std::move(*payload)};
+}
+
+std::string length_field(uint32_t length)
+{
+    return {static_cast<char>(length & 0xff), static_cast<char>(length >> 8 & 0xff),
+            static_cast<char>(length >> 16 & 0xff), static_cast<char>(length >> 24)};
 }
 
 std::string tunnel_request(std::string_view method, uint16_t tunnel_port)

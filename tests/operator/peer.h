@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/tunnel_frames.h"
+
 namespace vokar::test {
 
 inline constexpr auto kReplyTimeout = std::chrono::milliseconds(3000);
@@ -30,6 +32,10 @@ private:
 void set_receive_timeout(int fd, std::chrono::milliseconds timeout);
 uint16_t local_port(int fd);
 
+// A TCP listener on 127.0.0.1 (port of the system's choice), and the next
+// client it accepts (invalid after the reply time-out).
+Socket tcp_listener();
+Socket accept_client(int listener);
 // TCP to 127.0.0.1:port; invalid when refused.
 Socket tcp_connect(uint16_t port);
 bool send_all(int fd, std::string_view bytes);
@@ -51,13 +57,15 @@ struct Datagram {
 };
 std::optional<Datagram> udp_receive(int fd);
 
-// Tunnel frames.
-struct Frame {
-    uint8_t type = 0;
-    std::string payload;
-};
-std::string frame(uint8_t type, std::string_view payload);
+// Tunnel frames, in the codec both ends use.
+using Frame = TunnelFrame;
+inline std::string frame(uint8_t type, std::string_view payload)
+{
+    return encode_tunnel_frame(type, payload);
+}
 std::optional<Frame> read_frame(int fd);
+// A frame's length field alone, for lengths the codec never writes.
+std::string length_field(uint32_t length);
 
 inline constexpr std::string_view kOk = "HTTP/1.1 200 Connection established\r\n\r\n";
 std::string tunnel_request(std::string_view method, uint16_t tunnel_port);

@@ -84,11 +84,7 @@ TEST(TunnelStreamReader, MalformedInputIsAFinalError)
         std::string expected;
     };
     const std::string request = test::tunnel_request("CONNECT ", 80);
-    auto with_length = [&](uint32_t length) {
-        return request +
-               std::string{static_cast<char>(length & 0xff), static_cast<char>(length >> 8 & 0xff),
-                           static_cast<char>(length >> 16 & 0xff), static_cast<char>(length >> 24)};
-    };
+    auto with_length = [&](uint32_t length) { return request + test::length_field(length); };
     const Case cases[] = {
         {"GET / HTTP/1.1\r\n\r\n", "bad-method"},
         {"NOOB GET x\r\n\r\n", "bad-method"},
@@ -96,9 +92,9 @@ TEST(TunnelStreamReader, MalformedInputIsAFinalError)
         {with_length(0), "R bad-length"},
         {with_length(4), "R bad-length"},
         {with_length(0x80000000u), "R bad-length"},
-        {with_length(kMaxFrameSize + 1), "R bad-length"},
+        {with_length(kTunnelMaxFrame + 1), "R bad-length"},
         {with_length(5) + '\x07', "R F7: more"},
-        {with_length(kMaxFrameSize), "R more"},
+        {with_length(kTunnelMaxFrame), "R more"},
     };
     for (const auto& c : cases) {
         StreamReader reader;

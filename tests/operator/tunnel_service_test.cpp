@@ -4,7 +4,9 @@
 
 #include <cerrno>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/operator/peer.h"
@@ -182,6 +184,110 @@ TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
     }
 }
 
+// A TCP target that ends at once: each of the first `count` clients it
+// accepts gets `answer` and is closed, or has everything it sent recorded
+// until it closes (when `answer` is empty).
+class BriefTarget {
+public:
+    BriefTarget(std::string answer, int count)
+        : listener_(tcp_listener()), port_(local_port(listener_.fd()))
+    {
+        thread_ = std::thread([this, answer = std::move(answer), count] {
+            for (int i = 0; i < count; ++i) {
+                Socket client = accept_client(listener_.fd());
+                if (!client.valid())
+                    return;
+                if (!answer.empty()) {
+                    send_all(client.fd(), answer);
+                    continue;
+                }
+                std::string bytes;
+                for (std::string piece; !(piece = recv_some(client.fd(), 65536)).empty();)
+                    bytes += piece;
+                std::lock_guard lock(mutex_);
+                received_.push_back(std::move(bytes));
+            }
+        });
+    }
+    ~BriefTarget() { thread_.join(); }
+    uint16_t port() const { return port_; }
+    std::vector<std::string> received()
+    {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+private:
+    Socket listener_;
+    uint16_t port_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> received_;
+};
+
+// The target answers as soon as it is connected and closes without reading
+// what the client sent, so its close may reach the relay as a reset.
+TEST_F(TunnelServiceTest, WhatATargetSendsBeforeClosingReachesTheClientFirst)
+{
+    constexpr int kRuns = 10;
+    const std::string answer = "SIP/2.0 200 OK\r\n\r\n";
+    BriefTarget target(answer, kRuns);
+    for (int run = 0; run < kRuns; ++run) {
+        SCOPED_TRACE(run);
+        Socket tunnel = open_tunnel(tunnel_port());
+        ASSERT_TRUE(tunnel.valid());
+        ASSERT_TRUE(
+            send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(target.port())) +
+                                      frame(2, "REGISTER sip:vokar.test SIP/2.0\r\n\r\n")));
+        const auto connected = read_frame(tunnel.fd());
+        ASSERT_TRUE(connected);
+        EXPECT_EQ(connected->type, 1);
+        std::string received;
+        while (received.size() < answer.size()) {
+            const auto data = read_frame(tunnel.fd());
+            ASSERT_TRUE(data) << "the tunnel ended after " << received.size() << " bytes";
+            ASSERT_EQ(data->type, 0);
+            received += data->payload;
+        }
+        EXPECT_EQ(received, answer);
+        EXPECT_TRUE(closed_by_peer(tunnel.fd()));
+    }
+}
+
+// The client's data leaves with its open frame, right behind the request,
+// and the client closes before the target is even connected (or, for a
+// name, looked up).
+TEST_F(TunnelServiceTest, WhatAClientSendsBeforeClosingReachesTheTarget)
+{
+    const char* hosts[] = {"127.0.0.1", "localhost"};
+    BriefTarget target("", 2 * std::size(hosts));
+    std::vector<std::string> expected;
+    for (const char* host : hosts) {
+        for (size_t size : {size_t{9}, size_t{200000}}) {
+            const std::string data(size, static_cast<char>('a' + expected.size()));
+            std::string frames;
+            for (size_t at = 0; at < data.size(); at += kTunnelMaxPayload)
+                frames += frame(2, std::string_view(data).substr(at, kTunnelMaxPayload));
+            Socket tunnel = tcp_connect(tunnel_port());
+            ASSERT_TRUE(tunnel.valid());
+            const std::string request = tunnel_request("CONNECT ", tunnel_port());
+            ASSERT_TRUE(send_all(tunnel.fd(), request + request +
+                                                  frame(1, std::string("2\n") + host + "\n" +
+                                                               std::to_string(target.port())) +
+                                                  frames));
+            ::shutdown(tunnel.fd(), SHUT_WR);
+            expected.push_back(data);
+            // The target sees the end of the data before this client's socket
+            // is gone, so the next client cannot overtake it.
+            EXPECT_TRUE(closed_by_peer(tunnel.fd())) << host << " " << size;
+        }
+    }
+    const auto received = target.received();
+    ASSERT_EQ(received.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(received[i] == expected[i]) << i << ": " << received[i].size() << " bytes";
+}
+
 struct BadClient {
     const char* name;
     std::string bytes; // sent after connecting
@@ -202,9 +308,7 @@ std::string after_handshake(std::string_view bytes)
 
 std::string length_only(uint32_t length)
 {
-    return after_handshake(
-        std::string{static_cast<char>(length & 0xff), static_cast<char>(length >> 8 & 0xff),
-                    static_cast<char>(length >> 16 & 0xff), static_cast<char>(length >> 24)});
+    return after_handshake(length_field(length));
 }
 
 class TunnelBadClientTest : public TunnelServiceTest,

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "tests/support/scratch.h"
+
 extern char** environ;
 
 namespace vokar::test {
@@ -23,6 +25,17 @@ int remaining_ms(Clock::time_point deadline)
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Why a server did not come up: it exited (with its status when known) or
+// was not ready in time, followed by its stderr.
+std::string start_failure(const std::string& program, bool exited, std::optional<int> status,
+                          std::chrono::milliseconds ready_timeout, const std::string& stderr_text)
+{
+    return program +
+           (exited ? " exited" + (status ? " with status " + std::to_string(*status) : "")
+                   : " was not ready within " + std::to_string(ready_timeout.count()) + " ms") +
+           (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
 }
 
 } // namespace
@@ -88,6 +101,24 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
     output_closed_ = false;
     out_fd_ = out[0];
     return true;
+}
+
+std::optional<std::string> ChildProcess::start_server(const ServerStart& how, std::string* error,
+                                                      bool* port_taken)
+{
+    *port_taken = false;
+    std::ofstream(how.log_path, std::ios::trunc).close();
+    if (!start(how.argv, how.log_path, error))
+        return std::nullopt;
+    if (auto line = wait_for_line(how.ready_prefix, how.ready_timeout))
+        return line;
+    // A server that gave up closes its stdout as it exits.
+    const bool exited = output_closed() ? wait_exit(std::chrono::seconds(2)) : !running();
+    const auto code = stop();
+    const std::string stderr_text = read_file(how.log_path);
+    *port_taken = stderr_text.find(how.port_taken) != std::string::npos;
+    *error = start_failure(how.argv.front(), exited, code, how.ready_timeout, stderr_text);
+    return std::nullopt;
 }
 
 std::optional<std::string> ChildProcess::wait_for_line(std::string_view prefix,

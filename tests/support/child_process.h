@@ -12,6 +12,20 @@
 
 namespace vokar::test {
 
+// How a fixture starts its server: the command, the file its stderr goes to,
+// the readiness line it waits for, and the stderr text that means a port the
+// fixture chose was taken by someone else before the server bound it.
+struct ServerStart {
+    std::vector<std::string> argv;
+    std::string log_path;
+    std::string_view ready_prefix;
+    std::string_view port_taken;
+    std::chrono::milliseconds ready_timeout{10000};
+};
+
+// Fixtures try a start again with new ports this many times in all.
+inline constexpr int kServerStartAttempts = 3;
+
 // A server started for a test: its stdout is piped to the test (to wait for
 // a readiness line), its stderr appended to a log file. It gets SIGTERM if
 // the thread that started it dies, so a killed test run leaves no server
@@ -26,6 +40,12 @@ public:
     // Starts argv[0] (a path) with the other elements as arguments.
     bool start(const std::vector<std::string>& argv, const std::string& log_path,
                std::string* error);
+    // Starts a server (its log emptied first) and waits for its readiness
+    // line, which it returns. On failure the child is stopped, *error says
+    // whether it exited (and how) or was not ready in time, with its stderr,
+    // and *port_taken whether a start on other ports may succeed.
+    std::optional<std::string> start_server(const ServerStart& how, std::string* error,
+                                            bool* port_taken);
     // Reads the child's stdout until a whole line that starts with `prefix`;
     // nullopt when the time runs out or the child closes its stdout first.
     // Later output is copied to the log file.

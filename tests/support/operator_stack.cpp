@@ -14,7 +14,6 @@ namespace vokar::test {
 namespace {
 
 constexpr std::string_view kReadyPrefix = "vokar-operatord ready";
-constexpr int kStartAttempts = 3;
 
 } // namespace
 
@@ -88,37 +87,25 @@ bool OperatorStack::write_config(std::string* error)
 bool OperatorStack::start_once(bool* port_clash)
 {
     *port_clash = false;
-    std::string error;
-    if (!write_config(&error)) {
-        error_ = error;
+    if (!write_config(&error_))
         return false;
-    }
-    std::ofstream(log_path_, std::ios::trunc).close();
-    const std::string program = daemon_path();
-    if (!daemon_.start({program, "--config", conf_path_}, log_path_, &error)) {
-        error_ = error;
+    const auto line = daemon_.start_server({.argv = {daemon_path(), "--config", conf_path_},
+                                            .log_path = log_path_,
+                                            .ready_prefix = kReadyPrefix,
+                                            .port_taken = "Address already in use",
+                                            .ready_timeout = options_.ready_timeout},
+                                           &error_, port_clash);
+    if (!line)
         return false;
+    ready_line_ = *line;
+    std::istringstream words(line->substr(kReadyPrefix.size()));
+    std::string word;
+    while (words >> word) {
+        const auto eq = word.find('=');
+        if (eq != std::string::npos)
+            endpoints_[word.substr(0, eq)] = word.substr(eq + 1);
     }
-    const auto line = daemon_.wait_for_line(kReadyPrefix, options_.ready_timeout);
-    if (line) {
-        ready_line_ = *line;
-        std::istringstream words(line->substr(kReadyPrefix.size()));
-        std::string word;
-        while (words >> word) {
-            const auto eq = word.find('=');
-            if (eq != std::string::npos)
-                endpoints_[word.substr(0, eq)] = word.substr(eq + 1);
-        }
-        return true;
-    }
-    // A daemon that gave up closes its stdout as it exits.
-    const bool exited =
-        daemon_.output_closed() ? daemon_.wait_exit(std::chrono::seconds(2)) : !daemon_.running();
-    const auto code = daemon_.stop();
-    const std::string stderr_text = log();
-    *port_clash = stderr_text.find("Address already in use") != std::string::npos;
-    error_ = start_failure(program, exited, code, options_.ready_timeout, stderr_text);
-    return false;
+    return true;
 }
 
 bool OperatorStack::start()
@@ -137,7 +124,7 @@ bool OperatorStack::start()
         log_path_ = directory_ + "/vokar-operatord.log";
     }
     bool port_clash = false;
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kServerStartAttempts; ++attempt) {
         if (start_once(&port_clash))
             return true;
         if (!port_clash)

@@ -40,13 +40,4 @@ std::string program_path(const char* variable, const char* built)
     return built;
 }
 
-std::string start_failure(const std::string& program, bool exited, std::optional<int> status,
-                          std::chrono::milliseconds ready_timeout, const std::string& stderr_text)
-{
-    return program +
-           (exited ? " exited" + (status ? " with status " + std::to_string(*status) : "")
-                   : " was not ready within " + std::to_string(ready_timeout.count()) + " ms") +
-           (stderr_text.empty() ? std::string() : "; its stderr: " + stderr_text);
-}
-
 } // namespace vokar::test

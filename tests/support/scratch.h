@@ -1,7 +1,5 @@
 #pragma once
 
-#include <chrono>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,10 +13,5 @@ void remove_directory(const std::string& dir);
 std::string read_file(const std::string& path);
 // The program named by the environment variable, else the built one.
 std::string program_path(const char* variable, const char* built);
-
-// Why a server did not come up: it exited (with its status when known) or
-// was not ready in time, followed by its stderr.
-std::string start_failure(const std::string& program, bool exited, std::optional<int> status,
-                          std::chrono::milliseconds ready_timeout, const std::string& stderr_text);
 
 } // namespace vokar::test

@@ -16,8 +16,6 @@ namespace vokar::test {
 namespace {
 
 constexpr std::string_view kReadyPrefix = "vokar-xmpp ready";
-constexpr std::string_view kListenFailure = "cannot listen for clients";
-constexpr int kStartAttempts = 3;
 
 std::string trimmed(std::string text)
 {
@@ -181,26 +179,16 @@ bool XmppServer::prepare()
 
 bool XmppServer::start_once(bool* port_clash)
 {
-    *port_clash = false;
-    std::string error;
-    std::ofstream(stderr_path_, std::ios::trunc).close();
-    const std::string program = script_path();
-    if (!server_.start({program, "--config", conf_path_, "--dir", instance_dir_}, stderr_path_,
-                       &error)) {
-        error_ = error;
-        return false;
-    }
-    if (const auto line = server_.wait_for_line(kReadyPrefix, options_.ready_timeout)) {
+    const auto line = server_.start_server(
+        {.argv = {script_path(), "--config", conf_path_, "--dir", instance_dir_},
+         .log_path = stderr_path_,
+         .ready_prefix = kReadyPrefix,
+         .port_taken = "cannot listen for clients",
+         .ready_timeout = options_.ready_timeout},
+        &error_, port_clash);
+    if (line)
         ready_line_ = *line;
-        return true;
-    }
-    const bool exited =
-        server_.output_closed() ? server_.wait_exit(std::chrono::seconds(2)) : !server_.running();
-    const auto code = server_.stop();
-    const std::string stderr_text = read_file(stderr_path_);
-    *port_clash = stderr_text.find(kListenFailure) != std::string::npos;
-    error_ = start_failure(program, exited, code, options_.ready_timeout, stderr_text);
-    return false;
+    return line.has_value();
 }
 
 bool XmppServer::start()
@@ -222,7 +210,7 @@ bool XmppServer::start()
     // yet, may change.
     const bool may_move = first && options_.conf_path.empty();
     bool port_clash = false;
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kServerStartAttempts; ++attempt) {
         if (start_once(&port_clash))
             return true;
         if (!port_clash || !may_move)

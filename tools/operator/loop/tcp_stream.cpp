@@ -58,7 +58,7 @@ void TcpStream::update_interest()
 
 void TcpStream::write(std::string_view bytes)
 {
-    if (fd_ < 0 || finishing_ || bytes.empty())
+    if (fd_ < 0 || shut_requested_ || bytes.empty())
         return;
     const bool was_empty = pending() == 0;
     out_.append(bytes);
@@ -86,6 +86,23 @@ void TcpStream::set_reading(bool on)
     update_interest();
 }
 
+void TcpStream::shut_output()
+{
+    if (fd_ < 0 || shut_requested_)
+        return;
+    shut_requested_ = true;
+    shut_when_sent();
+    update_interest();
+}
+
+void TcpStream::shut_when_sent()
+{
+    if (shut_requested_ && !write_shut_ && !connecting_ && pending() == 0) {
+        ::shutdown(fd_, SHUT_WR);
+        write_shut_ = true;
+    }
+}
+
 void TcpStream::finish()
 {
     if (fd_ < 0 || finishing_)
@@ -96,10 +113,8 @@ void TcpStream::finish()
         finish_timer_ = 0;
         complete_finish();
     });
-    if (!connecting_ && pending() == 0) {
-        ::shutdown(fd_, SHUT_WR);
-        write_shut_ = true;
-    }
+    shut_requested_ = true;
+    shut_when_sent();
     update_interest();
 }
 
@@ -151,7 +166,13 @@ void TcpStream::on_io(uint32_t events)
         return;
     }
     if (events & EPOLLERR) {
-        fail(pending_socket_error(fd_));
+        // What the peer sent before the error (an answer, then a reset for
+        // bytes it never read) is still readable: it goes to the owner first,
+        // one read per round, until the read itself reports the end.
+        if (wants_input())
+            read_once();
+        else
+            fail(pending_socket_error(fd_));
         return;
     }
     if ((events & EPOLLOUT) && !flush())
@@ -210,10 +231,7 @@ bool TcpStream::flush()
         out_.erase(0, out_offset_);
         out_offset_ = 0;
     }
-    if (finishing_ && pending() == 0 && !write_shut_) {
-        ::shutdown(fd_, SHUT_WR);
-        write_shut_ = true;
-    }
+    shut_when_sent();
     update_interest();
     if (was_full_ && pending() <= kOutputLimit / 2) {
         was_full_ = false;

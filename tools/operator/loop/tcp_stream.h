@@ -51,6 +51,10 @@ public:
 
     // Pauses or resumes reading (a stream at end of input stays paused).
     void set_reading(bool on);
+    // Half-closes: once everything queued has left (after the connect, for
+    // a connecting stream), the peer gets the end of input; reading for the
+    // owner goes on. Later writes are ignored.
+    void shut_output();
     // Stops reading for the owner, flushes, half-closes, and waits (bounded)
     // for the peer to close before on_closed(): a reply written just before
     // is not lost to a reset.
@@ -73,6 +77,7 @@ private:
     void read_once();
     bool flush(); // false when the stream failed
     void update_interest();
+    void shut_when_sent();
     void fail(int error);
     void complete_finish();
 
@@ -82,6 +87,7 @@ private:
     bool connecting_;
     bool reading_ = true;
     bool finishing_ = false;
+    bool shut_requested_ = false; // by shut_output() or finish()
     bool write_shut_ = false;
     bool eof_ = false;
     int error_ = 0;

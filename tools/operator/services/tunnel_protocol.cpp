@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/operator_config.h"
+
 namespace vokar::operatord::tunnel {
 namespace {
 
@@ -18,23 +20,6 @@ bool could_be_request(std::string_view bytes)
     return false;
 }
 
-std::optional<uint16_t> parse_port(std::string_view text)
-{
-    const auto end = text.find_last_not_of(" \t\r\n");
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
-    if (text.empty() || text.size() > 5)
-        return std::nullopt;
-    uint32_t port = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        port = port * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (port == 0 || port > 65535)
-        return std::nullopt;
-    return static_cast<uint16_t>(port);
-}
-
 } // namespace
 
 std::optional<Destination> parse_destination(std::string_view payload)
@@ -45,7 +30,10 @@ std::optional<Destination> parse_destination(std::string_view payload)
     const std::string_view host = payload.substr(0, nl);
     if (host.find('\0') != std::string_view::npos)
         return std::nullopt;
-    const auto port = parse_port(payload.substr(nl + 1));
+    // The port may end with line-end blanks.
+    std::string_view port_text = payload.substr(nl + 1);
+    port_text = port_text.substr(0, port_text.find_last_not_of(" \t\r\n") + 1);
+    const auto port = platform::parse_port(port_text);
     if (!port)
         return std::nullopt;
     return Destination{std::string(host), *port};
@@ -59,18 +47,6 @@ std::optional<OpenRequest> parse_open(std::string_view payload)
     if (!target)
         return std::nullopt;
     return OpenRequest{payload[0] == '1' ? RelayKind::kUdp : RelayKind::kTcp, std::move(*target)};
-}
-
-std::string encode_frame(uint8_t type, std::string_view payload)
-{
-    const auto total = static_cast<uint32_t>(payload.size() + kHeaderSize);
-    std::string frame;
-    frame.reserve(total);
-    for (int shift = 0; shift < 32; shift += 8)
-        frame.push_back(static_cast<char>((total >> shift) & 0xff));
-    frame.push_back(static_cast<char>(type));
-    frame.append(payload);
-    return frame;
 }
 
 void StreamReader::append(std::string_view bytes)
@@ -120,19 +96,17 @@ StreamReader::Item StreamReader::next()
     if (phase_ == Phase::kBeforeFirstFrame && request_like)
         return take_request();
 
-    if (pending.size() < 4)
+    const auto length = tunnel_frame_length(pending);
+    if (!length)
         return Item{Kind::kNeedMore, 0, {}};
-    uint32_t length = 0;
-    for (int i = 3; i >= 0; --i)
-        length = (length << 8) | static_cast<uint8_t>(pending[static_cast<size_t>(i)]);
-    if (length < kHeaderSize || length > kMaxFrameSize)
+    if (*length == 0)
         return fail(Kind::kBadFrameLength);
-    if (pending.size() < length)
+    if (pending.size() < *length)
         return Item{Kind::kNeedMore, 0, {}};
     phase_ = Phase::kFrames;
-    offset_ += length;
+    offset_ += *length;
     return Item{Kind::kFrame, static_cast<uint8_t>(pending[4]),
-                pending.substr(kHeaderSize, length - kHeaderSize)};
+                pending.substr(kTunnelFrameHeader, *length - kTunnelFrameHeader)};
 }
 
 } // namespace vokar::operatord::tunnel

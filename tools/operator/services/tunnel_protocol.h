@@ -6,11 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/tunnel_frames.h"
+
 namespace vokar::operatord {
 
 // Wire format of the tunnel: an HTTP-style request (sent twice by clients),
-// then frames in both directions: 4-byte little-endian total length (header
-// included), 1-byte type, payload.
+// then frames in both directions (the client's codec, base/tunnel_frames.h).
 namespace tunnel {
 
 inline constexpr std::string_view kPlainMethod = "NOOB CONNECT ";
@@ -18,8 +19,6 @@ inline constexpr std::string_view kConnectMethod = "CONNECT ";
 inline constexpr std::string_view kOkResponse = "HTTP/1.1 200 Connection established\r\n\r\n";
 inline constexpr std::string_view kBadMethodResponse = "HTTP/1.1 405 Method Not Allowed\r\n\r\n";
 
-inline constexpr size_t kHeaderSize = 5;
-inline constexpr size_t kMaxFrameSize = 64 * 1024;  // total length, header included
 inline constexpr size_t kMaxRequestSize = 8 * 1024; // request text up to its blank line
 
 // Frame types. Client to server: kOpen, kClientData, kAnnounce, channels.
@@ -51,13 +50,11 @@ std::optional<OpenRequest> parse_open(std::string_view payload);
 // "host\nport", the payload of a channel announcement.
 std::optional<Destination> parse_destination(std::string_view payload);
 
-std::string encode_frame(uint8_t type, std::string_view payload);
-
 // Splits the byte stream a client sends into requests and frames. The first
 // request must use one of the two methods; further complete requests before
 // the first frame are reported too (clients send theirs twice) so the caller
 // can skip them. Request bytes cannot be mistaken for a frame: any three-byte
-// prefix of a method read as a length exceeds kMaxFrameSize.
+// prefix of a method read as a length exceeds kTunnelMaxFrame.
 class StreamReader {
 public:
     enum class Kind {
@@ -66,7 +63,7 @@ public:
         kFrame,
         kBadMethod,      // the first request names neither method
         kRequestTooLong, // no blank line within kMaxRequestSize
-        kBadFrameLength, // below kHeaderSize or above kMaxFrameSize
+        kBadFrameLength, // below kTunnelFrameHeader or above kTunnelMaxFrame
     };
     struct Item {
         Kind kind = Kind::kNeedMore;

@@ -113,10 +113,14 @@ public:
     void on_eof(TcpStream& stream) override
     {
         if (&stream == &client_) {
-            // Deliver what the client sent before leaving; the target's
-            // close then ends the tunnel.
+            // The client is done sending: what it sent goes to the target
+            // first, then the target sees the end; its answers still come
+            // back until it closes. A target still being looked up gets the
+            // same once it is open.
             if (target_stream_)
-                target_stream_->finish();
+                target_stream_->shut_output();
+            else if (target_lookup_)
+                client_done_ = true;
             else
                 end();
             return;
@@ -125,7 +129,15 @@ public:
         finish_client();
     }
 
-    void on_closed(TcpStream&) override { end(); }
+    void on_closed(TcpStream& stream) override
+    {
+        // A target that fails (a reset after its answer) still has what it
+        // sent delivered before the client is closed.
+        if (&stream != &client_ && !finishing_)
+            finish_client();
+        else
+            end();
+    }
 
     void on_drained(TcpStream&) override { update_flow(); }
 
@@ -226,7 +238,13 @@ private:
             open_udp_target();
         else
             open_tcp_target();
-        if (!ended_)
+        if (ended_)
+            return;
+        if (client_done_ && target_stream_)
+            target_stream_->shut_output();
+        else if (client_done_)
+            finish_client();
+        else
             update_flow();
     }
 
@@ -379,7 +397,7 @@ private:
                 break;
             }
             const auto type = frame_type_for(from);
-            if (type && static_cast<size_t>(n) <= tunnel::kMaxFrameSize - tunnel::kHeaderSize)
+            if (type && static_cast<size_t>(n) <= kTunnelMaxPayload)
                 send_frame(*type, std::string_view(buffer, static_cast<size_t>(n)));
         }
         update_flow();
@@ -387,7 +405,7 @@ private:
 
     void send_frame(uint8_t type, std::string_view payload)
     {
-        client_.write(tunnel::encode_frame(type, payload));
+        client_.write(encode_tunnel_frame(type, payload));
     }
 
     // Back-pressure: a side is read only while the side it feeds can take
@@ -467,6 +485,7 @@ private:
     TcpStream client_;
     tunnel::StreamReader reader_;
     bool answered_ = false;
+    bool client_done_ = false; // the client ended while its target was looked up
     bool finishing_ = false;
     bool ended_ = false;
     EventLoop::TimerId timer_ = 0; // the request time-out, then the connect time-out
