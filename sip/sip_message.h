@@ -64,6 +64,11 @@ struct SipMessage {
 
     bool is_request() const { return kind == kRequest; }
 
+    // Makes `session` the body: Content-Type application/sdp, Content-Length
+    // its length; replaces an earlier body.
+    void set_sdp_body(const SdpSession& session);
+    // The message as sent on the wire.
+    ScanString to_text() const;
 };
 
 // A request (a known method as its first word) or a response ("SIP/2.0"), or
