@@ -11,6 +11,8 @@ namespace {
 
 using namespace sip_text;
 
+constexpr ByteSet kPortEnd{":\r\n"};
+
 bool starts_with(std::string_view line, std::string_view prefix)
 {
     return line.substr(0, prefix.size()) == prefix;
@@ -20,12 +22,12 @@ bool starts_with(std::string_view line, std::string_view prefix)
 void parse_address_attribute(std::string_view line, size_t skip, std::string& address, int& port)
 {
     size_t pos = std::min(skip, line.size());
-    std::string text(until(line, pos, ":"));
+    std::string text(until(line, pos, ':'));
     std::replace(text.begin(), text.end(), '+', '.');
     address = std::move(text);
     if (pos < line.size())
         ++pos;
-    port = to_int(until(line, pos, ":\r\n"));
+    port = to_int(until(line, pos, kPortEnd));
 }
 
 void append_plussed(std::string& out, std::string_view address)
@@ -153,7 +155,7 @@ SdpSession parse_sdp(std::string_view text)
     SdpSession session;
     size_t pos = 0;
     while (pos < text.size()) {
-        const std::string_view line = until(text, pos, "\r\n");
+        const std::string_view line = until(text, pos, kLineEnds);
         skip_line_ends(text, pos);
         parse_line(session, line);
     }

@@ -18,6 +18,14 @@ constexpr std::string_view kHeaderNames =
     "Via From To Contact Call-ID CSeq Max-Forwards Date Allow Content-Type Content-Length "
     "WWW-Authenticate Proxy-Authenticate Body Record-Route Event KestrelBilling";
 
+constexpr ByteSet kParameterEnd{";\r\n"};
+constexpr ByteSet kUserEnd{"@\n"};
+constexpr ByteSet kHostEnd{">\r\n:"};
+constexpr ByteSet kUriEnd{";, "};
+// The reason phrase ends at a delimiter or LF (already one of them).
+constexpr ByteSet kReasonEnd = kDelimiters.with("\n");
+constexpr ByteSet kLineEndsAndBlanks{"\r\n "};
+
 constexpr size_t position_of(std::string_view name)
 {
     return kHeaderNames.find(name);
@@ -52,7 +60,7 @@ std::string quoted_parameter(std::string_view value, std::string_view name)
     if (at == std::string_view::npos)
         return {};
     size_t pos = at + 7;
-    return std::string(until(value, pos, "\""));
+    return std::string(until(value, pos, '"'));
 }
 
 void parse_challenge(SipMessage& msg, std::string_view value, std::string_view header_name)
@@ -68,7 +76,7 @@ void parse_challenge(SipMessage& msg, std::string_view value, std::string_view h
 // "balance 12.50 currency EUR" or "balance:12.50:currency:EUR".
 void parse_billing(SipMessage& msg, std::string_view value)
 {
-    constexpr std::string_view kExtra = " :\n";
+    constexpr ByteSet kExtra = kDelimiters.with(" :\n");
     size_t pos = 0;
     next_token(value, pos, kExtra);
     msg.balance = next_token(value, pos, kExtra);
@@ -84,11 +92,11 @@ std::string contact_uri(std::string_view value)
     if (pos == std::string_view::npos) {
         pos = 0;
         skip_blanks(value, pos);
-        std::string_view uri = until(value, pos, ";, ");
+        std::string_view uri = until(value, pos, kUriEnd);
         return std::string(uri);
     }
     ++pos;
-    return std::string(until(value, pos, ">"));
+    return std::string(until(value, pos, '>'));
 }
 
 void dispatch(SipMessage& msg, size_t position, std::string_view value)
@@ -100,7 +108,7 @@ void dispatch(SipMessage& msg, size_t position, std::string_view value)
         const size_t at = value.find("branch=");
         if (at != std::string_view::npos) {
             size_t pos = at + 7;
-            msg.branch = until(value, pos, ";\r\n");
+            msg.branch = until(value, pos, kParameterEnd);
         }
         break;
     }
@@ -165,7 +173,7 @@ void parse_body(SipMessage& msg, std::string_view text)
     const std::string_view body = text.substr(blank_line + 4);
     if (msg.method == "MESSAGE") {
         size_t pos = 0;
-        msg.message_text = until(body, pos, "\r");
+        msg.message_text = until(body, pos, '\r');
     } else if (msg.method != "NOTIFY") {
         msg.sdp = parse_sdp(body);
     }
@@ -180,7 +188,7 @@ SipAddress parse_name_addr(std::string_view value)
     skip_blanks(value, pos);
     if (pos < value.size() && value[pos] == '"') {
         ++pos;
-        address.display = until(value, pos, "\"");
+        address.display = until(value, pos, '"');
         if (pos < value.size())
             ++pos;
         skip_blanks(value, pos);
@@ -188,21 +196,21 @@ SipAddress parse_name_addr(std::string_view value)
     const size_t uri = value.find("<sip:");
     if (uri != std::string_view::npos) {
         pos = uri + 5;
-        address.user = until(value, pos, "@\n");
+        address.user = until(value, pos, kUserEnd);
         if (pos < value.size() && value[pos] == '@')
             ++pos;
         skip_blanks(value, pos);
-        address.host = until(value, pos, ">\r\n:");
+        address.host = until(value, pos, kHostEnd);
         if (pos < value.size() && value[pos] == ':') {
             ++pos;
-            const std::string_view port = until(value, pos, ">\r\n:");
+            const std::string_view port = until(value, pos, kHostEnd);
             address.port = port.empty() ? -1 : to_int(port);
         }
     }
     const size_t tag = value.find("tag=");
     if (tag != std::string_view::npos) {
         pos = tag + 4;
-        address.tag = until(value, pos, ";\r\n");
+        address.tag = until(value, pos, kParameterEnd);
     }
     return address;
 }
@@ -224,13 +232,13 @@ std::optional<SipMessage> parse(std::string_view text)
         return std::nullopt;
 
     size_t pos = 0;
-    const std::string_view line = until(text, pos, "\r\n");
+    const std::string_view line = until(text, pos, kLineEnds);
     if (pos == text.size())
         return msg; // cut inside the start line
     if (msg.kind == SipMessage::kResponse) {
         size_t at = line.find("SIP/2.0") + 7;
         msg.status = to_int(next_token(line, at));
-        msg.reason = next_token(line, at, "\n");
+        msg.reason = next_token(line, at, kReasonEnd);
     } else {
         msg.request_line = line;
     }
@@ -248,12 +256,12 @@ std::optional<SipMessage> parse(std::string_view text)
             ++pos;
         // An empty name would match the list's start, i.e. Via.
         const size_t position = name.empty() ? std::string_view::npos : kHeaderNames.find(name);
-        const std::string_view value = until(text, pos, "\r\n");
+        const std::string_view value = until(text, pos, kLineEnds);
         if (position == std::string_view::npos) {
             skip_line_ends(text, pos);
             continue;
         }
-        skip_line_ends(text, pos, "\r\n ");
+        skip_line_ends(text, pos, kLineEndsAndBlanks);
         dispatch(msg, position, value);
     }
     parse_body(msg, text);
