@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,54 +27,36 @@ std::vector<std::string> lines(const std::string& text)
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
         out.push_back(text.substr(start, end - start));
-    out.push_back(text.substr(start)); // after the last CR LF: empty when it ends the text
+    out.push_back(text.substr(start));
     return out;
 }
 
-// Each '#' of `pattern` stands for one or more decimal digits.
-bool matches(const std::string& text, const std::string& pattern)
+// The text with its random numbers (branches, tags, Call-ID) written as '#'.
+std::string masked(const std::string& text)
 {
-    size_t t = 0;
-    for (const char p : pattern) {
-        if (p != '#') {
-            if (t >= text.size() || text[t++] != p)
-                return false;
-            continue;
-        }
-        const size_t digits = t;
-        while (t < text.size() && text[t] >= '0' && text[t] <= '9')
-            ++t;
-        if (t == digits)
-            return false;
-    }
-    return t == text.size();
+    static const std::regex random(R"((z9hG4bK|tag=|Call-ID: |#-)[0-9]+)");
+    return std::regex_replace(std::regex_replace(text, random, "$1#"), random, "$1#");
 }
 
-void expect_lines(const std::string& text, const std::vector<std::string>& patterns)
+TEST(SipBuilder, FirstRegisterAndUnregistration)
 {
-    const auto got = lines(text);
-    ASSERT_EQ(got.size(), patterns.size()) << text;
-    for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_TRUE(matches(got[i], patterns[i])) << "line " << i + 1 << ": " << got[i];
-}
-
-TEST(SipBuilder, FirstRegisterLineByLine)
-{
-    const SipMessage reg = new_request(test_core(), 1, "REGISTER", "", "", 1200);
-    expect_lines(reg.to_text().str(),
-                 {"REGISTER sip:4915112345678@sip.example.net SIP/2.0",
-                  "Via: SIP/2.0/UDP 192.0.2.23:5098;rport;branch=z9hG4bK#", "Max-Forwards: 80",
-                  "From: \"Alice\"<sip:4915112345678@sip.example.net>;tag=#",
-                  "To: <sip:4915112345678@sip.example.net>", "Call-ID: #-#-4915112345678",
-                  "Contact: <sip:4915112345678@192.0.2.23:5098>;expires=1200", "CSeq: 1 REGISTER",
-                  "Content-Length: 0", "User-Agent: Dozi Dozevir Avurur Ure rovov v2.0b", "", ""});
-    // Unregistration differs in the Contact's expires only.
-    const SipMessage unreg = new_request(test_core(), 2, "REGISTER", "", "", 0);
-    EXPECT_EQ(lines(unreg.to_text().str())[6],
+    const std::string text = "REGISTER sip:4915112345678@sip.example.net SIP/2.0\r\n"
+                             "Via: SIP/2.0/UDP 192.0.2.23:5098;rport;branch=z9hG4bK#\r\n"
+                             "Max-Forwards: 80\r\n"
+                             "From: \"Alice\"<sip:4915112345678@sip.example.net>;tag=#\r\n"
+                             "To: <sip:4915112345678@sip.example.net>\r\n"
+                             "Call-ID: #-#-4915112345678\r\n"
+                             "Contact: <sip:4915112345678@192.0.2.23:5098>;expires=1200\r\n"
+                             "CSeq: 1 REGISTER\r\n"
+                             "Content-Length: 0\r\n"
+                             "User-Agent: Dozi Dozevir Avurur Ure rovov v2.0b\r\n"
+                             "\r\n";
+    EXPECT_EQ(masked(new_request(test_core(), 1, "REGISTER", "", "", 1200).to_text().str()), text);
+    EXPECT_EQ(lines(new_request(test_core(), 2, "REGISTER", "", "", 0).to_text().str())[6],
               "Contact: <sip:4915112345678@192.0.2.23:5098>;expires=0");
 }
 
-TEST(SipBuilder, InviteCarriesItsSdpAndParsesBack)
+TEST(SipBuilder, InviteWithSdp)
 {
     SipCore core = test_core();
     core.add_codec(3);
@@ -83,29 +66,27 @@ TEST(SipBuilder, InviteCarriesItsSdpAndParsesBack)
     invite.set_sdp_body(local_session(core));
     invite.set_sdp_body(offer); // replaces the first body
     const std::string sdp = sdp_text(offer);
-    const std::string text = invite.to_text().str();
-    const std::string head = text.substr(0, text.find("\r\n\r\n"));
-    expect_lines(head,
-                 {"INVITE sip:4930987654@sip.example.net SIP/2.0",
-                  "Via: SIP/2.0/UDP 192.0.2.23:5098;rport;branch=z9hG4bK#", "Max-Forwards: 80",
-                  "From: \"Alice\"<sip:4915112345678@sip.example.net>;tag=#",
-                  "To: <sip:4930987654@sip.example.net>", "Call-ID: #-#-4915112345678",
-                  "Contact: <sip:4915112345678@192.0.2.23:5098>", "CSeq: 3 INVITE",
-                  "Content-Type: application/sdp", "Content-Length: " + std::to_string(sdp.size()),
-                  "User-Agent: Dozi Dozevir Avurur Ure rovov v2.0b"});
-    EXPECT_EQ(text.substr(head.size()), "\r\n\r\n" + sdp + "\r\n");
-
-    const auto back = parse(text);
-    ASSERT_TRUE(back && back->sdp);
-    EXPECT_EQ(back->call_id, invite.call_id);
-    EXPECT_EQ(back->from.tag, invite.from.tag);
-    EXPECT_EQ(back->sdp->payload_list(), (std::vector<int>{3, 97}));
-    EXPECT_EQ(back->sdp->session_id, offer.session_id);
+    EXPECT_EQ(masked(invite.to_text().str()),
+              "INVITE sip:4930987654@sip.example.net SIP/2.0\r\n"
+              "Via: SIP/2.0/UDP 192.0.2.23:5098;rport;branch=z9hG4bK#\r\n"
+              "Max-Forwards: 80\r\n"
+              "From: \"Alice\"<sip:4915112345678@sip.example.net>;tag=#\r\n"
+              "To: <sip:4930987654@sip.example.net>\r\n"
+              "Call-ID: #-#-4915112345678\r\n"
+              "Contact: <sip:4915112345678@192.0.2.23:5098>\r\n"
+              "CSeq: 3 INVITE\r\n"
+              "Content-Type: application/sdp\r\n"
+              "Content-Length: " +
+                  std::to_string(sdp.size()) +
+                  "\r\n"
+                  "User-Agent: Dozi Dozevir Avurur Ure rovov v2.0b\r\n"
+                  "\r\n" +
+                  masked(sdp) + "\r\n");
 }
 
 // A dialog as the stack keeps it after an INVITE went out through a proxy
 // and a provisional answer came back.
-SipDialog invite_dialog(const SipCore& core)
+SipDialog invite_dialog()
 {
     SipDialog dialog;
     dialog.kind = SipDialog::kInvite;
@@ -116,7 +97,7 @@ SipDialog invite_dialog(const SipCore& core)
     dialog.remote_address = parse_name_addr("<sip:4930987654@sip.example.net>");
     const auto ringing =
         parse("SIP/2.0 180 Ringing\r\n"
-              "Via: SIP/2.0/UDP 192.0.2.23:5098;rport=5098;branch=z9hG4bK777\r\n"
+              "Via: SIP/2.0/UDP 192.0.2.23:5098;rport=5098;branch=z9hG4bKa77\r\n"
               "Record-Route: <sip:198.51.100.20;lr>\r\n"
               "Record-Route: <sip:198.51.100.10;lr>\r\n"
               "To: <sip:4930987654@sip.example.net>;tag=remote9\r\n"
@@ -125,34 +106,33 @@ SipDialog invite_dialog(const SipCore& core)
     dialog.update_from_response(*ringing);
     dialog.challenges.push_back(
         {"sip.example.net", "6931f2a8", kProxyAuthenticate, {}, {}, {}, {}});
-    (void)core;
     return dialog;
 }
 
 TEST(SipBuilder, RequestsInsideADialog)
 {
     const SipCore core = test_core();
-    SipDialog dialog = invite_dialog(core);
+    SipDialog dialog = invite_dialog();
     struct Case {
         const char* method;
         bool confirmed;
         const char* branch; // '#' digits
         const char* to;
     } cases[] = {
-        {"ACK", true, "z9hG4bK777", "To: <sip:4930987654@sip.example.net>;tag=remote9"},
-        {"CANCEL", true, "z9hG4bK777", "To: <sip:4930987654@sip.example.net>"},
+        {"ACK", true, "z9hG4bKa77", "To: <sip:4930987654@sip.example.net>;tag=remote9"},
+        {"CANCEL", true, "z9hG4bKa77", "To: <sip:4930987654@sip.example.net>"},
         {"BYE", true, "z9hG4bK#", "To: <sip:4930987654@sip.example.net>;tag=remote9"},
         {"BYE", false, "z9hG4bK#", "To: <sip:4930987654@sip.example.net>"},
-        {"ACK", false, "z9hG4bK777", "To: <sip:4930987654@sip.example.net>;tag=remote9"},
+        {"ACK", false, "z9hG4bKa77", "To: <sip:4930987654@sip.example.net>;tag=remote9"},
     };
     for (const auto& c : cases) {
         dialog.confirmed = c.confirmed;
         const std::string text = dialog_request(core, dialog, 4, c.method, -1).to_text().str();
         const std::string m = c.method;
-        expect_lines(text.substr(0, text.find("\r\nMax-Forwards")),
-                     {m + " sip:4930987654@198.51.100.80;alias=203.0.113.9~5060~1 SIP/2.0",
-                      "Via: SIP/2.0/UDP 192.0.2.23:5098;rport;branch=" + std::string(c.branch),
-                      "Route: <sip:198.51.100.10;lr>", "Route: <sip:198.51.100.20;lr>"});
+        EXPECT_EQ(masked(text.substr(0, text.find("\r\nMax-Forwards"))),
+                  m + " sip:4930987654@198.51.100.80;alias=203.0.113.9~5060~1 SIP/2.0\r\n" +
+                      "Via: SIP/2.0/UDP 192.0.2.23:5098;rport;branch=" + c.branch +
+                      "\r\nRoute: <sip:198.51.100.10;lr>\r\nRoute: <sip:198.51.100.20;lr>");
         EXPECT_NE(text.find("\r\n" + std::string(c.to) + "\r\n"), std::string::npos) << m;
         EXPECT_NE(text.find("\r\nFrom: \"Alice\"<sip:4915112345678@sip.example.net>;tag=4242\r\n"),
                   std::string::npos);
@@ -205,7 +185,7 @@ TEST(SipBuilder, ResponsesEchoTheRequestsViasAndCSeq)
     SipMessage answer = new_response(media, dialog, kReasonCallAccepted, 200);
     answer.set_sdp_body(local_session(media));
     const std::string text = answer.to_text().str();
-    EXPECT_TRUE(matches(lines(text)[6], "To: \"Alice\"<sip:4915112345678@sip.example.net>;tag=#"));
+    EXPECT_EQ(masked(lines(text)[6]), "To: \"Alice\"<sip:4915112345678@sip.example.net>;tag=#");
     EXPECT_EQ(lines(text)[3], "Record-Route: <sip:198.51.100.10;lr>");
     EXPECT_NE(text.find("\r\nContent-Type: application/sdp\r\nContent-Length: " +
                         std::to_string(answer.body.size()) + "\r\nUser-Agent: "),
