@@ -233,14 +233,14 @@ std::optional<SipMessage> parse(std::string_view text)
 
     size_t pos = 0;
     const std::string_view line = until(text, pos, kLineEnds);
+    if (msg.kind == SipMessage::kRequest)
+        msg.request_line = line;
     if (pos == text.size())
         return msg; // cut inside the start line
     if (msg.kind == SipMessage::kResponse) {
         size_t at = line.find("SIP/2.0") + 7;
         msg.status = to_int(next_token(line, at));
         msg.reason = next_token(line, at, kReasonEnd);
-    } else {
-        msg.request_line = line;
     }
     skip_line_ends(text, pos);
 

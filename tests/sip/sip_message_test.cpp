@@ -205,6 +205,7 @@ TEST(SipParser, HostileTextsEndInsideTheText)
     ASSERT_TRUE(cut && cut->sdp);
     EXPECT_EQ(cut->sdp->local_address, "1.2");
     EXPECT_EQ(cut->sdp->local_port, 0);
+    EXPECT_EQ(parse("BYE sip:a@b")->request_line, "BYE sip:a@b"); // cut inside the line
     // A line starting with ':' names no header (the empty name is not Via).
     EXPECT_TRUE(parse(cases[13])->via_list.empty());
 }
