@@ -24,9 +24,17 @@ void SipDialog::update_from_response(const SipMessage& response)
         record_route = response.record_route;
         route_set.assign(response.route_list.rbegin(), response.route_list.rend());
     }
-    if (!client_side || response.status == 401)
+    if (!client_side)
         return;
+    // A 401 ends its transaction: its To tag and Contact belong to no dialog,
+    // and a re-sent request must not carry them.
+    const bool challenge = response.status == 401;
+    const std::string kept_tag = remote_address.tag;
     remote_address = response.to;
+    if (challenge) {
+        remote_address.tag = kept_tag;
+        return;
+    }
     remote_tag = response.to.tag;
     if (!response.contact_uri.empty())
         remote_target = response.contact_uri;

@@ -46,7 +46,7 @@ struct SipDialog {
     // Record-Route (route set in received order), and its Contact URI.
     void update_from_request(const SipMessage& request);
     // Keeps the branch and Record-Route of a response (route set reversed);
-    // on the client side also the To (address and tag) and the Contact URI,
+    // on the client side also the To address, and its tag and the Contact URI
     // except from a 401.
     void update_from_response(const SipMessage& response);
 };

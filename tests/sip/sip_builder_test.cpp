@@ -141,6 +141,17 @@ TEST(SipBuilder, RequestsInsideADialog)
         EXPECT_NE(text.find("\r\nCSeq: 4 " + m + "\r\nProxy-Authorization"), std::string::npos);
     }
 
+    // A REGISTER re-sent after a 401 carries neither the 401's To tag nor
+    // its Contact.
+    SipDialog registration;
+    registration.client_side = registration.confirmed = true;
+    registration.update_from_response(*parse("SIP/2.0 401 Unauthorized\r\n"
+                                             "To: <sip:4915112345678@sip.example.net>;tag=x1\r\n"
+                                             "Contact: <sip:elsewhere@198.51.100.10>\r\n\r\n"));
+    EXPECT_EQ(lines(dialog_request(core, registration, 2, "REGISTER", 1200).to_text().str())[0],
+              "REGISTER sip:4915112345678@sip.example.net SIP/2.0");
+    EXPECT_EQ(registration.remote_address.tag, "");
+
     // A CANCEL before any response: no branch to reuse yet, and the request
     // line falls back to the To address.
     SipDialog fresh;
