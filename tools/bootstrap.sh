@@ -17,6 +17,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # expat: the reference parser the XML benchmark compares against
   libexpat1-dev
+  # libosip2: the reference parser the SIP benchmark compares against
+  libosip2-dev
   # the operator's XMPP service: Prosody with Cyrus SASL DIGEST-MD5 (its users
   # in a sasldb written by saslpasswd2); lua-unbound keeps Prosody quiet
   prosody prosody-modules lua-cyrussasl lua-unbound sasl2-bin libsasl2-modules
