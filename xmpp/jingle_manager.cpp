@@ -79,12 +79,18 @@ bool JingleManager::remove(const JingleSession* session)
     return true;
 }
 
-void JingleManager::raise(int code, const Session& session)
+JabberEvent JingleManager::event_for(const Session& session)
 {
     JabberEvent event;
     event.session = session;
     event.sid = session->sid;
     event.text = session->reason;
+    return event;
+}
+
+void JingleManager::raise(int code, const Session& session)
+{
+    const JabberEvent event = event_for(session);
     context_.raise(code, &event);
 }
 
@@ -192,6 +198,7 @@ JingleManager::Session JingleManager::start_call(const std::string& peer,
     auto session = std::make_shared<JingleSession>(JingleSession::kAudio);
     std::unique_ptr<XmlNode> initiate;
     bool resource_gone = false;
+    JabberEvent impossible;
     {
         std::lock_guard lock(mutex_);
         if (sessions_.size() >= kMaxSessions) {
@@ -219,6 +226,7 @@ JingleManager::Session JingleManager::start_call(const std::string& peer,
             const std::string now = shown_resource_(bare);
             if (now.empty()) {
                 resource_gone = true;
+                impossible = event_for(session);
             } else {
                 s.peer_jid = bare + "/" + now;
                 if (!s.local_contents.empty() && s.state != JingleSession::kActive) {
@@ -234,10 +242,7 @@ JingleManager::Session JingleManager::start_call(const std::string& peer,
         }
     }
     if (resource_gone) {
-        if (session)
-            raise(kEventCallImpossible, session);
-        else
-            context_.raise(kEventCallImpossible, nullptr);
+        context_.raise(kEventCallImpossible, session ? &impossible : nullptr);
         return session;
     }
     if (initiate)
@@ -266,6 +271,7 @@ void JingleManager::accept(const Session& session)
     if (!session)
         return;
     std::unique_ptr<XmlNode> iq;
+    JabberEvent accepted;
     {
         std::lock_guard lock(mutex_);
         JingleSession& s = *session;
@@ -277,9 +283,10 @@ void JingleManager::accept(const Session& session)
         XmlNode* jingle = nullptr;
         iq = request(s, "session-accept", &jingle);
         write_content(*jingle, s.local_contents.front());
+        accepted = event_for(session);
     }
     send_request(session, std::move(iq), false);
-    raise(kEventCallAccepted, session);
+    context_.raise(kEventCallAccepted, &accepted);
 }
 
 void JingleManager::set_local_addresses(const Session& session,
@@ -452,7 +459,8 @@ void JingleManager::on_initiate(const Session& session, const XmlNode& iq, const
             s.remote_contents.push_back(std::move(*content));
         }
         if (parsed && s.remote_contents.empty()) {
-            context_.send(*terminate_request(s, kConditionUnsupportedApplications, ""));
+            send_request(session, terminate_request(s, kConditionUnsupportedApplications, ""),
+                         false);
             remove(&s);
         }
     } else {

@@ -74,7 +74,9 @@ private:
 
     bool listed(const JingleSession* session) const;
     bool remove(const JingleSession* session);
-    void raise(int code, const Session& session);
+    // The event of a session; built under the mutex when not on the receive path.
+    static JabberEvent event_for(const Session& session);
+    void raise(int code, const Session& session); // the receive path
 
     std::unique_ptr<XmlNode> request(const JingleSession& s, const char* action, XmlNode** jingle);
     std::unique_ptr<XmlNode> terminate_request(const JingleSession& s, int condition,
