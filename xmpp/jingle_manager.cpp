@@ -315,6 +315,9 @@ void JingleManager::terminate(const Session& session, int condition,
         std::lock_guard lock(mutex_);
         if (!remove(session.get()))
             return; // ended already, by the peer or by another thread
+        // A call whose initiate was never sent has no peer to tell.
+        if (session->state == JingleSession::kNew)
+            return;
         iq = terminate_request(*session, condition, alternative_sid);
     }
     send_request(session, std::move(iq), false);
