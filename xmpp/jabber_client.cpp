@@ -55,6 +55,8 @@ JabberClient::JabberClient(std::string domain, std::string os, std::string versi
       gateways_(*this, presence_, service_domain_), chat_(*this, gateways_),
       services_(*this, std::move(os), std::move(version)),
       receiver_mutex_(platform::NamedMutex::unique_name("VOKAR_JABBER_CONTROLLER_MUTEX")),
+      jingle_(*this, receiver_mutex_,
+              [this](const std::string& bare) { return presence_.shown_resource(bare); }),
       keep_alive_(reactor, this, static_cast<int32_t>(kKeepAliveUs)), login_deadline_ticks_(*this),
       login_deadline_(reactor, &login_deadline_ticks_, static_cast<int32_t>(kLoginDeadlineUs))
 {
@@ -93,6 +95,15 @@ void JabberClient::addListener(JabberListener* listener)
 }
 
 void JabberClient::raise(int code, const JabberEvent* event)
+{
+    if (receiving_thread_.load() == std::this_thread::get_id()) {
+        deferred_.push_back({code, event != nullptr, event ? *event : JabberEvent{}});
+        return;
+    }
+    raise_now(code, event);
+}
+
+void JabberClient::raise_now(int code, const JabberEvent* event)
 {
     std::vector<JabberListener*> listeners;
     {
@@ -278,7 +289,20 @@ void JabberClient::onReceive(const std::string& message)
     CallGuard guard(*this);
     if (!guard || broken_)
         return;
-    std::lock_guard hold(receiver_mutex_);
+    std::vector<DeferredEvent> events;
+    {
+        std::lock_guard hold(receiver_mutex_);
+        receiving_thread_ = std::this_thread::get_id();
+        receive(message);
+        receiving_thread_ = std::thread::id();
+        events.swap(deferred_);
+    }
+    for (const DeferredEvent& e : events)
+        raise_now(e.code, e.has_payload ? &e.event : nullptr);
+}
+
+void JabberClient::receive(const std::string& message)
+{
     received_bytes_ += message.size();
     partial_stanza_ = false; // no stall while this chunk is handled
     for (char c : message) {
@@ -437,8 +461,12 @@ void JabberClient::on_iq(const XmlNode& iq)
             answer_disco_info(iq);
         else if (xmlns == "jabber:iq:roster")
             presence_.on_roster(iq);
+    } else if (iq.find_element("jingle")) {
+        // Answers are never answered: one that nobody waited for is dropped.
+        const std::string type = attr(iq, "type");
+        if (type != "result" && type != "error")
+            jingle_.on_iq(iq);
     }
-    // Jingle requests are handled by the call signalling, which arrives later.
 }
 
 void JabberClient::answer_disco_info(const XmlNode& request)
@@ -593,6 +621,72 @@ void JabberClient::setHollerAllowed(bool allowed)
     CallGuard guard(*this);
     if (guard)
         services_.set_holler_allowed(allowed);
+}
+
+} // namespace vokar
+
+namespace vokar {
+
+void JabberClient::registerCodec(const PayloadType& codec)
+{
+    CallGuard guard(*this);
+    if (guard)
+        jingle_.register_codec(codec);
+}
+
+std::shared_ptr<JingleSession>
+JabberClient::startCall(const std::string& peer, const std::vector<TransportAddress>& addresses,
+                        int transport_kind)
+{
+    CallGuard guard(*this);
+    return guard ? jingle_.start_call(peer, addresses, transport_kind) : nullptr;
+}
+
+void JabberClient::sendRinging(const std::shared_ptr<JingleSession>& session)
+{
+    CallGuard guard(*this);
+    if (guard)
+        jingle_.send_ringing(session);
+}
+
+void JabberClient::accept(const std::shared_ptr<JingleSession>& session)
+{
+    CallGuard guard(*this);
+    if (guard)
+        jingle_.accept(session);
+}
+
+void JabberClient::setLocalAddresses(const std::shared_ptr<JingleSession>& session,
+                                     const std::vector<TransportAddress>& addresses)
+{
+    CallGuard guard(*this);
+    if (guard)
+        jingle_.set_local_addresses(session, addresses);
+}
+
+void JabberClient::terminate(const std::shared_ptr<JingleSession>& session, int condition,
+                             const std::string& alternative_sid)
+{
+    CallGuard guard(*this);
+    if (guard)
+        jingle_.terminate(session, condition, alternative_sid);
+}
+
+std::vector<int32_t> JabberClient::payloadIds(const std::shared_ptr<JingleSession>& session)
+{
+    CallGuard guard(*this);
+    return guard ? jingle_.payload_ids(session) : std::vector<int32_t>();
+}
+
+MediaEndpoints JabberClient::mediaEndpoints(const std::shared_ptr<JingleSession>& session)
+{
+    CallGuard guard(*this);
+    return guard ? jingle_.media_endpoints(session) : MediaEndpoints();
+}
+
+size_t JabberClient::sessionCount()
+{
+    return jingle_.session_count();
 }
 
 } // namespace vokar

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/reactor.h"
@@ -17,6 +18,7 @@
 #include "xmpp/chat_handler.h"
 #include "xmpp/gateway_handler.h"
 #include "xmpp/jabber_event.h"
+#include "xmpp/jingle_manager.h"
 #include "xmpp/presence_handler.h"
 #include "xmpp/service_iqs.h"
 #include "xmpp/session_context.h"
@@ -26,8 +28,11 @@ namespace vokar {
 // The client's XMPP session. This core runs the stream, SASL DIGEST-MD5,
 // binding and session, parses received bytes incrementally into stanzas,
 // keeps the pending requests and routes each stanza to its feature handler:
-// roster and presence, chat, gateways, the service's own iqs. Everything the
-// client learns goes to its listeners as numbered events.
+// roster and presence, chat, gateways, the service's own iqs, call signalling.
+// Everything the client learns goes to its listeners as numbered events;
+// those raised while a received chunk is handled are raised after the
+// receiver mutex is released, so a listener may wait for a thread that calls
+// into the client.
 class JabberClient : public ConnectionListener, public TimerListener, private SessionContext {
 public:
     struct Options {
@@ -93,6 +98,29 @@ public:
     void retrieveHollers();
     void setHollerAllowed(bool allowed);
 
+    // Calls between users (Jingle). A session is a handle: operations on a
+    // session that has ended do nothing.
+    void registerCodec(const PayloadType& codec);
+    // Calls the peer's shown resource. Null, after kEventCallImpossible, when
+    // that resource does not take calls.
+    std::shared_ptr<JingleSession> startCall(const std::string& peer,
+                                             const std::vector<TransportAddress>& addresses,
+                                             int transport_kind);
+    void sendRinging(const std::shared_ptr<JingleSession>& session);
+    // Answers an incoming call (once); kEventCallAccepted follows here.
+    void accept(const std::shared_ptr<JingleSession>& session);
+    void setLocalAddresses(const std::shared_ptr<JingleSession>& session,
+                           const std::vector<TransportAddress>& addresses);
+    // Ends the session with a JingleCondition; an empty alternative sid
+    // sends none.
+    void terminate(const std::shared_ptr<JingleSession>& session, int condition,
+                   const std::string& alternative_sid = {});
+    // What the peer offered or accepted: the payload ids of its first
+    // content, and that content's media endpoints.
+    std::vector<int32_t> payloadIds(const std::shared_ptr<JingleSession>& session);
+    MediaEndpoints mediaEndpoints(const std::shared_ptr<JingleSession>& session);
+    size_t sessionCount();
+
     // ConnectionListener.
     void onReceive(const std::string& message) override;
     void onConnectResult(int status) override;
@@ -117,6 +145,7 @@ private:
 
     // SessionContext.
     void raise(int code, const JabberEvent* event) override;
+    void raise_now(int code, const JabberEvent* event);
     std::string next_id() override;
     void send(const XmlNode& stanza) override;
     void send_request(XmlNode& iq, std::function<void(const XmlNode&)> on_result) override;
@@ -130,6 +159,7 @@ private:
     void on_features(const XmlNode& features);
     void on_challenge(const XmlNode& challenge);
     void on_iq(const XmlNode& iq);
+    void receive(const std::string& message);
     void answer_disco_info(const XmlNode& iq);
 
     void bind();
@@ -175,6 +205,16 @@ private:
 
     // Receiving: one chunk at a time.
     platform::NamedMutex receiver_mutex_;
+    JingleManager jingle_;
+    // Events raised while a chunk is handled wait here until the receiver
+    // mutex is released.
+    struct DeferredEvent {
+        int code;
+        bool has_payload;
+        JabberEvent event;
+    };
+    std::vector<DeferredEvent> deferred_;
+    std::atomic<std::thread::id> receiving_thread_{};
     std::unique_ptr<XmlNode> document_;
     bool stanza_started_ = false; // the partial document holds more than white space
     std::atomic<bool> broken_{false};

@@ -7,6 +7,9 @@
 
 namespace vokar {
 
+class JingleSession;
+struct IceCandidate;
+
 // Event codes the XMPP client raises to its listeners.
 enum JabberEventCode : int {
     kEventChatMessage = 0,
@@ -20,7 +23,13 @@ enum JabberEventCode : int {
     kEventRosterLoaded = 14,    // no payload
     kEventHollerAnswer = 16,    // text
     kEventJingleSupported = 17, // no payload
-    kEventCallImpossible = 18,  // no payload or an empty event
+    kEventCallImpossible = 18,  // no payload, an empty event, or session
+    kEventPeerRinging = 20,     // session
+    kEventCallAccepted = 21,    // session
+    kEventCallEnded = 22,       // session; text: the condition the peer gave, or empty
+    kEventIncomingCall = 23,    // session
+    kEventJingleError = 24,     // sid: a request of that session was answered with an error
+    kEventIceCandidate = 25,    // sid, candidate
     kEventMessageError = 27,    // jid, text
     kEventNewVersion = 29,      // force_update, update_url, update_message
 };
@@ -75,6 +84,10 @@ struct JabberEvent {
     std::string update_url;
     std::string update_message;
     std::string sid;
+    // The call events' session: a handle for the client's call operations
+    // (which act only while the session lives), kept alive by the copy.
+    std::shared_ptr<JingleSession> session;
+    std::shared_ptr<const IceCandidate> candidate;
 };
 
 class JabberListener {

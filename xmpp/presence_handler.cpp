@@ -292,4 +292,11 @@ bool PresenceHandler::roster_loaded()
     return roster_.loaded();
 }
 
+std::string PresenceHandler::shown_resource(const std::string& bare)
+{
+    std::lock_guard lock(mutex_);
+    const RosterContact* contact = roster_.find(bare);
+    return contact && !contact->resources.empty() ? contact->resources[0].name : std::string();
+}
+
 } // namespace vokar

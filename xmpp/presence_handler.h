@@ -36,6 +36,9 @@ public:
     void set_status(int status);
     void set_status_text(const std::string& text);
     bool roster_loaded();
+    // The name of the contact's shown (rank 0) resource; empty when the
+    // contact is unknown or has no resource online.
+    std::string shown_resource(const std::string& bare);
     // The user's current presence; directed when `to` is not empty.
     void send_presence(const std::string& to);
 

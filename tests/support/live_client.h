@@ -27,10 +27,12 @@ class LiveClient : public JabberListener {
 public:
     using Match = std::function<bool(int, const JabberEvent&)>;
 
-    LiveClient(const XmppServer& server, const XmppAccount& account, Reactor& reactor)
+    LiveClient(const XmppServer& server, const XmppAccount& account, Reactor& reactor,
+               JabberClient::Options options = {})
         : server_(server), account_(account)
     {
-        client_ = std::make_unique<JabberClient>(server.domain(), "wm", "2.2", reactor);
+        client_ = std::make_unique<JabberClient>(server.domain(), "wm", "2.2", reactor,
+                                                 std::move(options));
         client_->addListener(this);
     }
     ~LiveClient() override { client_.reset(); }
