@@ -65,6 +65,7 @@ bool AudioEngine::start_media(const MediaEndpoints& endpoints, MediaChannels* ch
         return false;
     }
     {
+        std::lock_guard packets(packet_mutex_);
         std::lock_guard lock(audio_mutex_);
         media_ = std::move(session);
         packetizer_->restart();
@@ -128,6 +129,7 @@ void AudioEngine::set_payload(int payload_type)
 
 void AudioEngine::set_ssrc(uint32_t ssrc)
 {
+    std::lock_guard packets(packet_mutex_);
     std::lock_guard lock(audio_mutex_);
     ssrc_ = ssrc;
     if (packetizer_) {
@@ -188,32 +190,39 @@ void AudioEngine::capture_loop()
         if (!packetizer) {
             break;
         }
-        size_t offset = 0;
-        int consumed = 0;
-        while (consumed < kPacketMs && offset < kBlockBytes) {
-            EncodedBlock encoded =
-                packetizer->codec().encode(block.data() + offset / 2, kBlockBytes - offset);
-            if (encoded.milliseconds <= 0) {
-                break;
+        std::vector<std::string> packets;
+        {
+            std::lock_guard lock(packet_mutex_);
+            size_t offset = 0;
+            int consumed = 0;
+            while (consumed < kPacketMs && offset < kBlockBytes) {
+                EncodedBlock encoded =
+                    packetizer->codec().encode(block.data() + offset / 2, kBlockBytes - offset);
+                if (encoded.milliseconds <= 0) {
+                    break;
+                }
+                consumed += encoded.milliseconds;
+                offset += static_cast<size_t>(encoded.milliseconds) * platform::kAudioBytesPerMs;
+                if (encoded.data.empty()) {
+                    packetizer->skip(encoded.milliseconds);
+                } else {
+                    packets.push_back(packetizer->make_packet(encoded.data, encoded.milliseconds));
+                }
             }
-            consumed += encoded.milliseconds;
-            offset += static_cast<size_t>(encoded.milliseconds) * platform::kAudioBytesPerMs;
-            if (encoded.data.empty()) {
-                packetizer->skip(encoded.milliseconds);
+        }
+        for (const std::string& packet : packets) {
+            if (!sending_ || !receiving_) {
                 continue;
             }
-            std::string packet = packetizer->make_packet(encoded.data, encoded.milliseconds);
-            if (sending_ && receiving_) {
-                MediaSession* media = nullptr;
-                {
-                    std::lock_guard lock(audio_mutex_);
-                    ++counters_.packets_sent;
-                    media = media_.get();
-                }
-                // media_ is freed only after this thread has been joined.
-                if (media != nullptr) {
-                    media->send(packet);
-                }
+            MediaSession* media = nullptr;
+            {
+                std::lock_guard lock(audio_mutex_);
+                ++counters_.packets_sent;
+                media = media_.get();
+            }
+            // media_ is freed only after this thread has been joined.
+            if (media != nullptr) {
+                media->send(packet);
             }
         }
     }

@@ -99,6 +99,9 @@ private:
     std::shared_ptr<Packetizer> packetizer_;
     std::unique_ptr<MediaSession> media_;
     Counters counters_;
+    // Held by the capture thread while it encodes and numbers a block, and by
+    // callers that restart the sequence or change the SSRC.
+    std::mutex packet_mutex_;
 
     std::atomic<bool> running_{false};
     std::atomic<bool> sending_{false};
