@@ -154,6 +154,12 @@ PlayoutBuffer::Stats AudioEngine::playout_stats() const
     return playout_ ? playout_->stats() : PlayoutBuffer::Stats{};
 }
 
+int AudioEngine::playout_delay() const
+{
+    std::lock_guard lock(audio_mutex_);
+    return playout_ ? playout_->delay() : 0;
+}
+
 uint16_t AudioEngine::media_port() const
 {
     std::lock_guard lock(audio_mutex_);

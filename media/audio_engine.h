@@ -67,6 +67,8 @@ public:
     bool playback_started() const { return player_.started(); }
     Counters counters() const;
     PlayoutBuffer::Stats playout_stats() const;
+    // The playout buffer's current delay in samples, 0 while stopped.
+    int playout_delay() const;
     // The session's bound port while media runs, else 0.
     uint16_t media_port() const;
 
