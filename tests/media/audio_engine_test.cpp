@@ -165,6 +165,19 @@ TEST(AudioEngineLifetime, DestroyedWhileRunningWithoutDevices)
     }
 }
 
+TEST(AudioEnginePriming, SpeakerStartsWithoutAMicrophone)
+{
+    auto devices =
+        platform::make_audio_devices({"none", testing::TempDir() + "audio_engine_no_mic_out.wav"});
+    AudioEngine engine(kPayloadGsm, *devices, "127.0.0.9");
+    engine.start_audio(1);
+    EXPECT_FALSE(engine.capturing());
+    // Primed on the clock, block by block, it plays after 4 blocks.
+    EXPECT_TRUE(eventually([&] { return engine.playback_started(); }));
+    engine.set_volume(4);
+    engine.stop();
+}
+
 TEST(AudioEngineReceive, VoiceEndsRingingAndOnlyVoiceCounts)
 {
     auto devices = platform::make_audio_devices({"none", "none"});
