@@ -3,8 +3,8 @@
 // length byte, data). Every frame is classified, may confirm a destination,
 // and a packet is sent after it, so the destination states are exercised with
 // hostile channel numbers and lengths.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
