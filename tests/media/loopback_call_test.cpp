@@ -21,6 +21,7 @@ namespace vokar::media {
 namespace {
 
 const std::string kSpeech = std::string(VOKAR_MEDIA_TEST_DATA) + "/speech-3s.wav";
+constexpr size_t kLeadIn = 4000; // samples
 
 std::vector<int16_t> read_wav(const std::string& path)
 {
@@ -99,8 +100,20 @@ CallResult run_call(int payload_type, int volume_level, const std::string& tag)
 {
     const std::string out_a = testing::TempDir() + "loopback_" + tag + "_a.wav";
     const std::string out_b = testing::TempDir() + "loopback_" + tag + "_b.wav";
-    auto devices_a = platform::make_audio_devices({kSpeech, out_a});
-    auto devices_b = platform::make_audio_devices({kSpeech, out_b});
+    // Half a second of silence first, so that both sessions are open before the
+    // speech starts.
+    std::vector<int16_t> sent(kLeadIn, 0);
+    const std::vector<int16_t> speech = read_wav(kSpeech);
+    sent.insert(sent.end(), speech.begin(), speech.end());
+    const std::string in = testing::TempDir() + "loopback_" + tag + "_in.wav";
+    {
+        std::ofstream file(in, std::ios::binary);
+        file << platform::wav_header(static_cast<uint32_t>(sent.size() * 2));
+        file.write(reinterpret_cast<const char*>(sent.data()),
+                   static_cast<std::streamsize>(sent.size() * 2));
+    }
+    auto devices_a = platform::make_audio_devices({in, out_a});
+    auto devices_b = platform::make_audio_devices({in, out_b});
     AudioEngine a(payload_type, *devices_a, "127.0.0.9");
     AudioEngine b(payload_type, *devices_b, "127.0.0.9");
     a.start_audio(0x1111);
@@ -123,9 +136,9 @@ CallResult run_call(int payload_type, int volume_level, const std::string& tag)
         a.stop();
         a.start_audio(0x1111);
     }
-    // 3.6 s of speech, then enough to flush the playout delay and the device.
+    // 0.5 s of silence and 3.6 s of speech, then enough to flush the playout delay and the device.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (b.counters().packets_received < 75 || a.counters().packets_received < 75) {
+    while (b.counters().packets_received < 85 || a.counters().packets_received < 85) {
         if (std::chrono::steady_clock::now() > deadline) {
             ADD_FAILURE() << "packets did not arrive";
             break;
@@ -135,13 +148,14 @@ CallResult run_call(int payload_type, int volume_level, const std::string& tag)
     a.stop();
     b.stop();
 
-    const std::vector<int16_t> ref = through_codec(read_wav(kSpeech), payload_type);
+    const std::vector<int16_t> ref = through_codec(sent, payload_type);
     CallResult result;
     const std::vector<int16_t> heard_b = read_wav(out_b);
     const std::vector<int16_t> heard_a = read_wav(out_a);
-    for (size_t second = 0; second < ref.size() / 8000; ++second) {
-        result.at_b.push_back(best_match(ref, second * 8000, 8000, heard_b, 16000));
-        result.at_a.push_back(best_match(ref, second * 8000, 8000, heard_a, 16000));
+    for (size_t second = 0; second < speech.size() / 8000; ++second) {
+        const size_t from = kLeadIn + second * 8000;
+        result.at_b.push_back(best_match(ref, from, 8000, heard_b, 12000));
+        result.at_a.push_back(best_match(ref, from, 8000, heard_a, 12000));
     }
     return result;
 }
