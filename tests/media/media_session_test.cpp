@@ -96,50 +96,24 @@ TEST(MediaSessionDestinations, RelayAndDropRules)
 {
     const MediaEndpoint none{"", 0};
     const MediaEndpoint relay{kRelay, 10000};
+    const MediaEndpoint pub{"203.0.113.1", 5000}, lan{"10.0.0.5", 4000};
+    const MediaEndpoint far{"198.51.100.7", 4000};
+    // clang-format off
     const std::vector<RuleCase> cases = {
         {"connection address equals the local pair: relay only",
-         none,
-         {"10.0.0.5", 4000},
-         {"10.0.0.5", 4000},
-         none,
-         none,
-         relay},
+         none, lan, lan,                             none, none, relay},
         {"neither local nor public: connection address and relay",
-         none,
-         none,
-         {"198.51.100.7", 4000},
-         none,
-         relay,
-         {"198.51.100.7", 4000}},
+         none, none, far,                            none, relay, far},
         {"connection address equals the public one: relay replaces it",
-         {"203.0.113.1", 5000},
-         {"10.0.0.5", 4000},
-         {"203.0.113.1", 4000},
-         {"203.0.113.1", 5000},
-         {"10.0.0.5", 4000},
-         relay},
+         pub, lan, {"203.0.113.1", 4000},            pub, lan, relay},
         {"same local address on another port: relay, local kept",
-         none,
-         {"10.0.0.5", 4000},
-         {"10.0.0.5", 4002},
-         none,
-         {"10.0.0.5", 4000},
-         relay},
+         none, lan, {"10.0.0.5", 4002},              none, lan, relay},
         {"three distinct candidates stay",
-         {"203.0.113.1", 5000},
-         {"10.0.0.5", 4000},
-         {"198.51.100.7", 4000},
-         {"203.0.113.1", 5000},
-         {"10.0.0.5", 4000},
-         {"198.51.100.7", 4000}},
+         pub, lan, far,                              pub, lan, far},
         {"a port of -1 is not in use",
-         {"203.0.113.1", -1},
-         {"10.0.0.5", 4000},
-         {"198.51.100.7", 4000},
-         {"203.0.113.1", 0},
-         {"10.0.0.5", 4000},
-         {"198.51.100.7", 4000}},
+         {"203.0.113.1", -1}, lan, far,              {"203.0.113.1", 0}, lan, far},
     };
+    // clang-format on
     for (const RuleCase& c : cases) {
         SCOPED_TRACE(c.name);
         Session s({{"127.0.0.1", 0}, c.stun, c.lan, c.direct}, kRelay);
