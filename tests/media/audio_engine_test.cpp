@@ -11,6 +11,7 @@
 
 #include "platform/datagram_socket.h"
 #include "platform/socket.h"
+#include "tests/media/fake_media_channels.h"
 
 namespace vokar::media {
 namespace {
@@ -178,25 +179,27 @@ TEST(AudioEnginePriming, SpeakerStartsWithoutAMicrophone)
     engine.stop();
 }
 
-TEST(AudioEngineReceive, VoiceEndsRingingAndOnlyVoiceCounts)
+TEST(AudioEngineReceive, StunRequestLeavesRingingAndCountersAlone)
 {
     auto devices = platform::make_audio_devices({"none", "none"});
     AudioEngine engine(kPayloadGsm, *devices, "127.0.0.9");
+    FakeChannels channels;
     engine.start_audio(1);
-    ASSERT_TRUE(engine.start_media({{"127.0.0.1", 0}, {}, {"127.0.0.2", 9}, {}}));
+    ASSERT_TRUE(
+        engine.start_media({{"", 0}, {"203.0.113.1", 5000}, {"10.0.0.5", 4000}, {}}, &channels));
     engine.ringing_on();
-    EXPECT_FALSE(engine.start_media({{"127.0.0.1", 0}, {}, {"127.0.0.2", 9}, {}}));
+    channels.deliver(MediaChannels::kFirstChannel,
+                     std::string("\x00\x01\x00\x00\x21\x12\xA4\x42", 8) + "0123456789ab");
+    channels.wait_handled();
+    EXPECT_TRUE(engine.ringing());
+    EXPECT_EQ(engine.counters().packets_received, 0u);
+    EXPECT_EQ(engine.counters().bytes_received, 0u);
 
-    platform::DatagramSocket peer;
-    ASSERT_EQ(peer.open(platform::parse_ipv4("127.0.0.2"), 0), platform::kWsaOk);
-    const uint32_t to = platform::parse_ipv4("127.0.0.1");
-    const std::string stun = std::string("\x00\x01\x00\x00\x21\x12\xA4\x42", 8) + "0123456789ab";
-    peer.send_to(to, engine.media_port(), stun.data(), stun.size());
-    const std::string voice = voice_packet(5);
-    peer.send_to(to, engine.media_port(), voice.data(), voice.size());
-    ASSERT_TRUE(eventually([&] { return engine.counters().packets_received == 1; }));
-    EXPECT_EQ(engine.counters().bytes_received, voice.size() + 8);
+    channels.deliver(MediaChannels::kFirstChannel, voice_packet(1));
+    channels.wait_handled();
     EXPECT_FALSE(engine.ringing());
+    EXPECT_EQ(engine.counters().packets_received, 1u);
+    engine.stop();
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "media/media_session.h"
+#include "tests/media/fake_media_channels.h"
 
 #include <gtest/gtest.h>
 
@@ -34,57 +35,6 @@ std::string stun_request()
     std::string p = {0x00, 0x01, 0x00, 0x00, 0x21, 0x12, static_cast<char>(0xA4), 0x42};
     return p + std::string(12, 'x');
 }
-
-// Records what the session sends and hands it frames to receive.
-class FakeChannels final : public MediaChannels {
-public:
-    void send_frame(uint8_t type, std::string_view data) override
-    {
-        std::lock_guard lock(mutex_);
-        sent.emplace_back(type, std::string(data));
-    }
-    bool receive_frame(uint8_t* type, std::string* data, size_t maximum) override
-    {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [&] { return closed_ || !incoming_.empty(); });
-        if (incoming_.empty()) {
-            return false;
-        }
-        *type = incoming_.front().first;
-        *data = incoming_.front().second.substr(0, maximum);
-        incoming_.pop_front();
-        return true;
-    }
-    void close() override
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        cv_.notify_all();
-    }
-    void deliver(uint8_t channel, std::string data)
-    {
-        std::lock_guard lock(mutex_);
-        incoming_.emplace_back(channel, std::move(data));
-        cv_.notify_all();
-    }
-    std::vector<uint8_t> channels_of_last(size_t count)
-    {
-        std::lock_guard lock(mutex_);
-        std::vector<uint8_t> out;
-        for (size_t i = sent.size() - count; i < sent.size(); ++i) {
-            out.push_back(sent[i].first);
-        }
-        return out;
-    }
-
-    std::vector<std::pair<uint8_t, std::string>> sent;
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::pair<uint8_t, std::string>> incoming_;
-    bool closed_ = false;
-};
 
 struct RuleCase {
     const char* name;
