@@ -1,18 +1,26 @@
 // The codec wrapper against libspeex and libgsm called directly on the same
-// speech, and the playout buffer's put and get.
+// speech, the playout buffer's put and get, and the mouth-to-ear latency of a
+// loopback call between two engines with WAV devices.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <vector>
 
 #include <gsm.h>
 #include <speex/speex.h>
 
 #include "bench/corpus.h"
+#include "media/audio_engine.h"
 #include "media/playout_buffer.h"
 #include "media/voice_codec.h"
+#include "platform/audio_device.h"
 
 namespace {
 
@@ -141,6 +149,96 @@ void BM_PlayoutGet(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+std::string wav_file(const std::string& name, const std::vector<int16_t>& pcm)
+{
+    const std::string path =
+        (std::getenv("TMPDIR") != nullptr ? std::string(std::getenv("TMPDIR")) : "/tmp") +
+        "/vokar_bench_" + name;
+    std::ofstream out(path, std::ios::binary);
+    out << vokar::platform::wav_header(static_cast<uint32_t>(pcm.size() * 2));
+    out.write(reinterpret_cast<const char*>(pcm.data()),
+              static_cast<std::streamsize>(pcm.size() * 2));
+    return path;
+}
+
+// Index of the first sample above a quarter of full scale, or -1.
+long first_click(const std::vector<int16_t>& pcm)
+{
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        if (pcm[i] > 8000 || pcm[i] < -8000) {
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+// A call between two engines on loopback: A's microphone plays a click after
+// a second of silence; the time from the click entering A's microphone to
+// it leaving B's speaker is the mouth-to-ear latency. Both WAV devices run at
+// real-time pace from their start, so a sample's index is its time.
+void BM_MouthToEar(benchmark::State& state)
+{
+    using namespace vokar;
+    const int payload = static_cast<int>(state.range(0));
+    std::vector<int16_t> sent(8000 * 3, 0);
+    // The click: 10 ms of a loud 500 Hz square wave, which both codecs carry.
+    for (size_t i = 8000; i < 8000 + 80; ++i) {
+        sent[i] = ((i - 8000) / 8) % 2 != 0 ? 28000 : -28000;
+    }
+    const std::string in_a = wav_file("click.wav", sent);
+    const std::string in_b = wav_file("silence.wav", std::vector<int16_t>(8000 * 3, 0));
+    const std::string out_b = wav_file("heard.wav", {});
+    double latency = 0, delay = 0;
+    for (auto _ : state) {
+        auto devices_a = platform::make_audio_devices({in_a, "none"});
+        auto devices_b = platform::make_audio_devices({in_b, out_b});
+        media::AudioEngine a(payload, *devices_a, "127.0.0.9");
+        media::AudioEngine b(payload, *devices_b, "127.0.0.9");
+        const auto start_a = std::chrono::steady_clock::now();
+        a.start_audio(1);
+        const auto start_b = std::chrono::steady_clock::now();
+        b.start_audio(2);
+        const uint16_t pa = 47000 + static_cast<uint16_t>(std::rand() % 1000);
+        const uint16_t pb = pa + 1000;
+        if (!a.start_media({{"127.0.0.1", pa}, {}, {"127.0.0.1", pb}, {}}) ||
+            !b.start_media({{"127.0.0.1", pb}, {}, {"127.0.0.1", pa}, {}})) {
+            state.SkipWithError("a media port is in use");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+        delay = b.playout_delay() / 8.0;
+        a.stop();
+        b.stop();
+        std::ifstream file(out_b, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+        const auto samples = platform::wav_samples(bytes);
+        std::vector<int16_t> heard(samples ? samples->size() / 2 : 0);
+        if (samples) {
+            std::memcpy(heard.data(), samples->data(), heard.size() * 2);
+        }
+        const long at = first_click(heard);
+        if (at < 0) {
+            state.SkipWithError("the click was not heard");
+            return;
+        }
+        const double offset = std::chrono::duration<double, std::milli>(start_b - start_a).count();
+        latency = (static_cast<double>(at) - static_cast<double>(first_click(sent))) / 8.0 + offset;
+    }
+    // The parts: a block is captured before it is encoded (packet time); the
+    // playout buffer holds its delay behind the playout clock; a block pulled
+    // by the speaker plays after the 3 others its device holds (the priming
+    // depth). The rest is negative when the playout clock runs ahead of the
+    // stream: the priming reads before playback advanced it without playing.
+    // The WAV devices' tick phase and the loopback hop are in it too.
+    const double packet = media::AudioEngine::kPacketMs;
+    const double priming = (media::WavePlayer::kDeviceBuffers - 1) * 60.0;
+    state.counters["mouth_to_ear_ms"] = latency;
+    state.counters["packet_ms"] = packet;
+    state.counters["playout_delay_ms"] = delay;
+    state.counters["device_queue_ms"] = priming;
+    state.counters["rest_ms"] = latency - packet - delay - priming;
+}
+
 } // namespace
 
 // Wrapper and direct calls alternate so both see the same machine state.
@@ -150,6 +248,18 @@ BENCHMARK(BM_Wrapper)->Name("GSM/wrapper")->Arg(vokar::media::kPayloadGsm);
 BENCHMARK(BM_DirectGsm)->Name("GSM/direct");
 BENCHMARK(BM_PlayoutPutGet);
 BENCHMARK(BM_PlayoutGet);
+BENCHMARK(BM_MouthToEar)
+    ->Name("LoopbackCall/Speex")
+    ->Arg(vokar::media::kPayloadSpeex)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_MouthToEar)
+    ->Name("LoopbackCall/GSM")
+    ->Arg(vokar::media::kPayloadGsm)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 int main(int argc, char** argv)
 {

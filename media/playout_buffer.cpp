@@ -54,6 +54,7 @@ void PlayoutBuffer::reset_locked()
     clock_ = 0;
     delay_ = kInitialDelay;
     position_ = 0;
+    last_read_samples_ = 0;
     reference_ = 0;
     history_.fill(0);
     history_next_ = 0;
@@ -119,7 +120,9 @@ void PlayoutBuffer::adapt_delay_locked(uint32_t timestamp, int pieces)
         return std::pair{smallest, late};
     };
     int64_t candidate = 0;
-    if (timestamp_difference(timestamp, position_) < 0) {
+    // Late: the packet starts in or before the block just read (a packet read
+    // as silence the moment before it arrived is late too).
+    if (timestamp_difference(timestamp, position_) < static_cast<int32_t>(last_read_samples_)) {
         // Late packets: the last kHistorySize pieces, or all while fewer arrived.
         const auto [smallest, late] =
             recent(static_cast<int>(std::min<uint32_t>(received_pieces_, kHistorySize)));
@@ -154,6 +157,7 @@ void PlayoutBuffer::get(int16_t* out, size_t byte_count)
     }
     clock_ += static_cast<uint32_t>(byte_count / 2);
     position_ = clock_ - static_cast<uint32_t>(delay_);
+    last_read_samples_ = static_cast<uint32_t>(byte_count / 2);
     const int slot = slot_of_locked(position_);
     auto* bytes = reinterpret_cast<uint8_t*>(out);
     for (int i = 0; i < pieces; ++i) {

@@ -60,6 +60,8 @@ private:
     uint32_t clock_ = 0;
     int delay_ = kInitialDelay;
     uint32_t position_ = 0;
+    // Samples covered by the last read from position_: a packet for them came too late.
+    uint32_t last_read_samples_ = 0;
     uint32_t reference_ = 0;
     std::array<int32_t, kHistorySize> history_{};
     int history_next_ = 0;

@@ -13,6 +13,8 @@ PACKAGES=(
   libssl-dev libsqlite3-dev
   # the voice codecs: Speex narrowband and GSM 06.10
   libspeex-dev libgsm1-dev
+  # the audio devices (microphone and speaker)
+  libsdl2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # expat: the reference parser the XML benchmark compares against

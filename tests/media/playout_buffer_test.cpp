@@ -165,5 +165,32 @@ TEST(PlayoutBuffer, ChangeOfBlockSizeStartsOver)
     EXPECT_EQ(markers.back() - markers[markers.size() - 6], 5);
 }
 
+TEST(PlayoutBuffer, PacketReadAsSilenceJustBeforeItArrivedIsLateAndGrowsTheDelay)
+{
+    // The reads run a block ahead of the stream: each one asks for the slot of
+    // the packet that arrives right after it.
+    PlayoutBuffer buffer;
+    std::vector<int16_t> out(480);
+    const uint32_t base = 48000;
+    buffer.put(packet_samples(0).data(), 960, base, 0);
+    buffer.get(out.data(), 960);
+    buffer.get(out.data(), 960);
+    for (int k = 1; k <= 3; ++k) {
+        buffer.put(packet_samples(k).data(), 960, base + 480 * k, static_cast<uint16_t>(k));
+        if (k < 3) {
+            buffer.get(out.data(), 960);
+        }
+    }
+    ASSERT_TRUE(buffer.started());
+    int audible = 0;
+    for (int k = 4; k < 10; ++k) {
+        buffer.get(out.data(), 960);
+        audible += out[0] != 0 ? 1 : 0;
+        buffer.put(packet_samples(k).data(), 960, base + 480 * k, static_cast<uint16_t>(k));
+    }
+    EXPECT_GT(buffer.delay(), PlayoutBuffer::kInitialDelay);
+    EXPECT_GE(audible, 4);
+}
+
 } // namespace
 } // namespace vokar::media
