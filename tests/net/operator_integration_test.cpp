@@ -39,7 +39,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(stack_.start()) << stack_.error(); }
 
     std::unique_ptr<ConnectionInterface> connection(bool tcp, bool scramble,
-                                                    const TransportPolicy* policy = nullptr)
+                                                    TransportPolicy* policy = nullptr)
     {
         const auto& c = stack_.config();
         return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors_.callback(),
@@ -214,6 +214,36 @@ TEST_F(ProbeIntegration, WithDirectUdpBlockedTheTunnelCarriesUdp)
     EXPECT_TRUE(probe_->needsTunnel(false));
     EXPECT_FALSE(probe_->needsTunnel(true));
     EXPECT_FALSE(probe_->prefersConnect()) << "plain mode when it works";
+}
+
+// The echo gets out, but a network may still block one service's port.
+TEST_F(ProbeIntegration, TwoRouteErrorsInARowSendAServiceThroughAWorkingTunnelUntilTheNextRun)
+{
+    run_probe({});
+    probe_->directConnectResult(5222, true, 10061);
+    probe_->directConnectResult(5222, true, 0); // a success starts the count again
+    probe_->directConnectResult(5222, true, 10060);
+    EXPECT_FALSE(probe_->tunnelsService(5222, true));
+    probe_->directConnectResult(5222, true, 10061);
+    EXPECT_TRUE(probe_->tunnelsService(5222, true));
+    EXPECT_FALSE(probe_->tunnelsService(5060, true)) << "other services stay direct";
+    EXPECT_FALSE(probe_->needsTunnel(true));
+    probe_->reset();
+    probe_->run_ms(3000);
+    EXPECT_FALSE(probe_->tunnelsService(5222, true));
+}
+
+TEST_F(ProbeIntegration, WithTheTunnelDeadBlockedServicesStayDirect)
+{
+    OperatorStackOptions options;
+    options.services = {"echo_udp", "echo_tcp"};
+    run_probe(options);
+    const auto start = std::chrono::steady_clock::now();
+    probe_->directConnectResult(5222, true, 10061);
+    probe_->directConnectResult(5222, true, 10061);
+    EXPECT_FALSE(probe_->tunnelsService(5222, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+        << "the check ends with its tests";
 }
 
 TEST_F(ProbeIntegration, WithoutAnyEchoNoTunnelIsUsed)
