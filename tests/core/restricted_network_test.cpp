@@ -218,8 +218,6 @@ TEST_F(RestrictedNetworkTest, WithAllDirectTcpBlockedEverythingGoesThroughTheTun
     chat_both_ways("hello bob", "hello alice");
 
     // The tunnel goes away and comes back: the client logs in again.
-    auto& list = program_->settings().server_list(SettingsStore::kXmppList);
-    const uint32_t index = list.index();
     const long long syns = net_.counted("-p tcp --dport " + port(conf().tunnel_port));
     ASSERT_TRUE(net_.leave_client());
     stack_.daemon().stop();
@@ -236,7 +234,6 @@ TEST_F(RestrictedNetworkTest, WithAllDirectTcpBlockedEverythingGoesThroughTheTun
     ASSERT_TRUE(ui_.wait_for_rosters(2, 30s));
     report("login again after the tunnel restarted", ms(Clock::now() - back));
     EXPECT_TRUE(program_->app().loggedIn());
-    EXPECT_EQ(list.index(), index) << "a dead tunnel is no fault of the XMPP server";
     chat_both_ways("back again", "welcome back");
 }
 
@@ -275,7 +272,7 @@ TEST_F(RestrictedNetworkTest, A70000ByteMessageThroughTheTunnelArrivesWhole)
     chat_both_ways(text, text);
 }
 
-// The list has two entries, so an advance would show.
+// The list has eight entries (all the one server), so an advance shows.
 TEST_F(RestrictedNetworkTest, ADeadTunnelDoesNotAdvanceTheXmppServerList)
 {
     filter("-p tcp --dport " + port(conf().xmpp_port) + " -j REJECT");
@@ -283,8 +280,8 @@ TEST_F(RestrictedNetworkTest, ADeadTunnelDoesNotAdvanceTheXmppServerList)
     start_alice();
     auto& list = program_->settings().server_list(SettingsStore::kXmppList);
     list.clear();
-    list.append({conf().xmpp_host, conf().xmpp_port});
-    list.append({conf().xmpp_host, conf().xmpp_port});
+    for (int i = 0; i < 8; ++i)
+        list.append({conf().xmpp_host, conf().xmpp_port});
     log_in();
     const uint32_t index = list.index();
     const long long syns = net_.counted("-p tcp --dport " + port(conf().tunnel_port));
