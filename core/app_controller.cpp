@@ -172,9 +172,10 @@ void AppController::connect()
         session_ = s;
     }
     const uint64_t generation = s->generation;
+    // A dead tunnel is no fault of the XMPP server behind it: the list stays.
     auto connection =
-        make_connection_(local_address, true, false, [this, generation](int /*kind*/, int error) {
-            schedule_reconnect(generation, error);
+        make_connection_(local_address, true, false, [this, generation](int kind, int error) {
+            schedule_reconnect(generation, error, kind != kSocketErrorTunnel);
         });
     s->client->connect(std::move(connection), server.host, static_cast<uint16_t>(server.port),
                        kLocalPort);
@@ -290,9 +291,10 @@ uint32_t AppController::backoff_ms(int retry_count)
 // Called on whatever thread failed (a receive thread, the worker, the GUI
 // thread for a send): the routine itself sleeps and frees the client, so it
 // only ever runs on the worker.
-void AppController::schedule_reconnect(uint64_t generation, int error)
+void AppController::schedule_reconnect(uint64_t generation, int error, bool server_fault)
 {
-    worker_.post([this, generation, error] { reconnect(generation, error); });
+    worker_.post(
+        [this, generation, error, server_fault] { reconnect(generation, error, server_fault); });
 }
 
 bool AppController::back_off(uint64_t generation, uint32_t ms)
@@ -307,7 +309,7 @@ bool AppController::back_off(uint64_t generation, uint32_t ms)
     return !worker_.stopping();
 }
 
-void AppController::reconnect(uint64_t generation, int error)
+void AppController::reconnect(uint64_t generation, int error, bool server_fault)
 {
     int count;
     {
@@ -323,7 +325,7 @@ void AppController::reconnect(uint64_t generation, int error)
     // Presences end with the connection; the roster and presences of the
     // next login bring the friends back.
     friends_.setAllOffline();
-    if (advances_server_list(error))
+    if (server_fault && advances_server_list(error))
         settings_.server_list(SettingsStore::kXmppList).advance();
     if (!back_off(generation, backoff_ms(count)))
         return;

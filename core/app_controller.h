@@ -145,8 +145,10 @@ private:
     void session_freed();
     void on_session_event(uint64_t generation, int code, const JabberEvent* event);
     void connect();
-    void schedule_reconnect(uint64_t generation, int error);
-    void reconnect(uint64_t generation, int error);
+    // `server_fault`: the error is the server's own (not the tunnel's), so a
+    // route error moves to the next server.
+    void schedule_reconnect(uint64_t generation, int error, bool server_fault = true);
+    void reconnect(uint64_t generation, int error, bool server_fault);
     void dispose(std::shared_ptr<Session> session);
     void register_payload_types(JabberClient& client);
     // One handler per event of the current client.

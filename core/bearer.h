@@ -32,7 +32,7 @@ using ConnectionFactory = std::function<std::unique_ptr<ConnectionInterface>(
     const std::string& local_address, bool use_tcp, bool scramble, SocketErrorCallback on_error)>;
 
 // Real connections, direct or through the tunnel as `policy` decides.
-inline ConnectionFactory make_connection_factory(const TransportPolicy* policy, TunnelServer tunnel)
+inline ConnectionFactory make_connection_factory(TransportPolicy* policy, TunnelServer tunnel)
 {
     return [policy, tunnel](const std::string& local_address, bool use_tcp, bool scramble,
                             SocketErrorCallback on_error) {

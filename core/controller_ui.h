@@ -45,6 +45,11 @@ public:
     virtual bool progress_screen_current() = 0;
     // The new-version screen for a version notice.
     virtual void show_new_version(const JabberEvent& event) = 0;
+    // True while the network monitor probes which transports reach the
+    // operator (up to about 30 s where direct paths are silently dropped):
+    // the login screen's footer says the network is being checked. False
+    // once the probe has ended.
+    virtual void show_network_check(bool /*checking*/) {}
 };
 
 } // namespace vokar

@@ -43,13 +43,14 @@ ConnectionInterface::ConnectionInterface()
 }
 
 ConnectionInterface::ConnectionInterface(std::string local_address, bool use_tcp, bool scramble,
-                                         SocketErrorCallback on_error,
-                                         const TransportPolicy* policy, TunnelServer tunnel_server)
+                                         SocketErrorCallback on_error, TransportPolicy* policy,
+                                         TunnelServer tunnel_server)
     : receive_mutex_(platform::NamedMutex::unique_name("VOKAR_CONNECTION_INTERFACE_RECEIVE")),
       send_mutex_(platform::NamedMutex::unique_name("VOKAR_CONNECTION_INTERFACE_SEND")),
       connect_mutex_(platform::NamedMutex::unique_name("VOKAR_CONNECTION_INTERFACE_CONNECT")),
-      scramble_(scramble), use_tcp_(use_tcp), local_address_(std::move(local_address)),
-      on_error_(std::move(on_error)), tunnel_server_(std::move(tunnel_server))
+      scramble_(scramble), use_tcp_(use_tcp), policy_(policy),
+      local_address_(std::move(local_address)), on_error_(std::move(on_error)),
+      tunnel_server_(std::move(tunnel_server))
 {
     if (policy && policy->needsTunnel(use_tcp)) {
         tunnel_connect_ = policy->prefersConnect();
@@ -150,13 +151,26 @@ void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
         if (local_port != 0)
             local_port = static_cast<uint16_t>(local_port + local_port_offset_);
 
+        if (!uses_tunnel() && use_tcp_ && policy_ && policy_->tunnelsService(remote_port, true)) {
+            tunnel_connect_ = policy_->prefersConnect();
+            tunnel_plain_ = !tunnel_connect_;
+        }
+        // The direct connect's error, for the policy.
+        auto connect_error = std::make_shared<std::atomic<int>>(0);
         Transports t;
-        if (tunnel_plain_ || tunnel_connect_)
+        if (uses_tunnel())
             t.tunnel = std::make_shared<TunnelConnection>(
                 use_tcp_ ? TunnelConnection::kRelayTcp : TunnelConnection::kRelayUdp, local_port,
                 remote_port, local_address_, on_error_, tunnel_connect_, tunnel_server_);
         else if (use_tcp_)
-            t.tcp = std::make_shared<TcpSocket>(local_port, remote_port, local_address_, on_error_);
+            t.tcp = std::make_shared<TcpSocket>(
+                local_port, remote_port, local_address_,
+                [connect_error, on_error = on_error_](int kind, int error) {
+                    if (kind == kSocketErrorConnect)
+                        *connect_error = error;
+                    if (on_error)
+                        on_error(kind, error);
+                });
         else
             t.udp = std::make_shared<UdpSocket>(local_port, remote_port, local_address_, on_error_);
         bool closed;
@@ -175,6 +189,8 @@ void ConnectionInterface::open(uint16_t local_port, uint16_t remote_port,
             ok = t.tcp->connect(remote_host);
         else
             ok = t.udp->open(remote_host);
+        if (t.tcp && policy_ && (ok || *connect_error != 0))
+            policy_->directConnectResult(remote_port, true, ok ? 0 : connect_error->load());
 
         std::lock_guard state(state_mutex_);
         if (closes_ != closes_before)

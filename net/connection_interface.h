@@ -23,6 +23,12 @@ public:
     virtual bool needsTunnel(bool use_tcp) const = 0;
     // A needed tunnel uses the standard "CONNECT " request.
     virtual bool prefersConnect() const = 0;
+    // Connections to the service on `port` go through the tunnel although the
+    // direct transport in general works (the network blocks that service).
+    virtual bool tunnelsService(uint16_t /*port*/, bool /*use_tcp*/) const { return false; }
+    // The outcome of a direct connect to the service on `port`: 0, or the
+    // Winsock error. May block while the policy tests the tunnel.
+    virtual void directConnectResult(uint16_t /*port*/, bool /*use_tcp*/, int /*error*/) {}
 };
 
 // Implemented by the protocol engines that own a connection.
@@ -37,7 +43,10 @@ public:
 };
 
 // One message-oriented connection to a server over UDP, TCP or the tunnel
-// (in either mode), as the transport policy decides at construction. Sends
+// (in either mode), as the transport policy decides at construction; a TCP
+// connection also takes the tunnel when the policy routes its service
+// through it at open, and reports each direct connect's outcome to the
+// policy. Sends
 // are serialised; a receive thread hands every message to the listener;
 // traffic can be scrambled.
 //
@@ -51,7 +60,7 @@ public:
     static constexpr size_t kChunkSize = 3000;
 
     ConnectionInterface(std::string local_address, bool use_tcp, bool scramble,
-                        SocketErrorCallback on_error, const TransportPolicy* policy,
+                        SocketErrorCallback on_error, TransportPolicy* policy,
                         TunnelServer tunnel_server);
     virtual ~ConnectionInterface();
     ConnectionInterface(const ConnectionInterface&) = delete;
@@ -104,8 +113,9 @@ private:
     platform::NamedMutex connect_mutex_;
     const bool scramble_ = false;
     const bool use_tcp_ = false;
-    bool tunnel_plain_ = false;
-    bool tunnel_connect_ = false;
+    TransportPolicy* const policy_ = nullptr;
+    std::atomic<bool> tunnel_plain_{false};
+    std::atomic<bool> tunnel_connect_{false};
     const std::string local_address_;
     SocketErrorCallback on_error_;
     TunnelServer tunnel_server_;

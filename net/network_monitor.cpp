@@ -139,7 +139,11 @@ void NetworkMonitor::run_pass()
         }
         is_wifi_ = chosen_wifi;
         probe_.reset();
+        if (probe_observer_)
+            probe_observer_->probing(true);
         probe_.run(30);
+        if (probe_observer_)
+            probe_observer_->probing(false);
         connected_ = !chosen_address.empty() && chosen_address != "0.0.0.0";
         announce_change();
     } else if (is_activesync_name(chosen_name) && local_address().empty() &&

@@ -25,6 +25,14 @@ public:
     virtual bool sipLoggedInOrLoggingIn() const = 0;
 };
 
+// Told when the transport probe starts and ends: it takes up to 30 s where
+// the direct paths are silently dropped, and the login screen says so.
+class ProbeObserver {
+public:
+    virtual ~ProbeObserver() = default;
+    virtual void probing(bool running) = 0;
+};
+
 class UiReadiness {
 public:
     virtual ~UiReadiness() = default;
@@ -48,6 +56,7 @@ public:
 
     void set_login_state(const LoginState* login) { login_ = login; }
     void set_ui(const UiReadiness* ui) { ui_ = ui; }
+    void set_probe_observer(ProbeObserver* observer) { probe_observer_ = observer; }
     // Windows that receive the monitor's messages.
     void add_window(platform::Window window);
 
@@ -84,6 +93,7 @@ private:
     platform::Clock& clock_;
     const LoginState* login_ = nullptr;
     const UiReadiness* ui_ = nullptr;
+    ProbeObserver* probe_observer_ = nullptr;
     platform::NamedMutex connection_mutex_;
 
     std::atomic<bool> running_{false};

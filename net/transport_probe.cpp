@@ -61,8 +61,78 @@ bool ProbeResult::needsTunnel(bool use_tcp) const
     return https_works_ || connect_works_;
 }
 
+bool ProbeResult::tunnelsService(uint16_t port, bool use_tcp) const
+{
+    std::lock_guard lock(services_mutex_);
+    return tunnelled_.count({port, use_tcp}) != 0 && (https_works_ || connect_works_);
+}
+
+bool ProbeResult::is_route_error(int error)
+{
+    switch (error) {
+    case platform::kWsaEnetdown:
+    case platform::kWsaEnetunreach:
+    case platform::kWsaEtimedout:
+    case platform::kWsaEconnrefused:
+    case platform::kWsaEhostdown:
+    case platform::kWsaEhostunreach:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ProbeResult::directConnectResult(uint16_t port, bool use_tcp, int error)
+{
+    const Service service{port, use_tcp};
+    {
+        std::lock_guard lock(services_mutex_);
+        if (!is_route_error(error)) {
+            direct_failures_.erase(service);
+            return;
+        }
+        if (++direct_failures_[service] < kFailuresBeforeTunnelCheck)
+            return;
+        // Tested once per run of failures; two more failures test again.
+        direct_failures_.erase(service);
+    }
+    if (!check_tunnel())
+        return;
+    std::lock_guard lock(services_mutex_);
+    tunnelled_[service] = true;
+}
+
+bool ProbeResult::check_tunnel()
+{
+    std::unique_lock run(run_mutex_, std::try_to_lock);
+    if (!run)
+        return false;
+    running_ = true;
+    tunnel_checks_left_ = 2;
+    for (Test test : {kHttps, kConnect})
+        threads_[test] = platform::Thread([this, test] {
+            run_test(test);
+            --tunnel_checks_left_;
+        });
+    const uint32_t start = clock_.tick_count();
+    while (!https_works_ && !connect_works_ && tunnel_checks_left_ > 0 &&
+           clock_.tick_count() - start < kTunnelCheckMs)
+        clock_.sleep_ms(100);
+    running_ = false;
+    close_test_sockets();
+    for (auto& t : threads_)
+        t.join();
+    return https_works_ || connect_works_;
+}
+
 void ProbeResult::run_ms(uint32_t total_ms)
 {
+    std::lock_guard run(run_mutex_);
+    {
+        std::lock_guard lock(services_mutex_);
+        direct_failures_.clear();
+        tunnelled_.clear();
+    }
     clock_.sleep_ms(200);
     tcp_works_ = udp_works_ = https_works_ = connect_works_ = false;
     passes_ = 0;

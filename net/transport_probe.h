@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "account/server_list.h"
 #include "net/connection_interface.h"
@@ -31,9 +33,18 @@ public:
 // Finds out which transports reach the operator: "Echo this" to the echo
 // service over UDP (once and as a burst of four), over TCP, and through the
 // tunnel in each of its modes; and rates the link by pinging the SIP server.
+//
+// The echo only shows that the echo port gets out. A network may still block
+// one service's port: after kFailuresBeforeTunnelCheck consecutive direct
+// connects to a service (its port and transport) that fail with a route
+// error (refused, timed out, unreachable), the tunnel is tested once more;
+// when it works, that service goes through it until the next probe run.
 class ProbeResult final : public TransportProbe {
 public:
     static constexpr const char* kEcho = "Echo this";
+    static constexpr int kFailuresBeforeTunnelCheck = 2;
+    // How long the tunnel check after direct failures waits for an echo.
+    static constexpr uint32_t kTunnelCheckMs = 10000;
 
     // `local_address` gives the address the UDP tests bind to; `sip_servers`
     // is the list whose current host the link rating pings.
@@ -52,6 +63,11 @@ public:
 
     bool needsTunnel(bool use_tcp) const override;
     bool prefersConnect() const override { return !https_works_; }
+    bool tunnelsService(uint16_t port, bool use_tcp) const override;
+    // Counts route errors per service and, at the second in a row, tests the
+    // tunnel (on the caller's thread, up to kTunnelCheckMs). A check is
+    // skipped while a probe run is under way: that run decides.
+    void directConnectResult(uint16_t port, bool use_tcp, int error) override;
 
     bool tcpWorks() const { return tcp_works_; }
     bool udpWorks() const { return udp_works_; }
@@ -70,6 +86,9 @@ private:
     void echo_over_tcp();
     void echo_over_tunnel(Test test);
     void close_test_sockets();
+    // Runs the two tunnel tests; true when either mode works.
+    bool check_tunnel();
+    static bool is_route_error(int error);
 
     const platform::OperatorConfig config_;
     std::function<std::string()> local_address_;
@@ -84,6 +103,7 @@ private:
     std::atomic<bool> connect_works_{false};
     std::atomic<bool> running_{false};
     std::atomic<int> passes_{0};
+    std::atomic<int> tunnel_checks_left_{0}; // tunnel tests of a check still running
 
     // The sockets of the tests in progress. Each test thread owns and frees
     // its socket; the pass only closes them, under this lock.
@@ -94,6 +114,13 @@ private:
 
     std::unique_ptr<platform::NamedMutex> test_mutexes_[kTestCount];
     platform::Thread threads_[kTestCount];
+
+    // One probe run or tunnel check at a time (they share the test threads).
+    std::mutex run_mutex_;
+    using Service = std::pair<uint16_t, bool>; // port, TCP
+    mutable std::mutex services_mutex_;
+    std::map<Service, int> direct_failures_; // consecutive route errors
+    std::map<Service, bool> tunnelled_;      // found blocked, the tunnel works
 };
 
 } // namespace vokar

@@ -11,9 +11,25 @@ TunnelConnection::TunnelConnection(uint8_t relay_kind, uint16_t local_port, uint
                                    std::string local_address, SocketErrorCallback on_error,
                                    bool connect_mode, TunnelServer server, platform::Clock& clock)
     : relay_kind_(relay_kind), target_port_(target_port), connect_mode_(connect_mode),
-      server_(std::move(server)), clock_(clock), on_error_(on_error),
-      socket_(local_port, server_.port, std::move(local_address), std::move(on_error))
+      server_(std::move(server)), clock_(clock), on_error_(std::move(on_error)),
+      socket_(local_port, server_.port, std::move(local_address),
+              [this](int kind, int error) { report_socket_error(kind, error); })
 {
+}
+
+void TunnelConnection::report_socket_error(int kind, int error)
+{
+    if (!on_error_)
+        return;
+    if (!handshake_done_) {
+        on_error_(kSocketErrorTunnel, error);
+    } else if (!target_connected_) {
+        // The server closes the tunnel when it cannot reach the target.
+        if (!target_refused_.exchange(true))
+            on_error_(kSocketErrorConnect, platform::kWsaEconnrefused);
+    } else {
+        on_error_(kind, error);
+    }
 }
 
 bool TunnelConnection::connect(const std::string& target_host)
@@ -117,7 +133,7 @@ bool TunnelConnection::wait_for_handshake_data()
         if (static_cast<uint32_t>(clock_.tick_count() - connect_tick_) >= kHandshakeTimeoutMs) {
             socket_.close();
             if (on_error_)
-                on_error_(kSocketErrorReceive, platform::kWsaEtimedout);
+                on_error_(kSocketErrorTunnel, platform::kWsaEtimedout);
             return false;
         }
         const int ready = socket_.wait_readable(100);

@@ -14,6 +14,10 @@
 
 namespace vokar {
 
+// A fourth SocketErrorKind: the tunnel server could not be reached, or did
+// not answer the tunnel request. The target behind it is not at fault.
+constexpr int kSocketErrorTunnel = 3;
+
 // The operator's tunnel server.
 struct TunnelServer {
     std::string host;
@@ -24,6 +28,13 @@ struct TunnelServer {
 // traffic gets out: one TCP connection opened with an HTTP CONNECT-style
 // request, then length-prefixed frames both ways. The first frame names the
 // target and how the server relays to it (UDP or TCP).
+//
+// Failures go to the error callback by whose fault they are: reaching the
+// tunnel server and its answer to the request are the tunnel's
+// (kSocketErrorTunnel, with the Winsock error); a tunnel the server ends
+// before it confirms the target means the target cannot be reached
+// (kSocketErrorConnect, kWsaEconnrefused); after the confirmation, errors
+// are reported as on a direct connection.
 class TunnelConnection {
 public:
     enum RelayKind : uint8_t { kRelayUdp = 0, kRelayTcp = 1 };
@@ -82,6 +93,8 @@ private:
     bool wait_for_handshake_data();
     // Handles buffered frames; true when it stopped at the relay port.
     bool process_frames(bool stop_at_relay_port);
+    // The socket's failures, attributed as the class comment says.
+    void report_socket_error(int kind, int error);
 
     const uint8_t relay_kind_;
     const uint16_t target_port_;
@@ -97,6 +110,7 @@ private:
     std::atomic<bool> handshake_done_{false};
     std::atomic<uint16_t> relay_port_{0};
     std::atomic<uint8_t> last_frame_type_{0};
+    std::atomic<bool> target_refused_{false}; // reported once
 
     TunnelFrameReader reader_;         // receive side only
     std::deque<TunnelFrame> received_; // receive side only

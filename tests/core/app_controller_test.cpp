@@ -39,10 +39,10 @@ protected:
 
     // The newest connection's socket fails; returns the back-off waited
     // before the next connection.
-    uint64_t fail_and_wait(int error)
+    uint64_t fail_and_wait(int error, int kind = kSocketErrorReceive)
     {
         const size_t n = rig_.count();
-        rig_.record(n - 1).on_error(kSocketErrorReceive, error);
+        rig_.record(n - 1).on_error(kind, error);
         EXPECT_TRUE(rig_.wait_for_stream(n + 1));
         return rig_.record(n).slept_before - rig_.record(n - 1).slept_before;
     }
@@ -167,10 +167,12 @@ TEST_F(AppControllerTest, SuccessfulLoginPublishesTheStatusTextAndAsksAboutImpor
     EXPECT_FALSE(controller_.takeImportQuestionIfLoggedIn());
 }
 
-TEST_F(AppControllerTest, ARefusedConnectionMovesToTheNextServerARefusedLoginDoesNot)
+TEST_F(AppControllerTest, ARefusedConnectionMovesToTheNextServerARefusedLoginOrTunnelDoesNot)
 {
     connect();
     auto& list = settings_.server_list(SettingsStore::kXmppList);
+    fail_and_wait(10061, kSocketErrorTunnel); // the tunnel server is down, not the XMPP server
+    EXPECT_EQ(list.index(), 0u);
     fail_and_wait(10061);
     EXPECT_EQ(list.index(), 1u);
     fail_and_wait(11001);
@@ -178,7 +180,7 @@ TEST_F(AppControllerTest, ARefusedConnectionMovesToTheNextServerARefusedLoginDoe
     fail_and_wait(10054); // reset by the peer
     EXPECT_EQ(list.index(), 2u);
     event(kEventAuthentication, login_result(1));
-    ASSERT_TRUE(rig_.wait_for_stream(5));
+    ASSERT_TRUE(rig_.wait_for_stream(6));
     EXPECT_EQ(list.index(), 2u);
 }
 

@@ -27,7 +27,7 @@ private:
 };
 
 std::unique_ptr<ConnectionInterface> make(bool tcp, bool scramble, test::ErrorLog& errors,
-                                          const TransportPolicy* policy = nullptr,
+                                          TransportPolicy* policy = nullptr,
                                           uint16_t tunnel_port = 80)
 {
     return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors.callback(),
@@ -243,6 +243,52 @@ TEST(ConnectionInterfaceTunnel, ThePolicyPicksTheTunnelAndItsMode)
     FixedPolicy direct(false, true);
     test::ErrorLog errors;
     EXPECT_FALSE(make(false, false, errors, &direct)->uses_tunnel());
+}
+
+// Routes one blocked service through the tunnel and records what direct
+// connects reported.
+class ServicePolicy : public FixedPolicy {
+public:
+    ServicePolicy() : FixedPolicy(false, true) {}
+    bool tunnelsService(uint16_t port, bool use_tcp) const override
+    {
+        return use_tcp && port == tunnelled;
+    }
+    void directConnectResult(uint16_t port, bool use_tcp, int error) override
+    {
+        results.emplace_back(port, use_tcp ? error : -1);
+    }
+    uint16_t tunnelled = 0;
+    std::vector<std::pair<uint16_t, int>> results;
+};
+
+TEST(ConnectionInterfaceTunnel,
+     DirectConnectOutcomesReachThePolicyWhichMayRouteAServiceThroughTheTunnel)
+{
+    TcpPeer server;
+    uint16_t closed_port;
+    {
+        TcpPeer gone;
+        closed_port = gone.port();
+    }
+    ServicePolicy policy;
+    test::ErrorLog errors;
+    make(true, false, errors, &policy)->open(0, closed_port, "127.0.0.1", false);
+    make(true, false, errors, &policy)->open(0, server.port(), "127.0.0.1", false);
+    make(false, false, errors, &policy)->open(0, server.port(), "127.0.0.1", false);
+    EXPECT_EQ(policy.results,
+              (std::vector<std::pair<uint16_t, int>>{{closed_port, 10061}, {server.port(), 0}}))
+        << "TCP only";
+
+    TcpPeer tunnel_server;
+    policy.tunnelled = 5222;
+    auto c = make(true, false, errors, &policy, tunnel_server.port());
+    EXPECT_FALSE(c->uses_tunnel()) << "decided when the service is known";
+    c->open(0, 5222, "xmpp.example", false);
+    EXPECT_TRUE(c->uses_tunnel());
+    EXPECT_TRUE(c->tunnel_connect_mode());
+    ASSERT_TRUE(tunnel_server.accept());
+    EXPECT_EQ(policy.results.size(), 2u) << "a tunnel is no direct connect";
 }
 
 class BlockingListener : public ConnectionListener {

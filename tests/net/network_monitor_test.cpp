@@ -131,6 +131,21 @@ TEST_F(NetworkMonitorTest, WifiIsPreferredWhereverItIsListed)
     }
 }
 
+// The login screen says the network is being checked while the probe runs.
+TEST_F(NetworkMonitorTest, TheProbeObserverHearsOfEveryProbeAroundIt)
+{
+    struct Observer : ProbeObserver {
+        explicit Observer(std::vector<std::string>& log) : log(log) {}
+        void probing(bool running) override { log.push_back(running ? "probing" : "probed"); }
+        std::vector<std::string>& log;
+    } observer(log_);
+    testling_->set_probe_observer(&observer);
+    adapters_ = {adapter("TNETWLN1", "10.0.0.2")};
+    testling_->run_pass();
+    EXPECT_EQ(take_log(), (std::vector<std::string>{"reset", "probing", "run 30", "probed", "2025",
+                                                    "rate", "2038"}));
+}
+
 TEST_F(NetworkMonitorTest, SwitchingBearersAndLosingThem)
 {
     adapters_ = {adapter("TNETWLN1", "10.0.0.2")};

@@ -2,20 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "account/server_list.h"
 #include "net/connection_interface.h"
 #include "net/transport_probe.h"
 #include "tests/net/recording_listener.h"
 #include "tests/support/operator_stack.h"
+#include "tests/support/restricted_network.h"
 
 namespace vokar {
 namespace {
@@ -39,7 +31,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(stack_.start()) << stack_.error(); }
 
     std::unique_ptr<ConnectionInterface> connection(bool tcp, bool scramble,
-                                                    const TransportPolicy* policy = nullptr)
+                                                    TransportPolicy* policy = nullptr)
     {
         const auto& c = stack_.config();
         return std::make_unique<ConnectionInterface>("127.0.0.1", tcp, scramble, errors_.callback(),
@@ -159,49 +151,20 @@ TEST_F(ProbeIntegration, ALiveEchoServiceAnswersUdpAndTcpInOnePass)
     EXPECT_FALSE(probe_->needsTunnel(true));
 }
 
-// Moves this test process into a network namespace of its own, with only
-// loopback, where a packet filter may be changed without touching the host.
-// False (with a reason) where the process may not do that.
-bool private_network(std::string* why)
-{
-    if (::unshare(CLONE_NEWNET) != 0) {
-        *why = "cannot create a network namespace (needs root)";
-        return false;
-    }
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq ifr{};
-    std::snprintf(ifr.ifr_name, IFNAMSIZ, "lo");
-    const bool up = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 &&
-                    (ifr.ifr_flags |= IFF_UP, ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0);
-    ::close(fd);
-    if (!up)
-        *why = "cannot bring up loopback in the namespace";
-    return up;
-}
-
-// Drops the client's direct UDP echo probes (they leave from ports
-// 10000-10999) while the tunnel service's relay, sending from the system's
-// ephemeral ports, still reaches the echo service.
-bool block_direct_udp(uint16_t echo_port, std::string* why)
-{
-    const std::string command = "iptables -A OUTPUT -p udp --sport 10000:10999 --dport " +
-                                std::to_string(echo_port) + " -j DROP 2>/dev/null";
-    if (std::system(command.c_str()) != 0) {
-        *why = "iptables is not available";
-        return false;
-    }
-    return true;
-}
-
 TEST_F(ProbeIntegration, WithDirectUdpBlockedTheTunnelCarriesUdp)
 {
     std::string why;
-    if (!private_network(&why))
+    test::RestrictedNetwork net;
+    if (!net.enter(&why))
         GTEST_SKIP() << why;
     stack_ = std::make_unique<OperatorStack>();
     ASSERT_TRUE(stack_->start()) << stack_->error();
-    if (!block_direct_udp(stack_->config().echo_udp_port, &why))
-        GTEST_SKIP() << why;
+    // The client's direct echo probes are dropped; the tunnel service's
+    // relay, outside the filter, still reaches the echo service.
+    ASSERT_TRUE(net.filter(
+        "-p udp --dport " + std::to_string(stack_->config().echo_udp_port) + " -j DROP", &why))
+        << why;
+    ASSERT_TRUE(net.become_client());
     probe_ = std::make_unique<ProbeResult>(
         stack_->config(), [] { return std::string("127.0.0.1"); }, sip_, pinger_);
     probe_->reset();
@@ -214,6 +177,36 @@ TEST_F(ProbeIntegration, WithDirectUdpBlockedTheTunnelCarriesUdp)
     EXPECT_TRUE(probe_->needsTunnel(false));
     EXPECT_FALSE(probe_->needsTunnel(true));
     EXPECT_FALSE(probe_->prefersConnect()) << "plain mode when it works";
+}
+
+// The echo gets out, but a network may still block one service's port.
+TEST_F(ProbeIntegration, TwoRouteErrorsInARowSendAServiceThroughAWorkingTunnelUntilTheNextRun)
+{
+    run_probe({});
+    probe_->directConnectResult(5222, true, 10061);
+    probe_->directConnectResult(5222, true, 0); // a success starts the count again
+    probe_->directConnectResult(5222, true, 10060);
+    EXPECT_FALSE(probe_->tunnelsService(5222, true));
+    probe_->directConnectResult(5222, true, 10061);
+    EXPECT_TRUE(probe_->tunnelsService(5222, true));
+    EXPECT_FALSE(probe_->tunnelsService(5060, true)) << "other services stay direct";
+    EXPECT_FALSE(probe_->needsTunnel(true));
+    probe_->reset();
+    probe_->run_ms(3000);
+    EXPECT_FALSE(probe_->tunnelsService(5222, true));
+}
+
+TEST_F(ProbeIntegration, WithTheTunnelDeadBlockedServicesStayDirect)
+{
+    OperatorStackOptions options;
+    options.services = {"echo_udp", "echo_tcp"};
+    run_probe(options);
+    const auto start = std::chrono::steady_clock::now();
+    probe_->directConnectResult(5222, true, 10061);
+    probe_->directConnectResult(5222, true, 10061);
+    EXPECT_FALSE(probe_->tunnelsService(5222, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+        << "the check ends with its tests";
 }
 
 TEST_F(ProbeIntegration, WithoutAnyEchoNoTunnelIsUsed)

@@ -185,7 +185,7 @@ TEST_F(TunnelTest, AReplyWithoutSuccessTimesOutAndIsReported)
     EXPECT_EQ(t->receive(&out, 3000, false), 0);
     peer.join();
     EXPECT_FALSE(t->handshake_done());
-    EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{{2, 10060}}));
+    EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{{kSocketErrorTunnel, 10060}}));
 }
 
 TEST_F(TunnelTest, ADisconnectDuringTheHandshakeEndsTheReceive)
@@ -201,6 +201,53 @@ TEST_F(TunnelTest, ADisconnectDuringTheHandshakeEndsTheReceive)
     EXPECT_EQ(t->receive(&out, 3000, false), 0);
     peer.join();
     EXPECT_FALSE(t->handshake_done());
+    EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{{kSocketErrorTunnel, 10054}}));
+}
+
+// A dead tunnel server is the tunnel's fault; a tunnel the server ends before
+// confirming the target means the target refused; after the confirmation a
+// loss is reported as on a direct connection.
+TEST_F(TunnelTest, FailuresAreAttributedToTheTunnelOrToTheTargetBehindIt)
+{
+    using Reports = std::vector<std::pair<int, int>>;
+    {
+        uint16_t dead_port;
+        {
+            TcpPeer gone;
+            dead_port = gone.port();
+        }
+        test::ErrorLog errors;
+        TunnelConnection t(TunnelConnection::kRelayTcp, 0, 5222, "", errors.callback(), false,
+                           TunnelServer{"127.0.0.1", dead_port}, clock_);
+        EXPECT_FALSE(t.connect("xmpp"));
+        EXPECT_EQ(errors.get(), (Reports{{kSocketErrorTunnel, 10061}}));
+    }
+    {
+        auto t = make(TunnelConnection::kRelayTcp, false, 5222);
+        open(*t, false, "2\n10.1.2.3\n5222");
+        EXPECT_TRUE(receive_all(*t, [&] { peer_.drop(); }).empty());
+        EXPECT_FALSE(t->target_connected());
+        EXPECT_EQ(errors_.get(), (Reports{{kSocketErrorConnect, 10061}}));
+    }
+    {
+        TcpPeer server;
+        test::ErrorLog errors;
+        TunnelConnection t(TunnelConnection::kRelayTcp, 0, 5222, "", errors.callback(), false,
+                           TunnelServer{"127.0.0.1", server.port()}, clock_);
+        ASSERT_TRUE(t.connect("10.1.2.3"));
+        ASSERT_TRUE(server.accept());
+        server.write(kOk);
+        std::thread peer([&] {
+            server.read(2 * request(false).size() + frame(1, "2\n10.1.2.3\n5222").size());
+            server.write(frame(TunnelConnection::kFrameOpen, ""));
+            server.drop();
+        });
+        std::string out;
+        EXPECT_EQ(t.receive(&out, 3000, false), 0);
+        peer.join();
+        EXPECT_TRUE(t.target_connected());
+        EXPECT_EQ(errors.get(), (Reports{{kSocketErrorReceive, 10054}}));
+    }
 }
 
 TEST_F(TunnelTest, FramesAcrossReads)

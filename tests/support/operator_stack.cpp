@@ -89,6 +89,21 @@ bool OperatorStack::start_once(bool* port_clash)
     *port_clash = false;
     if (!write_config(&error_))
         return false;
+    return run_daemon(port_clash);
+}
+
+bool OperatorStack::restart()
+{
+    stop();
+    error_.clear();
+    bool port_clash = false;
+    return !conf_path_.empty() && run_daemon(&port_clash);
+}
+
+bool OperatorStack::run_daemon(bool* port_clash)
+{
+    ready_line_.clear();
+    endpoints_.clear();
     const auto line = daemon_.start_server({.argv = {daemon_path(), "--config", conf_path_},
                                             .log_path = log_path_,
                                             .ready_prefix = kReadyPrefix,

@@ -54,6 +54,9 @@ public:
     // it exited by itself, nullopt when it had to be killed or was not
     // running.
     std::optional<int> stop();
+    // Stops the daemon and starts it again with the same configuration and
+    // ports; false with error() when it does not come back.
+    bool restart();
 
     bool running() { return daemon_.running(); }
     pid_t pid() const { return daemon_.pid(); }
@@ -77,6 +80,8 @@ public:
 private:
     bool write_config(std::string* error);
     bool start_once(bool* port_clash);
+    // Runs the daemon with the written configuration.
+    bool run_daemon(bool* port_clash);
 
     OperatorStackOptions options_;
     std::string directory_;

@@ -1,0 +1,303 @@
+// The whole client (its Program) on restricted networks, against the full
+// operator stack: each test runs in a private network namespace whose packet
+// filter applies to the client under test only, while a second client (bob)
+// stays outside it.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include "core/program.h"
+#include "platform/text.h"
+#include "tests/support/full_stack.h"
+#include "tests/support/live_client.h"
+#include "tests/support/restricted_network.h"
+#include "tests/support/scratch.h"
+
+namespace vokar {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Records the rosters loaded and the network-check notices.
+class UiLog : public ControllerUi {
+public:
+    intptr_t send_message(MessageCode code, uintptr_t wparam) override
+    {
+        std::lock_guard lock(mutex_);
+        if (code == MessageCode::GatewayMessageFailed && wparam == 0)
+            ++rosters_;
+        changed_.notify_all();
+        return 0;
+    }
+    void post_message(MessageCode, uintptr_t) override {}
+    void show_progress(StringId) override {}
+    void show_message(StringId, StringId) override {}
+    void show_message(const std::wstring&, StringId) override {}
+    void show_main_screen() override {}
+    void ask_import_accounts() override {}
+    bool progress_screen_current() override { return false; }
+    void show_new_version(const JabberEvent&) override {}
+    void show_network_check(bool checking) override
+    {
+        std::lock_guard lock(mutex_);
+        checks_.push_back(checking);
+    }
+
+    bool wait_for_rosters(int count, std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return rosters_ >= count; });
+    }
+    std::vector<bool> checks()
+    {
+        std::lock_guard lock(mutex_);
+        return checks_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int rosters_ = 0;
+    std::vector<bool> checks_;
+};
+
+// Every ping answers at once: the link rating costs nothing.
+class QuickPinger : public platform::Pinger {
+public:
+    platform::IcmpReply echo(uint32_t, const std::string&, uint32_t) override
+    {
+        return {true, 1, 0, {}};
+    }
+};
+
+template <class F> bool eventually(F done, std::chrono::milliseconds limit)
+{
+    const auto end = Clock::now() + limit;
+    while (!done() && Clock::now() < end)
+        std::this_thread::sleep_for(10ms);
+    return done();
+}
+
+long long ms(Clock::duration d)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+class RestrictedNetworkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!net_.enter(&why))
+            GTEST_SKIP() << why;
+        dir_ = test::make_temp_directory("vokar-restricted");
+        ASSERT_FALSE(dir_.empty());
+        ASSERT_TRUE(stack_.start()) << stack_.error();
+        ASSERT_TRUE(stack_.befriend()) << stack_.error();
+        bob_ = std::make_unique<test::LiveClient>(stack_.xmpp(), stack_.accounts()[1], reactor_);
+        ASSERT_TRUE(bob_->log_in());
+    }
+    void TearDown() override
+    {
+        program_.reset();
+        bob_.reset();
+        test::remove_directory(dir_);
+    }
+
+    const platform::OperatorConfig& conf() { return stack_.config(); }
+    std::string port(uint16_t p) { return std::to_string(p); }
+
+    void filter(const std::string& rule)
+    {
+        std::string why;
+        ASSERT_TRUE(net_.filter(rule, &why)) << why;
+    }
+
+    // Alice's client, inside the filter: starts the Program and waits for the
+    // bearer, which comes once the probe has run.
+    void start_alice()
+    {
+        ASSERT_TRUE(net_.become_client());
+        platform::OperatorConfig config = conf();
+        config.adapter = "lo";
+        program_ = std::make_unique<Program>(Program::Options{config,
+                                                              dir_ + "/__settings",
+                                                              ui_,
+                                                              nullptr,
+                                                              std::make_unique<QuickPinger>(),
+                                                              {},
+                                                              {},
+                                                              {}});
+        program_->settings().set(&Settings::username, L"alice");
+        program_->settings().set(&Settings::password, L"alice-pass");
+        const auto start = Clock::now();
+        program_->start();
+        ASSERT_TRUE(eventually([&] { return program_->monitor().connected(); }, 45s));
+        probe_ms_ = ms(Clock::now() - start);
+    }
+
+    // Logs alice in; the time from the login to her roster.
+    long long log_in(std::chrono::milliseconds limit = 20s)
+    {
+        const auto start = Clock::now();
+        program_->app().login("alice", "alice-pass");
+        EXPECT_TRUE(ui_.wait_for_rosters(1, limit));
+        EXPECT_TRUE(program_->app().loggedIn());
+        return ms(Clock::now() - start);
+    }
+
+    void report(const std::string& what, long long value)
+    {
+        RecordProperty(what, std::to_string(value));
+        std::cout << "[  timing  ] " << what << ": " << value << " ms" << std::endl;
+    }
+
+    std::wstring bob_jid() { return L"bob@" + platform::to_wide(conf().service_domain); }
+
+    // A chat message each way between alice (filtered) and bob.
+    void chat_both_ways(const std::string& to_bob, const std::string& to_alice)
+    {
+        program_->app().sendMessage(bob_->jid(), to_bob);
+        EXPECT_TRUE(bob_->wait_for(
+            [&](int code, const JabberEvent& e) {
+                return code == kEventChatMessage && e.text == to_bob;
+            },
+            15s))
+            << "bob did not get " << to_bob.size() << " bytes whole";
+        (*bob_)->sendMessage("alice@" + conf().service_domain, to_alice);
+        const std::wstring expected = platform::to_wide(to_alice);
+        EXPECT_TRUE(eventually(
+            [&] {
+                const auto f = program_->friends().find(bob_jid());
+                return f && !f->messages.empty() && f->messages.back().text == expected;
+            },
+            15s))
+            << "alice did not get " << to_alice.size() << " bytes whole";
+    }
+
+    test::RestrictedNetwork net_;
+    test::FullStack stack_;
+    std::string dir_;
+    Reactor reactor_;
+    std::unique_ptr<test::LiveClient> bob_;
+    UiLog ui_;
+    std::unique_ptr<Program> program_;
+    long long probe_ms_ = 0;
+};
+
+TEST_F(RestrictedNetworkTest, AnOpenNetworkLogsInDirect)
+{
+    start_alice();
+    EXPECT_FALSE(program_->probe().needsTunnel(true));
+    report("probe", probe_ms_);
+    report("direct login", log_in());
+    EXPECT_EQ(ui_.checks(), (std::vector<bool>{true, false})) << "the login footer was told";
+}
+
+// Login, roster, chat, and a reconnect after the tunnel daemon restarts, all
+// through the tunnel: every direct TCP connection is refused.
+TEST_F(RestrictedNetworkTest, WithAllDirectTcpBlockedEverythingGoesThroughTheTunnel)
+{
+    filter("-p tcp ! --dport " + port(conf().tunnel_port) + " -j REJECT --reject-with tcp-reset");
+    filter("-p tcp --dport " + port(conf().tunnel_port) + " --syn");
+    start_alice();
+    report("probe with direct TCP refused", probe_ms_);
+    EXPECT_FALSE(program_->probe().tcpWorks());
+    ASSERT_TRUE(program_->probe().needsTunnel(true));
+    EXPECT_EQ(ui_.checks(), (std::vector<bool>{true, false}));
+
+    report("login through the tunnel", log_in());
+    ASSERT_TRUE(eventually([&] { return program_->friends().find(bob_jid()).has_value(); }, 10s))
+        << "the roster";
+    chat_both_ways("hello bob", "hello alice");
+
+    // The tunnel goes away and comes back: the client logs in again.
+    const long long syns = net_.counted("-p tcp --dport " + port(conf().tunnel_port));
+    ASSERT_TRUE(net_.leave_client());
+    stack_.daemon().stop();
+    ASSERT_TRUE(net_.become_client());
+    ASSERT_TRUE(eventually([&] { return !program_->app().loggedIn(); }, 10s));
+    // Two attempts meet the dead tunnel.
+    ASSERT_TRUE(eventually(
+        [&] { return net_.counted("-p tcp --dport " + port(conf().tunnel_port)) >= syns + 2; },
+        10s));
+    ASSERT_TRUE(net_.leave_client());
+    ASSERT_TRUE(stack_.daemon().restart()) << stack_.daemon().error();
+    ASSERT_TRUE(net_.become_client());
+    const auto back = Clock::now();
+    ASSERT_TRUE(ui_.wait_for_rosters(2, 30s));
+    report("login again after the tunnel restarted", ms(Clock::now() - back));
+    EXPECT_TRUE(program_->app().loggedIn());
+    chat_both_ways("back again", "welcome back");
+}
+
+// The echo gets out but the XMPP port does not: after two failed direct
+// connects the client tests the tunnel and goes through it.
+class OnlyTheXmppPortBlocked : public RestrictedNetworkTest,
+                               public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OnlyTheXmppPortBlocked, TheClientEndsUpLoggedInThroughTheTunnel)
+{
+    const std::string target = GetParam();
+    if (target == "DROP") {
+        ASSERT_TRUE(net_.set_syn_retries(2)) << "a dropped connect then fails after 7 s";
+    }
+    filter("-p tcp --dport " + port(conf().xmpp_port) + " -j " + target);
+    const auto start = Clock::now();
+    start_alice();
+    EXPECT_FALSE(program_->probe().needsTunnel(true)) << "the echo got out";
+    log_in(40s);
+    report("first login with the XMPP port blocked (" + target + ")", ms(Clock::now() - start));
+    EXPECT_TRUE(program_->probe().tunnelsService(conf().xmpp_port, true));
+    chat_both_ways("through", "the tunnel");
+}
+
+INSTANTIATE_TEST_SUITE_P(Filter, OnlyTheXmppPortBlocked, ::testing::Values("REJECT", "DROP"));
+
+TEST_F(RestrictedNetworkTest, A70000ByteMessageThroughTheTunnelArrivesWhole)
+{
+    filter("-p tcp --dport " + port(conf().xmpp_port) + " -j REJECT");
+    start_alice();
+    log_in();
+    ASSERT_TRUE(program_->probe().tunnelsService(conf().xmpp_port, true));
+    std::string text(70000, 'x');
+    for (size_t i = 0; i < text.size(); i += 100)
+        text[i] = static_cast<char>('a' + (i / 100) % 26); // an offset error shows
+    chat_both_ways(text, text);
+}
+
+// The list has eight entries (all the one server), so an advance shows.
+TEST_F(RestrictedNetworkTest, ADeadTunnelDoesNotAdvanceTheXmppServerList)
+{
+    filter("-p tcp --dport " + port(conf().xmpp_port) + " -j REJECT");
+    filter("-p tcp --dport " + port(conf().tunnel_port) + " --syn");
+    start_alice();
+    auto& list = program_->settings().server_list(SettingsStore::kXmppList);
+    list.clear();
+    for (int i = 0; i < 8; ++i)
+        list.append({conf().xmpp_host, conf().xmpp_port});
+    log_in();
+    const uint32_t index = list.index();
+    const long long syns = net_.counted("-p tcp --dport " + port(conf().tunnel_port));
+    ASSERT_TRUE(net_.leave_client());
+    stack_.daemon().stop();
+    ASSERT_TRUE(net_.become_client());
+    ASSERT_TRUE(eventually(
+        [&] { return net_.counted("-p tcp --dport " + port(conf().tunnel_port)) >= syns + 2; },
+        15s));
+    EXPECT_EQ(list.index(), index);
+    ASSERT_TRUE(net_.leave_client());
+    ASSERT_TRUE(stack_.daemon().restart()) << stack_.daemon().error();
+    ASSERT_TRUE(net_.become_client());
+    ASSERT_TRUE(ui_.wait_for_rosters(2, 30s));
+    EXPECT_EQ(list.index(), index);
+}
+
+} // namespace
+} // namespace vokar
