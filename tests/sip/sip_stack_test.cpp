@@ -325,5 +325,233 @@ TEST_F(SipStackTest, BalanceKeepsTheLatestValue)
     EXPECT_EQ(stack->balance_text(), "$1.25");
 }
 
+// ---------------------------------------------------------------- outgoing calls
+
+TEST_F(SipStackTest, OutgoingCallRingsIsAnsweredAndHungUp)
+{
+    EXPECT_FALSE(stack->call("4930987654", "sip.example.net")); // not registered
+    EXPECT_TRUE(sent().empty());
+    const std::string key = place_call();
+    const std::string invite = last();
+    EXPECT_EQ(first_line(invite), "INVITE sip:4930987654@sip.example.net SIP/2.0");
+
+    stack->on_receive(reply(invite, 180, "Ringing"));
+    stack->on_receive(reply(invite, 183, "Session", "", kSdp));
+    ASSERT_EQ(seen(kSipRemoteRinging).size(), 1u);
+    EXPECT_EQ(seen(kSipRemoteRinging)[0].call.state, SipCall::kStateRemoteRinging);
+    ASSERT_EQ(seen(kSipEarlyMedia).size(), 1u);
+    EXPECT_EQ(seen(kSipEarlyMedia)[0].call.remote_media_port, 40000);
+
+    // A proxy's Contact parameters come back in the request line.
+    const std::string contact =
+        "Contact: <sip:4930987654@203.0.113.9:5060;alias=10.0.0.9~5070~1>\r\n";
+    stack->on_receive(reply(invite, 200, "OK", contact, kSdp));
+    ASSERT_EQ(seen(kSipCallAnswered).size(), 1u);
+    const SipCall answered = seen(kSipCallAnswered)[0].call;
+    EXPECT_EQ(answered.call_key, key);
+    EXPECT_EQ(answered.state, SipCall::kStateConnected);
+    EXPECT_EQ(answered.remote_media_ip, "198.51.100.7");
+    EXPECT_EQ(answered.remote_payloads, std::vector<int>{3});
+    EXPECT_EQ(answered.session_id, "4321");
+    EXPECT_EQ(first_line(last()),
+              "ACK sip:4930987654@203.0.113.9:5060;alias=10.0.0.9~5070~1 SIP/2.0");
+
+    clear();
+    const size_t events_before = events.size();
+    stack->hangup(key);
+    const auto byes = sent();
+    ASSERT_EQ(byes.size(), 3u);
+    EXPECT_EQ(byes[0], byes[1]);
+    EXPECT_EQ(byes[1], byes[2]);
+    EXPECT_EQ(first_line(byes[0]),
+              "BYE sip:4930987654@203.0.113.9:5060;alias=10.0.0.9~5070~1 SIP/2.0");
+    EXPECT_NE(header(byes[0], "To").find(";tag=srv1"), std::string::npos);
+    stack->hangup(key); // the call is gone
+    EXPECT_EQ(sent().size(), 3u);
+    EXPECT_EQ(events.size(), events_before);
+}
+
+TEST_F(SipStackTest, ErrorAnswersEndTheCallWithTheirReason)
+{
+    const std::vector<std::pair<int, int>> cases = {
+        {486, SipCall::kEndBusy},        {404, SipCall::kEndNotFound}, {408, SipCall::kEndTimeout},
+        {503, SipCall::kEndUnavailable}, {480, SipCall::kEndOther},
+    };
+    for (const auto& [status, reason] : cases) {
+        SCOPED_TRACE(status);
+        make_stack(SipStack::kDefaultRegistrationPeriod);
+        place_call();
+        const std::string invite = last();
+        stack->on_receive(reply(invite, 488, "Not")); // ignored
+        stack->on_receive(reply(invite, status, "Error"));
+        ASSERT_EQ(seen(kSipCallEnded).size(), 1u);
+        EXPECT_EQ(seen(kSipCallEnded)[0].call.end_reason, reason);
+        EXPECT_EQ(seen(kSipCallEnded)[0].call.state, SipCall::kStateEnded);
+        EXPECT_EQ(first_line(last()).rfind("ACK ", 0), 0u);
+        stack->on_receive(reply(invite, status, "Error")); // no dialog any more
+        EXPECT_EQ(seen(kSipCallEnded).size(), 1u);
+    }
+}
+
+TEST_F(SipStackTest, RedirectReportsTheContact)
+{
+    place_call();
+    stack->on_receive(reply(last(), 302, "Moved", "Contact: <sip:4930111@other.example.net>\r\n"));
+    ASSERT_EQ(seen(kSipRedirected).size(), 1u);
+    EXPECT_EQ(seen(kSipRedirected)[0].call.redirect_user, "4930111");
+    EXPECT_EQ(seen(kSipRedirected)[0].call.redirect_host, "other.example.net");
+    EXPECT_EQ(first_line(last()).rfind("ACK ", 0), 0u);
+}
+
+TEST_F(SipStackTest, AnswerCrossingOurCancelIsAcknowledgedThenEndedWithBye)
+{
+    const std::string key = place_call();
+    const std::string invite = last();
+    stack->on_receive(reply(invite, 180, "Ringing"));
+    stack->hangup(key);
+    EXPECT_EQ(first_line(last()), "CANCEL sip:4930987654@sip.example.net SIP/2.0");
+    EXPECT_EQ(header(last(), "Via"), header(invite, "Via")); // same transaction
+    clear();
+    stack->on_receive(reply(invite, 200, "OK", "", kSdp));
+    const auto out = sent();
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(first_line(out[0]).rfind("ACK ", 0), 0u);
+    for (size_t i = 1; i < out.size(); ++i) {
+        EXPECT_EQ(first_line(out[i]).rfind("BYE ", 0), 0u);
+        EXPECT_NE(header(out[i], "To").find(";tag=srv1"), std::string::npos);
+    }
+    ASSERT_EQ(seen(kSipCallEnded).size(), 1u);
+    EXPECT_EQ(seen(kSipCallEnded)[0].call.state, SipCall::kStateEnded);
+    EXPECT_TRUE(seen(kSipCallAnswered).empty());
+}
+
+// ---------------------------------------------------------------- incoming requests
+
+TEST_F(SipStackTest, IncomingCallIsRungAnsweredAndEndedByTheCaller)
+{
+    register_ok();
+    stack->on_receive(incoming("INVITE", "in1", kSdp));
+    stack->on_receive(incoming("INVITE", "in1", kSdp)); // a retransmission
+    EXPECT_EQ(first_line(last()), "SIP/2.0 100 Trying");
+    ASSERT_EQ(seen(kSipIncomingCall).size(), 1u);
+    const SipCall call = seen(kSipIncomingCall)[0].call;
+    EXPECT_EQ(call.state, SipCall::kStateIncoming);
+    EXPECT_EQ(call.direction, SipCall::kIncoming);
+    EXPECT_EQ(call.remote_user, "4930555");
+    EXPECT_EQ(call.remote_display, "Bob");
+    EXPECT_EQ(call.remote_media_port, 40000);
+
+    stack->ringing(call.call_key);
+    EXPECT_EQ(first_line(last()), "SIP/2.0 180 Ringing");
+    stack->accept(call.call_key);
+    EXPECT_EQ(first_line(last()), "SIP/2.0 200 OK - Call excepted");
+    EXPECT_EQ(header(last(), "Via"), "SIP/2.0/UDP 203.0.113.5:5060;branch=z9hG4bKsrv1");
+    EXPECT_NE(last().find("o=Quillvoce 4321 "), std::string::npos);
+
+    stack->on_receive(incoming("ACK", "in1", "", "1"));
+    stack->on_receive(incoming("BYE", "in1", "", "2"));
+    EXPECT_EQ(first_line(last()), "SIP/2.0 200 OK - Call terminated on this end");
+    EXPECT_EQ(header(last(), "CSeq"), "2 BYE");
+    ASSERT_EQ(seen(kSipCallEnded).size(), 1u);
+    EXPECT_EQ(seen(kSipCallEnded)[0].call.end_reason, SipCall::kEndHungUp);
+}
+
+TEST_F(SipStackTest, IncomingCallEndsByCancelOrRejection)
+{
+    register_ok();
+    stack->on_receive(incoming("INVITE", "c1", kSdp));
+    stack->on_receive(incoming("CANCEL", "c1"));
+    EXPECT_EQ(first_line(last()), "SIP/2.0 200 OK - Call terminated on this end");
+    ASSERT_EQ(seen(kSipCallEnded).size(), 1u);
+    EXPECT_EQ(seen(kSipCallEnded)[0].call.end_reason, SipCall::kEndCancelled);
+
+    stack->on_receive(incoming("INVITE", "r1", kSdp));
+    stack->hangup(seen(kSipIncomingCall).back().call.call_key);
+    EXPECT_EQ(first_line(last()), "SIP/2.0 486 Busy Here");
+    EXPECT_EQ(seen(kSipCallEnded).size(), 1u); // not before the caller's ACK
+    stack->on_receive(incoming("ACK", "r1"));
+    EXPECT_EQ(seen(kSipCallEnded).size(), 2u);
+}
+
+TEST_F(SipStackTest, RequestsOutsideDialogsAreAnswered)
+{
+    struct Case {
+        const char* method;
+        const char* status_line;
+        int event;
+    };
+    const std::vector<Case> cases = {
+        {"OPTIONS", "SIP/2.0 200 OK - Options", -1},
+        {"MESSAGE", "SIP/2.0 200 OK - message sent", kSipMessage},
+        {"NOTIFY", "SIP/2.0 200 Ok", kSipNotify},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        make_stack(SipStack::kDefaultRegistrationPeriod);
+        clear();
+        stack->on_receive(incoming(c.method, std::string("o-") + c.method, "Hello there\r\n"));
+        ASSERT_EQ(sent().size(), 1u);
+        EXPECT_EQ(first_line(last()), c.status_line);
+        EXPECT_EQ(events.size(), c.event < 0 ? 0u : 1u);
+        if (c.event == kSipMessage) {
+            EXPECT_EQ(seen(kSipMessage)[0].call.message, "Hello there");
+            EXPECT_EQ(seen(kSipMessage)[0].call.remote_user, "4930555");
+        }
+    }
+    stack->on_receive(incoming("SUBSCRIBE", "o-sub")); // never answered
+    stack->on_receive(incoming("BYE", "o-bye"));
+    EXPECT_EQ(sent().size(), 1u);
+
+    stack->on_receive(incoming("INVITE", "n1", kSdp));
+    stack->on_receive(incoming("NOTIFY", "n1", "", "2"));
+    EXPECT_EQ(first_line(last()), "SIP/2.0 200 OK - notify recieved");
+    EXPECT_EQ(seen(kSipNotify).size(), 2u);
+}
+
+// ---------------------------------------------------------------- threads
+
+// A listener blocks inside an event until the owner's hangup and accept,
+// called on another thread, have returned.
+TEST_F(SipStackTest, ListenerBlockedInAnEventDoesNotBlockTheOwner)
+{
+    register_ok();
+    struct Blocking final : SipListener {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::string key;
+        bool owner_done = false;
+        bool released = false;
+        void on_sip_event(int code, const void* data) override
+        {
+            if (code != kSipIncomingCall)
+                return;
+            std::unique_lock lock(mutex);
+            key = static_cast<const SipCall*>(data)->call_key;
+            cv.notify_all();
+            released = cv.wait_for(lock, std::chrono::seconds(20), [&] { return owner_done; });
+        }
+    } listener;
+    stack->add_listener(&listener);
+    std::thread receiver([&] { stack->on_receive(incoming("INVITE", "t1", kSdp)); });
+    std::string key;
+    {
+        std::unique_lock lock(listener.mutex);
+        ASSERT_TRUE(listener.cv.wait_for(lock, std::chrono::seconds(20),
+                                         [&] { return !listener.key.empty(); }));
+        key = listener.key;
+    }
+    stack->accept(key);
+    stack->hangup(key);
+    {
+        std::lock_guard lock(listener.mutex);
+        listener.owner_done = true;
+    }
+    listener.cv.notify_all();
+    receiver.join();
+    EXPECT_TRUE(listener.released);
+    EXPECT_EQ(first_line(sent().back()).rfind("BYE ", 0), 0u);
+    stack->remove_listener(&listener);
+}
+
 } // namespace
 } // namespace vokar
