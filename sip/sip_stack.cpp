@@ -31,6 +31,9 @@ constexpr int kWwwAuthRetryLimit = 1;
 constexpr int kProxyAuthRetryLimit = 3;
 constexpr int kByeCopies = 3;
 constexpr char kKeepAlive[] = " ";
+// Incoming calls have no timer: beyond this many dialogs a new INVITE is
+// ignored, so a flood of them cannot grow memory without bound.
+constexpr size_t kMaxDialogs = 64;
 
 // True once `now` has reached `due` (the tick counter may wrap in between).
 bool reached(uint32_t now, uint32_t due)
@@ -890,6 +893,8 @@ void SipStack::answer_out_of_dialog(const SipMessage& request)
     const std::string& method = request.method;
     const bool invite = method == "INVITE";
     if (!invite && method != "OPTIONS" && method != "MESSAGE" && method != "NOTIFY")
+        return;
+    if (invite && dialogs_.size() >= kMaxDialogs)
         return;
     auto t = std::make_unique<Transaction>();
     SipDialog& d = t->dialog;

@@ -508,6 +508,16 @@ TEST_F(SipStackTest, RequestsOutsideDialogsAreAnswered)
     EXPECT_EQ(seen(kSipNotify).size(), 2u);
 }
 
+TEST_F(SipStackTest, UnansweredIncomingCallsAreBounded)
+{
+    for (int i = 0; i < 64; ++i)
+        stack->on_receive(incoming("INVITE", "flood" + std::to_string(i), kSdp));
+    clear();
+    stack->on_receive(incoming("INVITE", "one-too-many", kSdp));
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(seen(kSipIncomingCall).size(), 64u);
+}
+
 // ---------------------------------------------------------------- threads
 
 // A listener blocks inside an event until the owner's hangup and accept,
