@@ -116,11 +116,6 @@ SipStack::~SipStack()
         transport->close();
         transport.reset(); // waits for the receive thread
     }
-    std::lock_guard lock(mutex_);
-    for (auto& t : dialogs_)
-        disposal_.add(std::move(t));
-    for (auto& t : retired_)
-        disposal_.add(std::move(t));
 }
 
 // ---------------------------------------------------------------- entries
