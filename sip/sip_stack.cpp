@@ -1,6 +1,7 @@
 #include "sip/sip_stack.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "base/random.h"
 #include "sip/sip_builder.h"
@@ -662,7 +663,10 @@ bool SipStack::handle_challenge(Transaction& t, const SipMessage& response)
 void SipStack::resend_with_credentials(Transaction& t, const SipMessage& response)
 {
     SipDialog& d = t.dialog;
-    if (response.cseq + 1 > cseq_counter_)
+    // The CSeq comes from the network: the next one must not overflow.
+    const int cseq =
+        response.cseq < std::numeric_limits<int>::max() ? response.cseq + 1 : response.cseq;
+    if (cseq > cseq_counter_)
         ++cseq_counter_;
     for (const auto& challenge : response.challenges) {
         const auto stored =
@@ -677,8 +681,8 @@ void SipStack::resend_with_credentials(Transaction& t, const SipMessage& respons
         }
     }
     const bool is_register = response.method == "REGISTER";
-    SipMessage request = dialog_request(core_, d, response.cseq + 1, response.method,
-                                        is_register ? registration_period_ : -1);
+    SipMessage request =
+        dialog_request(core_, d, cseq, response.method, is_register ? registration_period_ : -1);
     if (d.kind == SipDialog::kInvite && d.local_sdp)
         request.set_sdp_body(*d.local_sdp);
     d.branch = request.branch;
