@@ -58,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (size_t at; (at = datagram.find("$CID")) != std::string::npos;)
                 datagram.replace(at, 4, call_id);
             stack.on_receive(datagram);
+            stack.wait_idle(); // the sink has heard every event
             // The owner acts on what it heard, and time moves on.
             if (!datagram.empty() && datagram[0] % 3 == 0)
                 stack.accept(sink.last_key);

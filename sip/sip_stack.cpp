@@ -98,6 +98,7 @@ SipStack::SipStack(const std::string& domain, Reactor& reactor, DisposalQueue& d
     keepalive_due_ = reactor_.clock().tick_count() + kKeepAliveMs;
     armed_due_ = keepalive_due_;
     arm(keepalive_due_);
+    event_thread_ = platform::Thread([this] { run_events(); });
 }
 
 SipStack::~SipStack()
@@ -117,81 +118,108 @@ SipStack::~SipStack()
         transport->close();
         transport.reset(); // waits for the receive thread
     }
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_all();
+    event_thread_.join(); // after an event being raised now
 }
 
 // ---------------------------------------------------------------- entries
 
-void SipStack::finish_entry(std::unique_lock<std::mutex>& lock, bool deliver)
+void SipStack::finish_entry(std::unique_lock<std::mutex>& lock)
 {
-    std::vector<std::string> outbox = std::move(outbox_);
-    outbox_.clear();
     std::vector<std::unique_ptr<Transaction>> retired = std::move(retired_);
     retired_.clear();
     const bool keepalive = keepalive_pending_;
     keepalive_pending_ = false;
     ConnectionInterface* transport = transport_.get();
-    std::optional<uint32_t> to_arm;
     if (const auto next = earliest_due();
         next && (!armed_due_ || static_cast<int32_t>(*next - *armed_due_) < 0)) {
         armed_due_ = next;
-        to_arm = next;
+        arm_request_ = next;
     }
+    const bool wake = arm_request_ || !events_.empty();
+    // One thread at a time sends, in the order the entries queued the
+    // datagrams; a thread that finds another sending leaves its own to it.
+    const bool sender = !sending_ && transport;
+    sending_ = sending_ || sender;
+    while (sender && !outbox_.empty()) {
+        const std::string text = std::move(outbox_.front());
+        outbox_.pop_front();
+        lock.unlock();
+        transport->send(text);
+        lock.lock();
+    }
+    if (sender)
+        sending_ = false;
     lock.unlock();
-    if (to_arm)
-        arm(*to_arm);
-    if (transport) {
-        for (const auto& text : outbox)
-            transport->send(text);
-        // The reactor thread must not block on a busy transport.
-        if (keepalive)
-            transport->trySend(kKeepAlive);
-    }
+    if (wake)
+        work_.notify_all();
+    // The reactor thread must not block on a busy transport.
+    if (transport && keepalive)
+        transport->trySend(kKeepAlive);
     for (auto& t : retired)
         disposal_.add(std::move(t));
-    if (deliver) {
-        lock.lock();
-        deliver_events(lock);
-        lock.unlock();
-    }
 }
 
-void SipStack::deliver_events(std::unique_lock<std::mutex>& lock)
+void SipStack::run_events()
 {
-    // Another thread delivering now takes these events too, in order.
-    if (delivering_)
-        return;
-    delivering_ = true;
-    delivering_thread_ = std::this_thread::get_id();
-    while (!events_.empty()) {
-        const Event event = std::move(events_.front());
-        events_.pop_front();
-        const void* data = nullptr;
-        if (const auto* result = std::get_if<SipResult>(&event.data))
-            data = result;
-        else if (const auto* call = std::get_if<SipCall>(&event.data))
-            data = call;
-        const std::vector<SipListener*> listeners = listeners_;
-        for (SipListener* listener : listeners) {
-            // One removed by an earlier listener of this event gets nothing.
-            if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
-                continue;
-            delivering_to_ = listener;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return stopping_ || arm_request_ || !events_.empty(); });
+        if (stopping_)
+            break;
+        working_ = true;
+        if (arm_request_) {
+            // Scheduling may wait for the reactor's queue: never under the lock.
+            const uint32_t due = *arm_request_;
+            arm_request_.reset();
             lock.unlock();
-            listener->on_sip_event(event.code, data);
+            arm(due);
             lock.lock();
-            delivering_to_ = nullptr;
-            delivered_.notify_all();
+        } else {
+            const Event event = std::move(events_.front());
+            events_.pop_front();
+            const void* data = nullptr;
+            if (const auto* result = std::get_if<SipResult>(&event.data))
+                data = result;
+            else if (const auto* call = std::get_if<SipCall>(&event.data))
+                data = call;
+            const std::vector<SipListener*> listeners = listeners_;
+            for (SipListener* listener : listeners) {
+                // One removed by an earlier listener of this event gets nothing.
+                if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
+                    continue;
+                delivering_to_ = listener;
+                lock.unlock();
+                listener->on_sip_event(event.code, data);
+                lock.lock();
+                delivering_to_ = nullptr;
+                idle_.notify_all();
+            }
         }
+        working_ = false;
+        if (!arm_request_ && events_.empty())
+            idle_.notify_all();
     }
-    delivering_ = false;
-    delivered_.notify_all();
+    working_ = false;
+    idle_.notify_all();
+}
+
+void SipStack::wait_idle()
+{
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock,
+               [this] { return stopping_ || (!working_ && !arm_request_ && events_.empty()); });
 }
 
 void SipStack::onConnectResult(int)
 {
     std::unique_lock lock(mutex_);
     events_.push_back(Event{kSipTransportOpened, {}});
-    finish_entry(lock, true);
+    finish_entry(lock);
 }
 
 void SipStack::arm(uint32_t due)
@@ -214,7 +242,7 @@ void SipStack::on_due(uint32_t due)
     if (armed_due_ == due)
         armed_due_.reset();
     run_timers(reactor_.clock().tick_count());
-    finish_entry(lock, true);
+    finish_entry(lock);
 }
 
 std::optional<uint32_t> SipStack::earliest_due() const
@@ -251,7 +279,7 @@ void SipStack::on_receive(const std::string& text)
             handle_response(*t, *message);
         }
     }
-    finish_entry(lock, true);
+    finish_entry(lock);
 }
 
 // ---------------------------------------------------------------- owner operations
@@ -267,9 +295,8 @@ void SipStack::remove_listener(SipListener* listener)
 {
     std::unique_lock lock(mutex_);
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
-    delivered_.wait(lock, [&] {
-        return delivering_to_ != listener || delivering_thread_ == std::this_thread::get_id();
-    });
+    if (!event_thread_.is_current())
+        idle_.wait(lock, [&] { return delivering_to_ != listener; });
 }
 
 void SipStack::add_codec(int payload_type)
@@ -328,7 +355,7 @@ void SipStack::register_account(const std::string& user, const std::string& pass
     core_.username = user;
     core_.password = password;
     do_register(false);
-    finish_entry(lock, false);
+    finish_entry(lock);
 }
 
 void SipStack::unregister()
@@ -336,7 +363,7 @@ void SipStack::unregister()
     std::unique_lock lock(mutex_);
     refresh_due_.reset();
     do_register(true);
-    finish_entry(lock, false);
+    finish_entry(lock);
 }
 
 std::optional<std::string> SipStack::call(const std::string& user, const std::string& host)
@@ -367,7 +394,7 @@ std::optional<std::string> SipStack::call(const std::string& user, const std::st
     t->call.direction = SipCall::kOutgoing;
     Transaction* inserted = insert(std::move(t));
     if (!inserted) {
-        finish_entry(lock, false);
+        finish_entry(lock);
         return std::nullopt;
     }
     const std::string text = invite.to_text().str();
@@ -375,7 +402,7 @@ std::optional<std::string> SipStack::call(const std::string& user, const std::st
     start_transaction_timer(*inserted, kInviteUnits);
     start_retransmit(*inserted, text, kInviteBudgetS);
     std::string key = inserted->call.call_key;
-    finish_entry(lock, false);
+    finish_entry(lock);
     return key;
 }
 
@@ -384,7 +411,7 @@ void SipStack::ringing(const std::string& call_key)
     std::unique_lock lock(mutex_);
     if (Transaction* t = find_by_key(call_key); t && !t->dialog.client_side)
         send(new_response(core_, t->dialog, kReasonRinging, 180));
-    finish_entry(lock, false);
+    finish_entry(lock);
 }
 
 void SipStack::accept(const std::string& call_key)
@@ -402,7 +429,7 @@ void SipStack::accept(const std::string& call_key)
         ok.set_sdp_body(answer);
         send(ok);
     }
-    finish_entry(lock, false);
+    finish_entry(lock);
 }
 
 void SipStack::hangup(const std::string& call_key)
@@ -428,7 +455,7 @@ void SipStack::hangup(const std::string& call_key)
             send_bye(*t);
         }
     }
-    finish_entry(lock, false);
+    finish_entry(lock);
 }
 
 std::string SipStack::balance_text()

@@ -7,13 +7,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <variant>
 #include <vector>
 
 #include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "net/connection_interface.h"
+#include "platform/thread.h"
 #include "sip/sip_core.h"
 #include "sip/sip_message.h"
 
@@ -97,8 +97,8 @@ public:
     virtual void on_sip_event(int code, const void* data) = 0;
 };
 
-// The SIP user agent as its owner drives it. Events arrive on the transport's
-// receive thread and on the reactor thread (time-outs), never on the caller's.
+// The SIP user agent as its owner drives it. Events arrive on a thread of the
+// stack's, never on the caller's.
 class SipStackInterface {
 public:
     virtual ~SipStackInterface();
@@ -142,13 +142,13 @@ public:
 //
 // Threads: every entry (a received datagram, a timer on the reactor, an
 // owner operation) runs under one lock and never waits inside it on anything
-// else; datagrams go out and events go to the listeners after the lock is
-// released. Events are queued in order and delivered by the receive thread or
-// the reactor thread, one at a time, so a listener may block (for instance in
-// a synchronous window message) while another thread calls hangup or accept.
-// Timers are deadlines on the reactor's clock; the reactor holds one entry for
-// the earliest, scheduled outside the lock. Removed dialogs are handed to the
-// disposal queue.
+// else; datagrams go out after the lock is released. Events are queued in
+// order and raised on the stack's own event thread, one at a time, so a
+// listener may block (for instance in a synchronous window message) while
+// another thread calls hangup or accept, and neither the receive thread nor
+// the reactor waits for a listener. Timers are deadlines on the reactor's
+// clock; the event thread keeps one reactor entry scheduled for the earliest.
+// Removed dialogs are handed to the disposal queue.
 class SipStack final : public SipStackInterface, private ConnectionListener {
 public:
     static constexpr int kDefaultRegistrationPeriod = 1200; // seconds
@@ -160,7 +160,7 @@ public:
     SipStack& operator=(const SipStack&) = delete;
 
     void add_listener(SipListener* listener) override;
-    // Waits for an event being delivered to `listener` on another thread.
+    // Waits for an event being raised to `listener`, unless called from it.
     void remove_listener(SipListener* listener) override;
     void add_codec(int payload_type) override;
     void set_display_name(const std::string& name) override;
@@ -179,6 +179,10 @@ public:
 
     // One received datagram (also the transport's entry).
     void on_receive(const std::string& text);
+
+    // Returns once every queued event has been raised and every timer change
+    // has reached the reactor (tests use it to step a ManualClock).
+    void wait_idle();
 
 private:
     struct Transaction;
@@ -202,11 +206,12 @@ private:
     // Schedules a reactor entry for `due` (called without the lock).
     void arm(uint32_t due);
     std::optional<uint32_t> earliest_due() const;
-    // Sends the queued datagrams, hands removed dialogs to the disposal
-    // queue and, when `deliver`, raises the queued events. Called without the
-    // lock at the end of every entry.
-    void finish_entry(std::unique_lock<std::mutex>& lock, bool deliver);
-    void deliver_events(std::unique_lock<std::mutex>& lock);
+    // Ends every entry: sends the queued datagrams (outside the lock, unless
+    // another thread is sending them), wakes the event thread for new events
+    // or an earlier deadline and hands removed dialogs to the disposal queue.
+    void finish_entry(std::unique_lock<std::mutex>& lock);
+    // The event thread: raises events and schedules reactor entries.
+    void run_events();
 
     // Everything below runs under mutex_.
     Transaction* find_by_call_id(const std::string& call_id);
@@ -248,22 +253,27 @@ private:
     std::optional<std::string> registration_call_id_;
     std::optional<uint32_t> refresh_due_;
     uint32_t keepalive_due_ = 0;
-    std::optional<uint32_t> armed_due_; // the earliest reactor entry scheduled
+    std::optional<uint32_t> armed_due_;   // the earliest reactor entry scheduled
+    std::optional<uint32_t> arm_request_; // for the event thread to schedule
     std::string balance_text_;
 
+    // Datagrams to send, in order, and whether a thread is sending them.
+    std::deque<std::string> outbox_;
+    bool sending_ = false;
     // Output of the entry under way, flushed by finish_entry.
-    std::vector<std::string> outbox_;
     bool keepalive_pending_ = false;
     std::vector<std::unique_ptr<Transaction>> retired_;
 
     std::vector<SipListener*> listeners_;
     std::deque<Event> events_;
-    bool delivering_ = false;
-    std::thread::id delivering_thread_;
     SipListener* delivering_to_ = nullptr;
-    std::condition_variable delivered_;
+    bool working_ = false; // the event thread is outside the lock on a task
+    bool stopping_ = false;
+    std::condition_variable work_;
+    std::condition_variable idle_;
 
     std::shared_ptr<Alive> alive_;
+    platform::Thread event_thread_; // last: started once the rest exists
 };
 
 } // namespace vokar

@@ -46,6 +46,7 @@ protected:
         stack->add_codec(3);
         stack->open(std::make_unique<test::ScriptedTransport>(log), "127.0.0.1", "192.0.2.23", 5060,
                     5098);
+        stack->wait_idle();
         std::lock_guard lock(mutex);
         events.clear();
     }
@@ -67,9 +68,11 @@ protected:
     void run_until(uint32_t ms)
     {
         while (static_cast<int32_t>(ms - clock.tick_count()) > 0) {
+            stack->wait_idle(); // timer changes reach the reactor first
             clock.advance(500);
             reactor.run_due();
         }
+        stack->wait_idle();
     }
 
     // The SIP texts sent so far (keep-alives left out).
@@ -88,8 +91,15 @@ protected:
         std::lock_guard lock(log.mutex);
         log.sent.clear();
     }
+    size_t event_count()
+    {
+        stack->wait_idle();
+        std::lock_guard lock(mutex);
+        return events.size();
+    }
     std::vector<Seen> seen(int code)
     {
+        stack->wait_idle();
         std::vector<Seen> out;
         std::lock_guard lock(mutex);
         for (const auto& e : events)
@@ -102,6 +112,7 @@ protected:
     {
         stack->register_account("4915112345678", "secret");
         stack->on_receive(reply(last(), 200, "OK"));
+        stack->wait_idle();
         clear();
         std::lock_guard lock(mutex);
         events.clear();
@@ -357,7 +368,7 @@ TEST_F(SipStackTest, OutgoingCallRingsIsAnsweredAndHungUp)
               "ACK sip:4930987654@203.0.113.9:5060;alias=10.0.0.9~5070~1 SIP/2.0");
 
     clear();
-    const size_t events_before = events.size();
+    const size_t events_before = event_count();
     stack->hangup(key);
     const auto byes = sent();
     ASSERT_EQ(byes.size(), 3u);
@@ -368,7 +379,7 @@ TEST_F(SipStackTest, OutgoingCallRingsIsAnsweredAndHungUp)
     EXPECT_NE(header(byes[0], "To").find(";tag=srv1"), std::string::npos);
     stack->hangup(key); // the call is gone
     EXPECT_EQ(sent().size(), 3u);
-    EXPECT_EQ(events.size(), events_before);
+    EXPECT_EQ(event_count(), events_before);
 }
 
 TEST_F(SipStackTest, ErrorAnswersEndTheCallWithTheirReason)
@@ -492,7 +503,7 @@ TEST_F(SipStackTest, RequestsOutsideDialogsAreAnswered)
         stack->on_receive(incoming(c.method, std::string("o-") + c.method, "Hello there\r\n"));
         ASSERT_EQ(sent().size(), 1u);
         EXPECT_EQ(first_line(last()), c.status_line);
-        EXPECT_EQ(events.size(), c.event < 0 ? 0u : 1u);
+        EXPECT_EQ(event_count(), c.event < 0 ? 0u : 1u);
         if (c.event == kSipMessage) {
             EXPECT_EQ(seen(kSipMessage)[0].call.message, "Hello there");
             EXPECT_EQ(seen(kSipMessage)[0].call.remote_user, "4930555");
@@ -558,6 +569,7 @@ TEST_F(SipStackTest, ListenerBlockedInAnEventDoesNotBlockTheOwner)
     }
     listener.cv.notify_all();
     receiver.join();
+    stack->wait_idle(); // the listener has returned
     EXPECT_TRUE(listener.released);
     EXPECT_EQ(first_line(sent().back()).rfind("BYE ", 0), 0u);
     stack->remove_listener(&listener);
