@@ -105,5 +105,25 @@ TEST_F(SdlWindowTest, DrawsTextWithLiberationSansAndSavesPng)
     std::filesystem::remove(path);
 }
 
+TEST_F(SdlWindowTest, EveryImageIdentifierHasEmbeddedArtwork)
+{
+    Canvas& canvas = window.canvas();
+    canvas.begin_frame({240, 320});
+    std::vector<int> ids = {500, 522, 528};
+    for (int id = 540; id <= 552; ++id)
+        ids.push_back(id);
+    for (int id = 559; id <= 578; ++id)
+        ids.push_back(id);
+    for (int id : ids) {
+        EXPECT_TRUE(canvas.image(id, 0, 0)) << id;
+        EXPECT_EQ(canvas.image_size(id).w > 0, true) << id;
+    }
+    const int logo_sizes[][2] = {{530, 20}, {531, 42}, {532, 80}, {533, 135}};
+    for (const auto& [id, side] : logo_sizes)
+        EXPECT_EQ(canvas.image_size(id), (Size{side, side})) << id;
+    EXPECT_EQ(canvas.image_size(578), (Size{37, 56})); // the call button
+    EXPECT_EQ(canvas.image_size(545), (Size{20, 20}));
+}
+
 } // namespace
 } // namespace vokar::platform
