@@ -205,10 +205,11 @@ void UiRoot::activate_current()
     set_soft_keys(current_->menu_bar_id());
     sdl_.set_title(current_->title());
     current_->layout(screen_area());
-    const bool first =
-        std::find(activated_.begin(), activated_.end(), current_) == activated_.end();
+    // First activation per screen, and per page of a paged screen.
+    const VirtualDialog* shown = &current_->content();
+    const bool first = std::find(activated_.begin(), activated_.end(), shown) == activated_.end();
     if (first)
-        activated_.push_back(current_);
+        activated_.push_back(shown);
     current_->activate(first);
     invalidate();
 }

@@ -131,7 +131,7 @@ private:
     ProgressScreen* progress_screen_ = nullptr;
     std::deque<VirtualDialog*> stack_;
     VirtualDialog* current_ = nullptr;
-    std::vector<VirtualDialog*> activated_; // screens activated at least once
+    std::vector<const VirtualDialog*> activated_; // screens and pages activated at least once
     platform::Window window_;
     MenuItem left_key_;
     MenuItem right_key_;

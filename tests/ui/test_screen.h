@@ -34,6 +34,13 @@ public:
         return handled;
     }
 
+    void activate(bool first_time) override
+    {
+        activations.push_back(first_time);
+        VirtualDialog::activate(first_time);
+    }
+
+    std::vector<bool> activations;
     std::vector<uint16_t> commands;
     std::vector<platform::Key> unhandled_keys;
     std::vector<uint32_t> other_messages;

@@ -143,7 +143,7 @@ TEST_F(UiRootTest, GlobalHandlerComesFirstAndCallEventsReachTheCallScreen)
 TEST_F(UiRootTest, PagedScreenWrapsWithThePageTitleAndSoftKeys)
 {
     auto& paged = ui.root().add_screen<PagedScreen>();
-    paged.add_page<TestScreen>(L"Contacts", 102);
+    auto& contacts = paged.add_page<TestScreen>(L"Contacts", 102);
     paged.add_page<TestScreen>(L"Call History", 102);
     auto& friends = paged.add_page<TestScreen>(L"Friends", 103);
     ui.root().show_screen(paged);
@@ -160,6 +160,9 @@ TEST_F(UiRootTest, PagedScreenWrapsWithThePageTitleAndSoftKeys)
     EXPECT_EQ(ui.view().menu_id, 102);
     ui.press(Key::Right);
     EXPECT_EQ(ui.view().title, L"Call History");
+    // Each page has a first activation of its own.
+    EXPECT_EQ(contacts.activations, (std::vector<bool>{true, false}));
+    EXPECT_EQ(friends.activations, (std::vector<bool>{true}));
 }
 
 TEST_F(UiRootTest, ResizeBetweenPaintsRecreatesTheOffScreenTarget)
