@@ -154,6 +154,8 @@ SdlWindow::SdlWindow(MessagePump& pump, const WindowOptions& options)
 {
     Impl& d = *impl_;
     d.scale = std::max(1, options.scale);
+    if (options.offscreen)
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
         throw std::runtime_error(std::string("SDL video: ") + SDL_GetError());
     if (TTF_Init() != 0) {

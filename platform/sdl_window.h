@@ -14,6 +14,8 @@ struct WindowOptions {
     std::wstring_view title = L"Vokar";
     Size logical{240, 320};
     int scale = 2;
+    // SDL's off-screen video driver: no display needed (tests, benchmarks).
+    bool offscreen = false;
 };
 
 // What the window reports to the user interface, on the GUI thread.
