@@ -227,6 +227,14 @@ void SdlWindow::set_title(std::wstring_view title)
     SDL_SetWindowTitle(impl_->window, to_utf8(title).c_str());
 }
 
+void SdlWindow::set_visible(bool visible)
+{
+    if (visible)
+        SDL_ShowWindow(impl_->window);
+    else
+        SDL_HideWindow(impl_->window);
+}
+
 void SdlWindow::present()
 {
     Impl& d = *impl_;

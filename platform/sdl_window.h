@@ -46,6 +46,8 @@ public:
     // The client area in logical pixels.
     Size client_size() const;
     void set_title(std::wstring_view title);
+    // Hides or shows the window; the client keeps running while hidden.
+    void set_visible(bool visible);
     // Shows what was drawn into the canvas.
     void present();
 
