@@ -13,8 +13,10 @@ PACKAGES=(
   libssl-dev libsqlite3-dev
   # the voice codecs: Speex narrowband and GSM 06.10
   libspeex-dev libgsm1-dev
-  # the audio devices (microphone and speaker)
-  libsdl2-dev
+  # SDL2 for the audio devices (microphone and speaker) and the user
+  # interface, with its font and image libraries, and Liberation Sans (drawn
+  # for Arial)
+  libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev fonts-liberation
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # expat: the reference parser the XML benchmark compares against

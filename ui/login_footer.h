@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ui/animated_control.h"
+
+namespace vokar::ui {
+
+// The login screen's footer: "Establishing Connection" with a moving marker
+// (first step after 400 ms, then every 400 ms) while it waits for the network,
+// "Connection Established" once the network is available.
+class LoginFooter : public AnimatedControl {
+public:
+    static constexpr uint32_t kStepMs = 400;
+
+    explicit LoginFooter(int id = 0) : AnimatedControl(id) {}
+
+    ControlKind kind() const override { return ControlKind::LoginFooter; }
+    int preferred_height() const override { return 24; }
+    void paint(platform::Canvas& canvas, bool focused) override;
+    void on_activate() override;
+    void describe(ControlView& view) const override;
+
+    // Available: stops and shows the result; not available: waits (animated) again.
+    void set_connected(bool connected);
+    bool connected() const { return connected_; }
+
+private:
+    std::wstring text() const;
+
+    bool connected_ = false;
+};
+
+} // namespace vokar::ui
