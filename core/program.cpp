@@ -1,6 +1,7 @@
 #include "core/program.h"
 
 #include "platform/text.h"
+#include "sip/sip_stack.h"
 
 namespace vokar {
 
@@ -34,8 +35,11 @@ Program::Program(Options options)
         std::move(app_config));
 
     SipPhone::StackFactory make_stack = options.make_stack;
-    if (!make_stack)
-        make_stack = [](const std::string&) { return std::unique_ptr<SipStackInterface>(); };
+    if (!make_stack) {
+        make_stack = [this](const std::string& domain) -> std::unique_ptr<SipStackInterface> {
+            return std::make_unique<SipStack>(domain, *reactor_, *disposal_);
+        };
+    }
     sip_ = std::make_unique<SipPhone>(SipPhone::Services{
         *settings_, *bearer_, options.ui, *app_, *disposal_, std::move(make_stack), connections,
         std::move(options.request_dialing_prefix), std::move(options.terminate)});

@@ -44,7 +44,8 @@ public:
         // Null: the machine's adapters and the system pinger.
         std::unique_ptr<platform::AdapterSource> adapters;
         std::unique_ptr<platform::Pinger> pinger;
-        // Makes the SIP stack; empty (or returning null) leaves SIP off.
+        // Makes the SIP stack; empty: the real stack on the program's reactor
+        // and disposal queue. A factory that returns null leaves SIP off.
         SipPhone::StackFactory make_stack;
         std::function<void()> request_dialing_prefix;
         // Ends the program after the SIP unregistration.

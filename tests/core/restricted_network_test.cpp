@@ -126,12 +126,16 @@ protected:
         ASSERT_TRUE(net_.become_client());
         platform::OperatorConfig config = conf();
         config.adapter = "lo";
+        // The stack runs no SIP service: the SIP phone stays off.
+        const SipPhone::StackFactory no_sip = [](const std::string&) {
+            return std::unique_ptr<SipStackInterface>();
+        };
         program_ = std::make_unique<Program>(Program::Options{config,
                                                               dir_ + "/__settings",
                                                               ui_,
                                                               nullptr,
                                                               std::make_unique<QuickPinger>(),
-                                                              {},
+                                                              no_sip,
                                                               {},
                                                               {}});
         program_->settings().set(&Settings::username, L"alice");
