@@ -14,6 +14,7 @@
 #include "tools/operator/loop/tcp_listener.h"
 #include "tools/operator/loop/tcp_stream.h"
 #include "tools/operator/services/tunnel_protocol.h"
+#include "tools/operator/services/tunnel_targets.h"
 
 namespace vokar::operatord {
 namespace {
@@ -28,6 +29,9 @@ constexpr auto kConnectTimeout = 10s;
 // read frames into buffers of about 3000 bytes.
 constexpr size_t kStreamChunk = 2048;
 constexpr size_t kMaxChannels = tunnel::kLastChannel - tunnel::kFirstChannel + 1;
+// Names a client may have looked up at once (its target and channels);
+// further named channels get no destination.
+constexpr int kMaxLookupsPerClient = 4;
 
 bool same_ip(const sockaddr_in& a, const sockaddr_in& b)
 {
@@ -42,8 +46,8 @@ bool same_endpoint(const sockaddr_in& a, const sockaddr_in& b)
 class TunnelService final : public Service {
 public:
     TunnelService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), host_(config.tunnel_host), port_(config.tunnel_port), resolver_(loop),
-          listener_(loop, [this](int fd) { accept(fd); }), connections_(loop)
+        : loop_(loop), config_(config), host_(config.tunnel_host), port_(config.tunnel_port),
+          resolver_(loop), listener_(loop, [this](int fd) { accept(fd); }), connections_(loop)
     {
     }
 
@@ -53,7 +57,11 @@ public:
         if (!address)
             return false;
         relay_ip_ = address->sin_addr;
-        return listener_.listen(*address, error);
+        targets_ = TunnelTargets::from_config(config_, error);
+        if (!targets_ || !listener_.listen(*address, error))
+            return false;
+        targets_->set_listener(listener_.address());
+        return true;
     }
 
     std::string endpoint() const override { return format_address(listener_.address()); }
@@ -64,9 +72,11 @@ private:
     void accept(int fd);
 
     EventLoop& loop_;
+    const platform::OperatorConfig& config_;
     std::string host_;
     uint16_t port_;
     in_addr relay_ip_{};
+    std::optional<TunnelTargets> targets_;
     Resolver resolver_;
     TcpListener listener_;
     ConnectionSet<Connection> connections_;
@@ -220,16 +230,18 @@ private:
             on_target_resolved(ip);
             return;
         }
+        ++lookups_;
         target_lookup_ =
             service_.resolver_.resolve(request.target.host, [this](std::optional<in_addr> ip) {
                 target_lookup_ = 0;
+                --lookups_;
                 on_target_resolved(ip);
             });
     }
 
     void on_target_resolved(std::optional<in_addr> ip)
     {
-        if (!ip) {
+        if (!ip || !service_.targets_->allows(make_address(*ip, target_port_))) {
             end();
             return;
         }
@@ -326,17 +338,29 @@ private:
             return;
         const size_t index = channels_.size() - 1;
         const uint16_t port = destination->port;
-        // Datagrams for a channel whose name is still being looked up are dropped.
+        // A destination the tunnel may not reach gets no address, so its
+        // datagrams are dropped; so are those for a channel whose name is
+        // still being looked up.
         if (const auto ip = parse_ipv4(destination->host)) {
-            channels_[index].address = make_address(*ip, port);
+            set_channel_address(index, make_address(*ip, port));
             return;
         }
+        if (lookups_ >= kMaxLookupsPerClient)
+            return;
+        ++lookups_;
         channels_[index].lookup = service_.resolver_.resolve(
             destination->host, [this, index, port](std::optional<in_addr> ip) {
                 channels_[index].lookup = 0;
+                --lookups_;
                 if (ip)
-                    channels_[index].address = make_address(*ip, port);
+                    set_channel_address(index, make_address(*ip, port));
             });
+    }
+
+    void set_channel_address(size_t index, const sockaddr_in& address)
+    {
+        if (service_.targets_->allows(address))
+            channels_[index].address = address;
     }
 
     void send_to_channel(uint8_t type, std::string_view payload)
@@ -458,6 +482,7 @@ private:
                 service_.resolver_.cancel(channel.lookup);
             channel.lookup = 0;
         }
+        lookups_ = 0;
         if (udp_watch_) {
             loop_.unwatch(udp_watch_);
             udp_watch_ = 0;
@@ -494,6 +519,7 @@ private:
     tunnel::RelayKind kind_ = tunnel::RelayKind::kUdp;
     uint16_t target_port_ = 0;
     Resolver::RequestId target_lookup_ = 0;
+    int lookups_ = 0; // names being looked up for the target and channels
     std::optional<sockaddr_in> target_;
     bool target_ready_ = false;
     std::unique_ptr<TcpStream> target_stream_;
