@@ -66,8 +66,10 @@ void TcpStream::write(std::string_view bytes)
         // A send error is left for the loop to report (the socket then polls
         // as failed), so no owner callback runs from inside write().
         const ssize_t n = ::send(fd_, out_.data() + out_offset_, pending(), MSG_NOSIGNAL);
-        if (n > 0)
+        if (n > 0) {
             out_offset_ += static_cast<size_t>(n);
+            touch();
+        }
         if (pending() == 0) {
             out_.clear();
             out_offset_ = 0;
@@ -118,8 +120,41 @@ void TcpStream::finish()
     update_interest();
 }
 
+void TcpStream::set_idle_limit(std::chrono::milliseconds limit)
+{
+    idle_limit_ = limit;
+    touch();
+    if (idle_timer_)
+        loop_.cancel_timer(idle_timer_);
+    idle_timer_ = 0;
+    if (fd_ >= 0)
+        arm_idle_timer(limit);
+}
+
+void TcpStream::arm_idle_timer(std::chrono::steady_clock::duration delay)
+{
+    idle_timer_ = loop_.add_timer(std::chrono::ceil<std::chrono::milliseconds>(delay),
+                                  [this] { on_idle_timer(); });
+}
+
+// Reads and writes only note the time; the timer, when it falls due, looks
+// at how long the stream has really been idle and sleeps again for the rest.
+void TcpStream::on_idle_timer()
+{
+    idle_timer_ = 0;
+    const auto idle = std::chrono::steady_clock::now() - last_activity_;
+    if (idle >= idle_limit_)
+        fail(ETIMEDOUT);
+    else
+        arm_idle_timer(idle_limit_ - idle);
+}
+
 void TcpStream::close()
 {
+    if (idle_timer_) {
+        loop_.cancel_timer(idle_timer_);
+        idle_timer_ = 0;
+    }
     if (finish_timer_) {
         loop_.cancel_timer(finish_timer_);
         finish_timer_ = 0;
@@ -190,6 +225,7 @@ void TcpStream::read_once()
     char* buffer = loop_.scratch();
     const ssize_t n = ::recv(fd_, buffer, EventLoop::kScratchSize, 0);
     if (n > 0) {
+        touch();
         if (!finishing_)
             owner_.on_data(*this, std::string_view(buffer, static_cast<size_t>(n)));
         return;
@@ -215,6 +251,7 @@ bool TcpStream::flush()
         const ssize_t n = ::send(fd_, out_.data() + out_offset_, pending(), MSG_NOSIGNAL);
         if (n > 0) {
             out_offset_ += static_cast<size_t>(n);
+            touch();
             continue;
         }
         if (n < 0 && errno == EINTR)

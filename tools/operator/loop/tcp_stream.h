@@ -49,6 +49,10 @@ public:
     size_t pending() const { return out_.size() - out_offset_; }
     bool full() const { return pending() >= kOutputLimit; }
 
+    // Closes the stream (on_closed with ETIMEDOUT) once `limit` passes
+    // without a read or a write; each call starts the count again.
+    void set_idle_limit(std::chrono::milliseconds limit);
+
     // Pauses or resumes reading (a stream at end of input stays paused).
     void set_reading(bool on);
     // Half-closes: once everything queued has left (after the connect, for
@@ -80,6 +84,9 @@ private:
     void shut_when_sent();
     void fail(int error);
     void complete_finish();
+    void touch() { last_activity_ = std::chrono::steady_clock::now(); }
+    void arm_idle_timer(std::chrono::steady_clock::duration delay);
+    void on_idle_timer();
 
     EventLoop& loop_;
     Owner& owner_;
@@ -94,6 +101,9 @@ private:
     uint32_t interest_ = 0;
     EventLoop::WatchId watch_ = 0;
     EventLoop::TimerId finish_timer_ = 0;
+    EventLoop::TimerId idle_timer_ = 0;
+    std::chrono::milliseconds idle_limit_{0};
+    std::chrono::steady_clock::time_point last_activity_;
     std::string out_;
     size_t out_offset_ = 0;
     bool was_full_ = false;

@@ -82,6 +82,11 @@ int run_daemon(int argc, char** argv)
         complain(error);
         return 2;
     }
+    const auto limits = Limits::from_config(*config, &error);
+    if (!limits) {
+        complain(error);
+        return 2;
+    }
 
     // Signals arrive through a descriptor on the loop. They are blocked
     // before any thread exists, so every thread inherits the mask.
@@ -106,7 +111,7 @@ int run_daemon(int argc, char** argv)
     }
     loop.watch(signal_fd, EPOLLIN, [&](uint32_t) { loop.stop(); });
 
-    const ServiceContext context{loop, *config};
+    const ServiceContext context{loop, *config, *limits};
     std::vector<std::unique_ptr<Service>> services;
     std::string ready = std::string(kProgram) + " ready";
     for (const ServiceEntry* entry : *selected) {

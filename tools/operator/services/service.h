@@ -9,6 +9,7 @@
 
 #include "platform/operator_config.h"
 #include "tools/operator/loop/event_loop.h"
+#include "tools/operator/services/limits.h"
 
 namespace vokar::operatord {
 
@@ -16,6 +17,7 @@ namespace vokar::operatord {
 struct ServiceContext {
     EventLoop& loop;
     const platform::OperatorConfig& config;
+    const Limits& limits;
 };
 
 // One network service of the daemon, run on the shared loop.

@@ -21,8 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A client that has not finished its request by then is dropped.
-constexpr auto kRequestTimeout = 30s;
 // A TCP target that neither accepts nor refuses by then counts as unreachable.
 constexpr auto kConnectTimeout = 10s;
 // Largest payload of a data frame cut from a TCP target's stream; clients
@@ -45,9 +43,11 @@ bool same_endpoint(const sockaddr_in& a, const sockaddr_in& b)
 
 class TunnelService final : public Service {
 public:
-    TunnelService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), config_(config), host_(config.tunnel_host), port_(config.tunnel_port),
-          resolver_(loop), listener_(loop, [this](int fd) { accept(fd); }), connections_(loop)
+    TunnelService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits)
+        : loop_(loop), config_(config), limits_(limits), host_(config.tunnel_host),
+          port_(config.tunnel_port), resolver_(loop),
+          listener_(loop, [this](int fd) { accept(fd); }),
+          connections_(loop, limits.max_connections, limits.max_per_source)
     {
     }
 
@@ -73,6 +73,7 @@ private:
 
     EventLoop& loop_;
     const platform::OperatorConfig& config_;
+    const Limits& limits_;
     std::string host_;
     uint16_t port_;
     in_addr relay_ip_{};
@@ -98,7 +99,7 @@ public:
     {
         if (!client_.start())
             return false;
-        timer_ = loop_.add_timer(kRequestTimeout, [this] {
+        timer_ = loop_.add_timer(service_.limits_.request_timeout, [this] {
             timer_ = 0;
             end();
         });
@@ -178,6 +179,10 @@ private:
                 if (!answered_) {
                     answered_ = true;
                     cancel_timer();
+                    // The client's side carries every byte of the relay in
+                    // one direction or the other, so its idleness is the
+                    // tunnel's.
+                    client_.set_idle_limit(service_.limits_.idle_timeout);
                     client_.write(tunnel::kOkResponse);
                 }
                 break;
@@ -534,12 +539,13 @@ private:
 
 void TunnelService::accept(int fd)
 {
-    if (connections_.full()) {
+    const uint32_t source = peer_ip(fd);
+    if (!connections_.admits(source)) {
         ::close(fd);
         return;
     }
     set_no_delay(fd);
-    auto& connection = connections_.add(std::make_unique<Connection>(*this, fd));
+    auto& connection = connections_.add(std::make_unique<Connection>(*this, fd), source);
     if (!connection.start())
         connections_.remove(&connection);
 }
@@ -548,7 +554,7 @@ void TunnelService::accept(int fd)
 
 std::unique_ptr<Service> make_tunnel_service(const ServiceContext& context)
 {
-    return std::make_unique<TunnelService>(context.loop, context.config);
+    return std::make_unique<TunnelService>(context.loop, context.config, context.limits);
 }
 
 } // namespace vokar::operatord

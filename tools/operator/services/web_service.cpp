@@ -27,7 +27,6 @@
 namespace vokar::operatord {
 namespace {
 
-constexpr std::string_view kDefaultRequestTimeoutMs = "10000";
 constexpr long kMaxRequestTimeoutMs = 3600 * 1000;
 
 std::optional<std::chrono::milliseconds> parse_timeout(const std::string& text)
@@ -43,9 +42,10 @@ std::optional<std::chrono::milliseconds> parse_timeout(const std::string& text)
 
 class WebService final : public Service {
 public:
-    WebService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), config_(config), listener_(loop, [this](int fd) { accept(fd); }),
-          connections_(loop)
+    WebService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits)
+        : loop_(loop), config_(config), limits_(limits),
+          listener_(loop, [this](int fd) { accept(fd); }),
+          connections_(loop, limits.max_connections, limits.max_per_source)
     {
     }
 
@@ -69,7 +69,7 @@ public:
     bool start(std::string* error) override
     {
         const std::string timeout_text =
-            config_.get("web_request_timeout_ms", kDefaultRequestTimeoutMs);
+            config_.get("web_request_timeout_ms", std::to_string(limits_.request_timeout.count()));
         const auto timeout = parse_timeout(timeout_text);
         if (!timeout) {
             *error = "web_request_timeout_ms '" + timeout_text +
@@ -126,6 +126,7 @@ private:
         {
             if (!stream_.start())
                 return false;
+            stream_.set_idle_limit(service_.limits_.idle_timeout);
             timer_ = service_.loop_.add_timer(service_.request_timeout_, [this] {
                 timer_ = 0;
                 drop();
@@ -202,12 +203,14 @@ private:
 
     void accept(int fd)
     {
-        if (connections_.full()) {
+        const uint32_t source = peer_ip(fd);
+        if (!connections_.admits(source)) {
             ::close(fd);
             return;
         }
         const uint64_t ticket = next_ticket_++;
-        auto& connection = connections_.add(std::make_unique<Connection>(*this, fd, ticket));
+        auto& connection =
+            connections_.add(std::make_unique<Connection>(*this, fd, ticket), source);
         if (!connection.start()) {
             connections_.remove(&connection);
             return;
@@ -271,6 +274,7 @@ private:
 
     EventLoop& loop_;
     const platform::OperatorConfig config_;
+    const Limits& limits_;
     std::chrono::milliseconds request_timeout_{0};
     std::unique_ptr<AccountManager> accounts_; // used by the page thread only
     std::unique_ptr<AccountPages> pages_;
@@ -293,7 +297,7 @@ private:
 
 std::unique_ptr<Service> make_web_service(const ServiceContext& context)
 {
-    return std::make_unique<WebService>(context.loop, context.config);
+    return std::make_unique<WebService>(context.loop, context.config, context.limits);
 }
 
 } // namespace vokar::operatord
