@@ -1,9 +1,13 @@
 // The limits every service of vokar-operatord applies to its clients:
 // time-outs for silent connections and a share of the slots per source.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/operator/peer.h"
@@ -75,6 +79,70 @@ TEST(OperatorLimits, OneSourceCannotTakeEverySlot)
     Socket web = tcp_connect(c.web_port, "127.0.0.2");
     ASSERT_TRUE(send_all(web.fd(), servers_request()));
     EXPECT_EQ(recv_some(web.fd(), 15), "HTTP/1.1 200 OK");
+}
+
+// The daemon's resident memory in KiB.
+long resident_kib(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:"))
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// Clients that send through the tunnel to the echo and never read what
+// comes back make the daemon buffer at most its budget, and it gives the
+// memory back when they go.
+TEST(OperatorLimits, ClientsThatNeverReadStayWithinTheBufferBudget)
+{
+    constexpr long kBudgetKib = 4096;
+    OperatorStack stack(all_services({{"buffer_budget_kib", std::to_string(kBudgetKib)},
+                                      {"max_connections_per_source", "1000"}}));
+    ASSERT_TRUE(stack.start()) << stack.error();
+    const auto& c = stack.config();
+    const long before = resident_kib(stack.pid());
+
+    std::vector<Socket> clients;
+    const std::string data = frame(2, std::string(16 * 1024, 'x'));
+    for (int i = 0; i < 200; ++i) {
+        Socket tunnel = open_tunnel(c.tunnel_port);
+        ASSERT_TRUE(tunnel.valid()) << i;
+        ASSERT_TRUE(
+            send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(c.echo_tcp_port))));
+        ASSERT_EQ(read_frame(tunnel.fd())->type, 1) << i;
+        ::fcntl(tunnel.fd(), F_SETFL, ::fcntl(tunnel.fd(), F_GETFL) | O_NONBLOCK);
+        clients.push_back(std::move(tunnel));
+    }
+    // Two passes: the first clients' data may only move on while later
+    // ones connect.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Socket& client : clients) {
+            while (::send(client.fd(), data.data(), data.size(), MSG_NOSIGNAL) > 0) {
+            }
+        }
+    }
+    const long peak = resident_kib(stack.pid());
+    // They go away with a reset: a plain close would wait behind the data
+    // the daemon does not read, until the idle time-out.
+    for (const Socket& client : clients) {
+        const linger abort{1, 0};
+        ::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    clients.clear();
+    // The daemon is still served, and gives the memory back.
+    Socket probe = tcp_connect(c.echo_tcp_port);
+    ASSERT_TRUE(send_all(probe.fd(), "Echo this"));
+    EXPECT_EQ(recv_exact(probe.fd(), 9), "Echo this");
+    long after = resident_kib(stack.pid());
+    for (int i = 0; i < 100 && after - before > 2048; ++i) {
+        std::this_thread::sleep_for(20ms);
+        after = resident_kib(stack.pid());
+    }
+    std::printf("daemon RSS: %ld KiB before, %ld at the peak, %ld after\n", before, peak, after);
+    EXPECT_LT(peak - before, 3 * kBudgetKib);
+    EXPECT_LT(after - before, 2048);
 }
 
 } // namespace

@@ -50,6 +50,7 @@ public:
             if (--count->second == 0)
                 per_source_.erase(count);
             items_.erase(it);
+            loop_.return_memory_soon();
         });
     }
 

@@ -74,9 +74,13 @@ private:
 
 class EchoTcpService final : public Service {
 public:
-    EchoTcpService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits)
-        : loop_(loop), limits_(limits), host_(config.echo_host), port_(config.echo_tcp_port),
-          listener_(loop, [this](int fd) { accept(fd); }),
+    // The echo waits for its client to read; a probe needs a few bytes.
+    static constexpr size_t kOutputLimit = 16 * 1024;
+
+    EchoTcpService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits,
+                   BufferBudget& budget)
+        : loop_(loop), limits_(limits), budget_(budget), host_(config.echo_host),
+          port_(config.echo_tcp_port), listener_(loop, [this](int fd) { accept(fd); }),
           connections_(loop, limits.max_connections, limits.max_per_source)
     {
     }
@@ -97,7 +101,8 @@ private:
     class Connection final : public TcpStream::Owner {
     public:
         Connection(EchoTcpService& service, int fd)
-            : service_(service), stream_(service.loop_, *this, fd)
+            : service_(service),
+              stream_(service.loop_, *this, fd, false, kOutputLimit, &service.budget_)
         {
         }
         bool start()
@@ -142,6 +147,7 @@ private:
 
     EventLoop& loop_;
     const Limits& limits_;
+    BufferBudget& budget_;
     std::string host_;
     uint16_t port_;
     TcpListener listener_;
@@ -157,7 +163,8 @@ std::unique_ptr<Service> make_echo_udp_service(const ServiceContext& context)
 
 std::unique_ptr<Service> make_echo_tcp_service(const ServiceContext& context)
 {
-    return std::make_unique<EchoTcpService>(context.loop, context.config, context.limits);
+    return std::make_unique<EchoTcpService>(context.loop, context.config, context.limits,
+                                            context.budget);
 }
 
 } // namespace vokar::operatord

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/operator_config.h"
+#include "tools/operator/loop/buffer_budget.h"
 #include "tools/operator/loop/event_loop.h"
 #include "tools/operator/services/limits.h"
 
@@ -18,6 +19,7 @@ struct ServiceContext {
     EventLoop& loop;
     const platform::OperatorConfig& config;
     const Limits& limits;
+    BufferBudget& budget;
 };
 
 // One network service of the daemon, run on the shared loop.

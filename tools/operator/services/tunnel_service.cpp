@@ -26,6 +26,10 @@ constexpr auto kConnectTimeout = 10s;
 // Largest payload of a data frame cut from a TCP target's stream; clients
 // read frames into buffers of about 3000 bytes.
 constexpr size_t kStreamChunk = 2048;
+// Output waiting for a TCP target, and data for a target still being looked
+// up, beyond which the client is not read. The client's own output may hold
+// a whole frame more than the default limit.
+constexpr size_t kTargetOutputLimit = 32 * 1024;
 constexpr size_t kMaxChannels = tunnel::kLastChannel - tunnel::kFirstChannel + 1;
 // Names a client may have looked up at once (its target and channels);
 // further named channels get no destination.
@@ -43,8 +47,9 @@ bool same_endpoint(const sockaddr_in& a, const sockaddr_in& b)
 
 class TunnelService final : public Service {
 public:
-    TunnelService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits)
-        : loop_(loop), config_(config), limits_(limits), host_(config.tunnel_host),
+    TunnelService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits,
+                  BufferBudget& budget)
+        : loop_(loop), config_(config), limits_(limits), budget_(budget), host_(config.tunnel_host),
           port_(config.tunnel_port), resolver_(loop),
           listener_(loop, [this](int fd) { accept(fd); }),
           connections_(loop, limits.max_connections, limits.max_per_source)
@@ -74,6 +79,7 @@ private:
     EventLoop& loop_;
     const platform::OperatorConfig& config_;
     const Limits& limits_;
+    BufferBudget& budget_;
     std::string host_;
     uint16_t port_;
     in_addr relay_ip_{};
@@ -89,7 +95,10 @@ private:
 class TunnelService::Connection final : public TcpStream::Owner {
 public:
     Connection(TunnelService& service, int fd)
-        : service_(service), loop_(service.loop_), client_(service.loop_, *this, fd)
+        : service_(service), loop_(service.loop_),
+          client_(service.loop_, *this, fd, false, TcpStream::kDefaultOutputLimit,
+                  &service.budget_),
+          input_charge_(&service.budget_)
     {
     }
 
@@ -172,6 +181,7 @@ private:
             const auto item = reader_.next();
             switch (item.kind) {
             case tunnel::StreamReader::Kind::kNeedMore:
+                reader_.release();
                 update_flow();
                 return;
             case tunnel::StreamReader::Kind::kRequest:
@@ -294,7 +304,8 @@ private:
             end();
             return;
         }
-        target_stream_ = std::make_unique<TcpStream>(loop_, *this, fd, true);
+        target_stream_ = std::make_unique<TcpStream>(loop_, *this, fd, true, kTargetOutputLimit,
+                                                     &service_.budget_);
         if (!target_stream_->start()) {
             end();
             return;
@@ -443,8 +454,9 @@ private:
     {
         if (ended_)
             return;
+        input_charge_.set(reader_.held() + waiting_bytes_);
         const bool target_full =
-            waiting_bytes_ >= TcpStream::kOutputLimit || (target_stream_ && target_stream_->full());
+            waiting_bytes_ >= kTargetOutputLimit || (target_stream_ && target_stream_->full());
         client_.set_reading(!target_full);
         const bool client_full = client_.full();
         if (target_stream_)
@@ -514,6 +526,7 @@ private:
     EventLoop& loop_;
     TcpStream client_;
     tunnel::StreamReader reader_;
+    BudgetCharge input_charge_; // the reader's buffer and data waiting for a lookup
     bool answered_ = false;
     bool client_done_ = false; // the client ended while its target was looked up
     bool finishing_ = false;
@@ -554,7 +567,8 @@ void TunnelService::accept(int fd)
 
 std::unique_ptr<Service> make_tunnel_service(const ServiceContext& context)
 {
-    return std::make_unique<TunnelService>(context.loop, context.config, context.limits);
+    return std::make_unique<TunnelService>(context.loop, context.config, context.limits,
+                                           context.budget);
 }
 
 } // namespace vokar::operatord

@@ -42,8 +42,9 @@ std::optional<std::chrono::milliseconds> parse_timeout(const std::string& text)
 
 class WebService final : public Service {
 public:
-    WebService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits)
-        : loop_(loop), config_(config), limits_(limits),
+    WebService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits,
+               BufferBudget& budget)
+        : loop_(loop), config_(config), limits_(limits), budget_(budget),
           listener_(loop, [this](int fd) { accept(fd); }),
           connections_(loop, limits.max_connections, limits.max_per_source)
     {
@@ -117,7 +118,9 @@ private:
     class Connection final : public TcpStream::Owner {
     public:
         Connection(WebService& service, int fd, uint64_t ticket)
-            : service_(service), stream_(service.loop_, *this, fd), ticket_(ticket)
+            : service_(service), stream_(service.loop_, *this, fd, false,
+                                         TcpStream::kDefaultOutputLimit, &service.budget_),
+              ticket_(ticket)
         {
         }
         ~Connection() { cancel_timer(); }
@@ -275,6 +278,7 @@ private:
     EventLoop& loop_;
     const platform::OperatorConfig config_;
     const Limits& limits_;
+    BufferBudget& budget_;
     std::chrono::milliseconds request_timeout_{0};
     std::unique_ptr<AccountManager> accounts_; // used by the page thread only
     std::unique_ptr<AccountPages> pages_;
@@ -297,7 +301,8 @@ private:
 
 std::unique_ptr<Service> make_web_service(const ServiceContext& context)
 {
-    return std::make_unique<WebService>(context.loop, context.config, context.limits);
+    return std::make_unique<WebService>(context.loop, context.config, context.limits,
+                                        context.budget);
 }
 
 } // namespace vokar::operatord
