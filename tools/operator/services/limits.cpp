@@ -1,12 +1,8 @@
 #include "tools/operator/services/limits.h"
 
 namespace vokar::operatord {
-namespace {
-
-// A positive decimal number up to `max` into *value, left as it is when the
-// key is absent.
-bool read_number(const platform::OperatorConfig& config, std::string_view key, uint64_t max,
-                 uint64_t* value, std::string* error)
+bool config_number(const platform::OperatorConfig& config, std::string_view key, uint64_t max,
+                   uint64_t* value, std::string* error)
 {
     const auto it = config.extra.find(key);
     if (it == config.extra.end())
@@ -31,8 +27,6 @@ bool read_number(const platform::OperatorConfig& config, std::string_view key, u
     return true;
 }
 
-} // namespace
-
 std::optional<Limits> Limits::from_config(const platform::OperatorConfig& config,
                                           std::string* error)
 {
@@ -43,11 +37,11 @@ std::optional<Limits> Limits::from_config(const platform::OperatorConfig& config
     uint64_t request = static_cast<uint64_t>(limits.request_timeout.count());
     uint64_t idle = static_cast<uint64_t>(limits.idle_timeout.count());
     uint64_t budget_kib = limits.buffer_budget / 1024;
-    if (!read_number(config, "max_connections", 100000, &connections, error) ||
-        !read_number(config, "max_connections_per_source", 100000, &per_source, error) ||
-        !read_number(config, "request_timeout_ms", kHour, &request, error) ||
-        !read_number(config, "idle_timeout_ms", 24 * kHour, &idle, error) ||
-        !read_number(config, "buffer_budget_kib", 16 * 1024 * 1024, &budget_kib, error))
+    if (!config_number(config, "max_connections", 100000, &connections, error) ||
+        !config_number(config, "max_connections_per_source", 100000, &per_source, error) ||
+        !config_number(config, "request_timeout_ms", kHour, &request, error) ||
+        !config_number(config, "idle_timeout_ms", 24 * kHour, &idle, error) ||
+        !config_number(config, "buffer_budget_kib", 16 * 1024 * 1024, &budget_kib, error))
         return std::nullopt;
     limits.max_connections = connections;
     limits.max_per_source = per_source;

@@ -29,4 +29,9 @@ struct Limits {
                                              std::string* error);
 };
 
+// The value of `key`, a decimal number from 1 to `max`, into *value (left as
+// it is when the key is absent). False with *error for another value.
+bool config_number(const platform::OperatorConfig& config, std::string_view key, uint64_t max,
+                   uint64_t* value, std::string* error);
+
 } // namespace vokar::operatord

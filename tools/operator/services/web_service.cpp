@@ -1,5 +1,6 @@
 #include "tools/operator/services/web_service.h"
 
+#include <arpa/inet.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -81,6 +82,10 @@ public:
         auto settings = AccountPages::settings_from(config_, error);
         if (!settings)
             return false;
+        if (settings->signup_salt == platform::OperatorConfig().signup_salt)
+            std::fprintf(stderr, "vokar-operatord: web: signup_salt is the built-in default, which "
+                                 "anyone can read; write a random one with "
+                                 "'vokar-accounts --config FILE new-salt'\n");
         const std::string directory = config_.get("xmpp_dir");
         if (directory.empty()) {
             *error = "xmpp_dir is not set: it names the XMPP service's instance directory "
@@ -117,9 +122,10 @@ private:
     // answer comes from the page thread, and the connection closes after it.
     class Connection final : public TcpStream::Owner {
     public:
-        Connection(WebService& service, int fd, uint64_t ticket)
-            : service_(service), stream_(service.loop_, *this, fd, false,
-                                         TcpStream::kDefaultOutputLimit, &service.budget_),
+        Connection(WebService& service, int fd, uint64_t ticket, std::string source)
+            : service_(service), source_(std::move(source)),
+              stream_(service.loop_, *this, fd, false, TcpStream::kDefaultOutputLimit,
+                      &service.budget_),
               ticket_(ticket)
         {
         }
@@ -159,6 +165,7 @@ private:
                                                           : "malformed request\n"));
                 return;
             }
+            request->source = source_;
             service_.submit(ticket_, std::move(*request));
         }
         // A client may close its sending side once its request is out.
@@ -195,6 +202,7 @@ private:
         }
 
         WebService& service_;
+        const std::string source_;
         TcpStream stream_;
         const uint64_t ticket_;
         std::string head_;
@@ -212,8 +220,11 @@ private:
             return;
         }
         const uint64_t ticket = next_ticket_++;
+        char text[INET_ADDRSTRLEN] = "";
+        const in_addr address{source};
+        ::inet_ntop(AF_INET, &address, text, sizeof text);
         auto& connection =
-            connections_.add(std::make_unique<Connection>(*this, fd, ticket), source);
+            connections_.add(std::make_unique<Connection>(*this, fd, ticket, text), source);
         if (!connection.start()) {
             connections_.remove(&connection);
             return;
