@@ -30,9 +30,18 @@ std::optional<TunnelTargets> TunnelTargets::from_config(const platform::Operator
     targets.add(config.echo_host, config.echo_tcp_port);
     targets.add(config.server_ip, config.server_port);
 
-    std::string_view list = config.extra.contains(kAllowedKey)
-                                ? std::string_view(config.extra.find(kAllowedKey)->second)
-                                : std::string_view();
+    const auto entries = parse_list(config.get(kAllowedKey), error);
+    if (!entries)
+        return std::nullopt;
+    for (const auto& [host, port] : *entries)
+        targets.add(host, port);
+    return targets;
+}
+
+std::optional<std::vector<std::pair<std::string, uint16_t>>>
+TunnelTargets::parse_list(std::string_view list, std::string* error)
+{
+    std::vector<std::pair<std::string, uint16_t>> entries;
     constexpr std::string_view kSeparators = " \t,";
     while (!list.empty()) {
         const auto start = list.find_first_not_of(kSeparators);
@@ -52,9 +61,9 @@ std::optional<TunnelTargets> TunnelTargets::from_config(const platform::Operator
                     std::string(kAllowedKey) + ": '" + std::string(entry) + "' is not HOST:PORT";
             return std::nullopt;
         }
-        targets.add(std::string(entry.substr(0, colon)), *port);
+        entries.emplace_back(entry.substr(0, colon), *port);
     }
-    return targets;
+    return entries;
 }
 
 void TunnelTargets::add(const std::string& host, uint16_t port)

@@ -6,7 +6,9 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/operator_config.h"
 
@@ -28,6 +30,12 @@ public:
     // blanks or commas.
     static std::optional<TunnelTargets> from_config(const platform::OperatorConfig& config,
                                                     std::string* error);
+
+    // A `tunnel_allowed_targets` value: HOST:PORT entries separated by
+    // blanks or commas (none when empty); nullopt with *error naming the
+    // first malformed entry.
+    static std::optional<std::vector<std::pair<std::string, uint16_t>>>
+    parse_list(std::string_view list, std::string* error);
 
     void set_listener(const sockaddr_in& address) { listener_ = address; }
     bool allows(const sockaddr_in& target) const;
