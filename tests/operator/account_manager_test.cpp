@@ -243,6 +243,22 @@ TEST_F(AccountManagerTest, CommandLineTool)
     EXPECT_EQ(run({"delete", "alice"}).exit_code, 0);
     EXPECT_EQ(run({"delete", "alice"}).exit_code, 3);
     EXPECT_EQ(on_server(*manager, "alice"), Presence::absent);
+
+    // The set-up writes a random sign-up salt that the client reads too.
+    const std::string conf = instance_.directory + "/operator.conf";
+    std::ofstream(conf) << "# ours\nweb_port = 8080\nsignup_salt = 719kqd\n";
+    const auto salt = [&] {
+        ProgramRun program;
+        program.argv = {tool, "--config", conf, "new-salt"};
+        EXPECT_EQ(run_program(program).exit_code, 0);
+        const auto config = platform::OperatorConfig::load_file(conf, &error);
+        EXPECT_TRUE(config) << error;
+        EXPECT_EQ(config->web_port, 8080);
+        return config->signup_salt;
+    };
+    const std::string first = salt();
+    EXPECT_EQ(first.size(), 16u);
+    EXPECT_NE(salt(), first);
 }
 
 } // namespace

@@ -76,10 +76,16 @@ Socket accept_client(int listener)
     return s;
 }
 
-Socket tcp_connect(uint16_t port)
+Socket tcp_connect(uint16_t port, const char* source)
 {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const auto address = loopback(port);
+    if (s.valid() && source) {
+        sockaddr_in from = loopback(0);
+        ::inet_pton(AF_INET, source, &from.sin_addr);
+        if (::bind(s.fd(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
+            return Socket();
+    }
     if (!s.valid() ||
         ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return Socket();
@@ -197,9 +203,9 @@ std::string tunnel_request(std::string_view method, uint16_t tunnel_port)
     return std::string(method) + "127.0.0.1:" + std::to_string(tunnel_port) + " HTTP/1.1\r\n\r\n";
 }
 
-Socket open_tunnel(uint16_t tunnel_port, std::string_view method)
+Socket open_tunnel(uint16_t tunnel_port, std::string_view method, const char* source)
 {
-    Socket s = tcp_connect(tunnel_port);
+    Socket s = tcp_connect(tunnel_port, source);
     const std::string request = tunnel_request(method, tunnel_port);
     if (!s.valid() || !send_all(s.fd(), request + request))
         return Socket();

@@ -18,6 +18,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The stack allows the tunnel a few targets beyond the operator's endpoints:
+// sockets the test owns.
+OperatorStackOptions with_allowed_targets(std::initializer_list<const Socket*> sockets)
+{
+    std::string list;
+    for (const Socket* socket : sockets)
+        list += "127.0.0.1:" + std::to_string(local_port(socket->fd())) + ",";
+    OperatorStackOptions options;
+    options.extra_config["tunnel_allowed_targets"] = list;
+    return options;
+}
+
 class TunnelServiceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(stack_.start()) << stack_.error(); }
@@ -45,7 +57,10 @@ protected:
         EXPECT_EQ(reply->payload, text);
     }
 
-    OperatorStack stack_;
+    Socket target_listener_ = tcp_listener();
+    Socket first_peer_ = udp_socket();
+    Socket second_peer_ = udp_socket();
+    OperatorStack stack_{with_allowed_targets({&target_listener_, &first_peer_, &second_peer_})};
 };
 
 class TunnelMethodTest : public TunnelServiceTest,
@@ -121,8 +136,8 @@ TEST_F(TunnelServiceTest, ChannelsCarryDatagramsToAndFromAnnouncedDestinations)
     ASSERT_TRUE(tunnel.valid());
     const auto relay_port = open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp());
     ASSERT_TRUE(relay_port);
-    Socket first = udp_socket();
-    Socket second = udp_socket();
+    const Socket& first = first_peer_;
+    const Socket& second = second_peer_;
     Socket unannounced = udp_socket();
     const auto announce = [&](const std::string& payload) {
         return send_all(tunnel.fd(), frame(50, payload));
@@ -184,13 +199,57 @@ TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
     }
 }
 
+// Loopback services outside the allowed list, the tunnel itself and private
+// networks are out of reach, by TCP, by UDP and as media channels.
+TEST_F(TunnelServiceTest, RelaysOnlyToTheOperatorsOwnEndpoints)
+{
+    Socket outside_tcp = tcp_listener();
+    Socket outside_udp = udp_socket();
+    const std::string own = std::to_string(tunnel_port());
+    const std::string refused[] = {
+        "2\n127.0.0.1\n" + std::to_string(local_port(outside_tcp.fd())),
+        "1\n127.0.0.1\n" + std::to_string(local_port(outside_udp.fd())),
+        "2\n127.0.0.1\n" + own,
+        "2\nlocalhost\n" + own,
+        "1\n127.0.0.1\n" + own,
+        "2\n10.20.30.40\n5060",
+        "1\n192.168.1.1\n5060",
+    };
+    for (const auto& open : refused) {
+        Socket tunnel = open_tunnel(tunnel_port());
+        ASSERT_TRUE(tunnel.valid());
+        ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
+        EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
+    }
+
+    Socket tunnel = open_tunnel(tunnel_port());
+    ASSERT_TRUE(tunnel.valid());
+    ASSERT_TRUE(open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp()));
+    const std::string destinations[] = {
+        "127.0.0.1\n" + std::to_string(local_port(outside_udp.fd())), // 51
+        "127.0.0.1\n" + own,                                          // 52
+        "172.16.0.9\n5060",                                           // 53
+        "127.0.0.1\n" + std::to_string(echo_udp()),                   // 54
+    };
+    for (const auto& destination : destinations)
+        ASSERT_TRUE(send_all(tunnel.fd(), frame(50, destination)));
+    ASSERT_TRUE(send_all(tunnel.fd(), frame(51, "leak") + frame(52, "leak") + frame(53, "leak") +
+                                          frame(54, "allowed")));
+    // The echo's answer proves the earlier channel frames were handled.
+    const auto echo = read_frame(tunnel.fd());
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(echo->payload, "allowed");
+    char byte;
+    EXPECT_LT(::recv(outside_udp.fd(), &byte, 1, MSG_DONTWAIT), 0) << "datagram left the tunnel";
+}
+
 // A TCP target that ends at once: each of the first `count` clients it
 // accepts gets `answer` and is closed, or has everything it sent recorded
 // until it closes (when `answer` is empty).
 class BriefTarget {
 public:
-    BriefTarget(std::string answer, int count)
-        : listener_(tcp_listener()), port_(local_port(listener_.fd()))
+    BriefTarget(Socket listener, std::string answer, int count)
+        : listener_(std::move(listener)), port_(local_port(listener_.fd()))
     {
         thread_ = std::thread([this, answer = std::move(answer), count] {
             for (int i = 0; i < count; ++i) {
@@ -231,7 +290,7 @@ TEST_F(TunnelServiceTest, WhatATargetSendsBeforeClosingReachesTheClientFirst)
 {
     constexpr int kRuns = 10;
     const std::string answer = "SIP/2.0 200 OK\r\n\r\n";
-    BriefTarget target(answer, kRuns);
+    BriefTarget target(std::move(target_listener_), answer, kRuns);
     for (int run = 0; run < kRuns; ++run) {
         SCOPED_TRACE(run);
         Socket tunnel = open_tunnel(tunnel_port());
@@ -260,7 +319,7 @@ TEST_F(TunnelServiceTest, WhatATargetSendsBeforeClosingReachesTheClientFirst)
 TEST_F(TunnelServiceTest, WhatAClientSendsBeforeClosingReachesTheTarget)
 {
     const char* hosts[] = {"127.0.0.1", "localhost"};
-    BriefTarget target("", 2 * std::size(hosts));
+    BriefTarget target(std::move(target_listener_), "", 2 * std::size(hosts));
     std::vector<std::string> expected;
     for (const char* host : hosts) {
         for (size_t size : {size_t{9}, size_t{200000}}) {

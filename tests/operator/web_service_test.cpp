@@ -187,12 +187,17 @@ TEST_F(WebServiceTest, ServerListNamesTheStacksEndpointsToAnyone)
     EXPECT_EQ(stack_->endpoint("web"), "127.0.0.1:" + std::to_string(c.web_port));
 }
 
-TEST_F(WebServiceTest, PrefixIsTheCallingCodeOfTheAccountsCountry)
+// Anyone may ask, so the answer must not tell who has an account: users
+// without a code, known or not, get the operator's default.
+TEST_F(WebServiceTest, PrefixIsTheAccountsCallingCodeAndRevealsNoAccount)
 {
+    start({{"web_default_country_code", "44"}});
     ASSERT_TRUE(accounts_->create({"4479001", "pw", "", "", ""}));
+    ASSERT_TRUE(accounts_->create({"4479002", "pw", "", "", "44"}));
     EXPECT_EQ(body("/accounts/moprefix.php?username=27821234567"), "027");
-    EXPECT_EQ(body("/accounts/moprefix.php?username=4479001"), "1no country code on record");
-    EXPECT_EQ(body("/accounts/moprefix.php?username=15550000"), "1no such account");
+    EXPECT_EQ(body("/accounts/moprefix.php?username=4479002"), "044");
+    EXPECT_EQ(body("/accounts/moprefix.php?username=4479001"), "044");
+    EXPECT_EQ(body("/accounts/moprefix.php?username=4479003"), "044");
     EXPECT_EQ(body("/accounts/moprefix.php"), "1missing username");
 }
 
@@ -262,6 +267,47 @@ TEST_F(WebServiceTest, SignUpValuesAreCheckedBeforeAnythingIsMade)
     EXPECT_TRUE(absent("27830000001"));
     EXPECT_EQ(body(signup_target(kUser, "other", "27")),
               "1the number 27821234567 already has an account");
+    // Each attempt with a valid digest counts: ten per source and hour.
+    for (int i = 0; i < 5; ++i)
+        body(signup_target(kUser, "other", "27"));
+    EXPECT_EQ(body(signup_target("27830000002", "pw", "27")),
+              "1too many sign-ups from this address; try again later");
+    EXPECT_TRUE(absent("27830000002"));
+}
+
+// The SMS digest carries no time, nor the invite flag, nor where the text
+// ends and the number begins: a captured request is taken once, in any of
+// its variants, and each account is rate-limited besides.
+TEST_F(WebServiceTest, ReplayedSmsIsQueuedOnceAndEachAccountIsRateLimited)
+{
+    start({{"web_sms_per_minute", "2"}, {"web_sms_per_hour", "5"}});
+    const std::string captured = sms_target("hello", "27831110000", kUser, kPassword);
+    EXPECT_EQ(body(captured), "0Message accepted for delivery");
+    const std::string refused = "1this message was already accepted";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(body(captured), refused);
+    const std::string auth = captured.substr(captured.find("&auth="));
+    EXPECT_EQ(body("/accounts/mosms.php?msg=hello2&msisdn=7831110000&authuser=" +
+                   std::string(kUser) + auth),
+              refused);
+    EXPECT_EQ(body(captured + "&invite=1"), refused);
+    EXPECT_EQ(outbox().size(), 1u);
+
+    EXPECT_EQ(body(sms_target("", "27831110000", kUser, kPassword, true)),
+              "0Invitation accepted for delivery");
+    EXPECT_EQ(body(sms_target("again", "27831110000", kUser, kPassword)),
+              "1too many messages; try again in a minute");
+    EXPECT_EQ(outbox().size(), 2u);
+
+    // The hourly cap counts what the outbox already holds.
+    const char* busy = "27830000009";
+    ASSERT_TRUE(accounts_->create({busy, kPassword, "", "", "27"}));
+    std::string error;
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(accounts_->store().queue_message(
+            {0, busy, "27831110000", "earlier", false, std::time(nullptr) - 600}, &error));
+    EXPECT_EQ(body(sms_target("one more", "27831110000", busy, kPassword)),
+              "1too many messages this hour; try again later");
 }
 
 TEST_F(WebServiceTest, AnythingButAPageGetsAnHttpError)

@@ -317,6 +317,20 @@ bool AccountStore::queue_message(const OutboxMessage& entry, std::string* error)
     return true;
 }
 
+bool AccountStore::count_queued_since(std::string_view sender, int64_t since, int64_t* count,
+                                      std::string* error)
+{
+    Statement query(db_, "SELECT COUNT(*) FROM outbox WHERE sender = ?1 AND queued_at >= ?2");
+    if (!query.ok())
+        return (*error = message("cannot read the outbox"), false);
+    query.bind(1, sender);
+    query.bind(2, since);
+    if (query.step() != SQLITE_ROW)
+        return (*error = message("cannot read the outbox"), false);
+    *count = query.integer(0);
+    return true;
+}
+
 bool AccountStore::outbox(std::vector<OutboxMessage>* messages, std::string* error)
 {
     messages->clear();

@@ -85,6 +85,9 @@ public:
                    std::string* error);
     // Appends a message to the outbox (its id is assigned here).
     bool queue_message(const OutboxMessage& message, std::string* error);
+    // How many messages `sender` queued at `since` or later.
+    bool count_queued_since(std::string_view sender, int64_t since, int64_t* count,
+                            std::string* error);
     // The whole outbox, oldest first.
     bool outbox(std::vector<OutboxMessage>* messages, std::string* error);
 

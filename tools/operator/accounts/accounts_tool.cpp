@@ -1,8 +1,14 @@
 #include "tools/operator/accounts/accounts_tool.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +32,7 @@ void print_usage(FILE* to)
 {
     std::fprintf(to,
                  "usage: %s [--config FILE] --dir DIR COMMAND\n"
+                 "       %s --config FILE new-salt\n"
                  "commands:\n"
                  "  create USER PASSWORD [--nickname N] [--email E] [--country C]\n"
                  "      PASSWORD '-' reads it from the first line of stdin\n"
@@ -33,8 +40,10 @@ void print_usage(FILE* to)
                  "  list   one account per line: user, nickname, e-mail, country code,\n"
                  "         created (UTC), separated by tabs\n"
                  "DIR is the XMPP service's instance directory (as given to vokar-xmpp);\n"
+                 "  new-salt  writes a random signup_salt into FILE (made if missing),\n"
+                 "         keeping its other lines; clients read the same file\n"
                  "FILE defaults to $VOKAR_OPERATOR_CONF, else the built-in values.\n",
-                 kProgram);
+                 kProgram, kProgram);
 }
 
 std::string utc_time(int64_t seconds)
@@ -59,6 +68,67 @@ bool read_password_line(std::string* password)
     if (!password->empty() && password->back() == '\r')
         password->pop_back();
     return true;
+}
+
+// 16 letters and digits from the system's random source.
+std::string random_salt()
+{
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr unsigned kLetters = sizeof kAlphabet - 1;
+    std::random_device source;
+    std::string salt;
+    while (salt.size() < 16) {
+        const unsigned value = source() & 0xff;
+        if (value < 256 / kLetters * kLetters) // no bias towards the first letters
+            salt += kAlphabet[value % kLetters];
+    }
+    return salt;
+}
+
+// Replaces the signup_salt line of the operator.conf at `path` (or adds
+// one), keeping every other line and the file's mode; the file is replaced
+// whole, so a reader never sees half of it.
+int write_new_salt(const std::string& path)
+{
+    std::string text;
+    struct stat info {};
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (exists) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        if (!in)
+            return complain("cannot read " + path, 1);
+        text = content.str();
+    }
+    std::string kept;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto key_end = line.find_first_of(" \t=");
+        if (line.substr(0, key_end) != "signup_salt")
+            kept += line + "\n";
+    }
+    kept += "signup_salt = " + random_salt() + "\n";
+    std::string error;
+    if (!platform::OperatorConfig::parse(kept, path, &error))
+        return complain(error, 2);
+
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << kept;
+        out.flush();
+        if (!out)
+            return complain("cannot write " + temporary, 1);
+    }
+    ::chmod(temporary.c_str(), exists ? (info.st_mode & 07777) : 0644);
+    std::error_code failure;
+    std::filesystem::rename(temporary, path, failure);
+    if (failure) {
+        std::filesystem::remove(temporary, failure);
+        return complain("cannot replace " + path, 1);
+    }
+    return 0;
 }
 
 int exit_status(const AccountResult& result)
@@ -108,6 +178,13 @@ int run_accounts_tool(int argc, char** argv)
         }
     }
     const std::string command = words.empty() ? std::string() : words[0];
+    if (command == "new-salt") {
+        if (config_path.empty() || !directory.empty() || words.size() != 1) {
+            print_usage(stderr);
+            return 2;
+        }
+        return write_new_salt(config_path);
+    }
     const size_t expected = command == "create" ? 3 : command == "delete" ? 2 : 1;
     if (directory.empty() || words.empty() ||
         (command != "create" && command != "delete" && command != "list") ||

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "tools/operator/loop/memory.h"
+
 namespace vokar::operatord {
 
 EventLoop::EventLoop() : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), scratch_(new char[kScratchSize])
@@ -66,6 +68,16 @@ void EventLoop::cancel_timer(TimerId id)
         return;
     timers_.erase(std::make_pair(it->second, id));
     timer_due_.erase(it);
+}
+
+void EventLoop::return_memory_soon()
+{
+    if (memory_timer_)
+        return;
+    memory_timer_ = add_timer(std::chrono::milliseconds(200), [this] {
+        memory_timer_ = 0;
+        return_free_memory();
+    });
 }
 
 void EventLoop::defer(std::function<void()> work)

@@ -46,6 +46,10 @@ public:
 
     void defer(std::function<void()> work);
 
+    // Something sizeable was freed (a connection closed): free memory goes
+    // back to the system shortly, once for a whole burst of closes.
+    void return_memory_soon();
+
     // Runs until stop(); false when waiting for events failed (errno set).
     bool run();
     void stop() { stopped_ = true; }
@@ -72,6 +76,7 @@ private:
     std::unordered_map<TimerId, Clock::time_point> timer_due_;
     std::vector<std::function<void()>> deferred_;
     std::unique_ptr<char[]> scratch_;
+    TimerId memory_timer_ = 0;
 };
 
 } // namespace vokar::operatord

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -60,9 +61,17 @@ Resolver::RequestId Resolver::resolve(const std::string& host, Callback callback
         return id;
     }
     start_worker();
+    bool queued = false;
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->jobs.emplace_back(id, host);
+        if (shared_->jobs.size() < kMaxQueued) {
+            shared_->jobs.emplace_back(id, host);
+            queued = true;
+        }
+    }
+    if (!queued) {
+        loop_.defer([this, id] { deliver(id, std::nullopt); });
+        return id;
     }
     shared_->wake.notify_one();
     return id;
@@ -70,7 +79,14 @@ Resolver::RequestId Resolver::resolve(const std::string& host, Callback callback
 
 void Resolver::cancel(RequestId id)
 {
-    pending_.erase(id);
+    if (pending_.erase(id) == 0)
+        return;
+    std::lock_guard lock(shared_->mutex);
+    auto& jobs = shared_->jobs;
+    const auto it =
+        std::find_if(jobs.begin(), jobs.end(), [id](const auto& job) { return job.first == id; });
+    if (it != jobs.end())
+        jobs.erase(it);
 }
 
 void Resolver::start_worker()

@@ -81,6 +81,16 @@ std::string format_address(const sockaddr_in& address)
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
+uint32_t peer_ip(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET)
+        return 0;
+    return address.sin_addr.s_addr;
+}
+
 std::optional<sockaddr_in> local_address(int fd)
 {
     sockaddr_in address{};

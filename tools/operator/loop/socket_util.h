@@ -25,6 +25,9 @@ std::optional<sockaddr_in> configured_address(std::string_view key, const std::s
 std::string format_address(const sockaddr_in& address); // "a.b.c.d:port"
 // The address a socket is bound to.
 std::optional<sockaddr_in> local_address(int fd);
+// The IPv4 address (network order) of a connected socket's peer; 0 when
+// unknown.
+uint32_t peer_ip(int fd);
 
 // A non-blocking socket of `type` (SOCK_STREAM listening, or SOCK_DGRAM)
 // bound to `address`; -1 with *error naming the address on failure.

@@ -20,8 +20,10 @@ int pending_socket_error(int fd)
 
 } // namespace
 
-TcpStream::TcpStream(EventLoop& loop, Owner& owner, int fd, bool connecting)
-    : loop_(loop), owner_(owner), fd_(fd), connecting_(connecting)
+TcpStream::TcpStream(EventLoop& loop, Owner& owner, int fd, bool connecting, size_t output_limit,
+                     BufferBudget* budget)
+    : loop_(loop), owner_(owner), fd_(fd), connecting_(connecting), output_limit_(output_limit),
+      budget_(budget), charge_(budget)
 {
 }
 
@@ -48,7 +50,7 @@ void TcpStream::update_interest()
     if (fd_ < 0 || !watch_)
         return;
     uint32_t wanted = 0;
-    if (wants_input() && !connecting_)
+    if (wants_input() && !connecting_ && !budget_blocked_)
         wanted |= EPOLLIN;
     if (connecting_ || pending() > 0)
         wanted |= EPOLLOUT;
@@ -66,15 +68,32 @@ void TcpStream::write(std::string_view bytes)
         // A send error is left for the loop to report (the socket then polls
         // as failed), so no owner callback runs from inside write().
         const ssize_t n = ::send(fd_, out_.data() + out_offset_, pending(), MSG_NOSIGNAL);
-        if (n > 0)
+        if (n > 0) {
             out_offset_ += static_cast<size_t>(n);
-        if (pending() == 0) {
-            out_.clear();
-            out_offset_ = 0;
+            touch();
         }
     }
     if (full())
         was_full_ = true;
+    account_output();
+    update_interest();
+}
+
+void TcpStream::account_output()
+{
+    if (pending() == 0) {
+        out_offset_ = 0;
+        if (out_.capacity() > 4096)
+            std::string().swap(out_);
+        else
+            out_.clear();
+    }
+    charge_.set(out_.capacity());
+}
+
+void TcpStream::on_budget_available()
+{
+    budget_blocked_ = false;
     update_interest();
 }
 
@@ -118,8 +137,41 @@ void TcpStream::finish()
     update_interest();
 }
 
+void TcpStream::set_idle_limit(std::chrono::milliseconds limit)
+{
+    idle_limit_ = limit;
+    touch();
+    if (idle_timer_)
+        loop_.cancel_timer(idle_timer_);
+    idle_timer_ = 0;
+    if (fd_ >= 0)
+        arm_idle_timer(limit);
+}
+
+void TcpStream::arm_idle_timer(std::chrono::steady_clock::duration delay)
+{
+    idle_timer_ = loop_.add_timer(std::chrono::ceil<std::chrono::milliseconds>(delay),
+                                  [this] { on_idle_timer(); });
+}
+
+// Reads and writes only note the time; the timer, when it falls due, looks
+// at how long the stream has really been idle and sleeps again for the rest.
+void TcpStream::on_idle_timer()
+{
+    idle_timer_ = 0;
+    const auto idle = std::chrono::steady_clock::now() - last_activity_;
+    if (idle >= idle_limit_)
+        fail(ETIMEDOUT);
+    else
+        arm_idle_timer(idle_limit_ - idle);
+}
+
 void TcpStream::close()
 {
+    if (idle_timer_) {
+        loop_.cancel_timer(idle_timer_);
+        idle_timer_ = 0;
+    }
     if (finish_timer_) {
         loop_.cancel_timer(finish_timer_);
         finish_timer_ = 0;
@@ -132,6 +184,13 @@ void TcpStream::close()
         ::close(fd_);
         fd_ = -1;
     }
+    if (budget_blocked_) {
+        budget_->forget(*this);
+        budget_blocked_ = false;
+    }
+    std::string().swap(out_);
+    out_offset_ = 0;
+    charge_.set(0);
 }
 
 void TcpStream::fail(int error)
@@ -179,6 +238,14 @@ void TcpStream::on_io(uint32_t events)
         return;
     if (!(events & (EPOLLIN | EPOLLHUP)))
         return;
+    // While the daemon's buffers are over budget nothing more is read; what
+    // a finishing stream reads is dropped, and a hang-up is read at once.
+    if (budget_ && budget_->exhausted() && reading_ && !(events & EPOLLHUP)) {
+        budget_blocked_ = true;
+        budget_->wait(*this);
+        update_interest();
+        return;
+    }
     if (wants_input())
         read_once();
     else if (events & EPOLLHUP)
@@ -190,6 +257,7 @@ void TcpStream::read_once()
     char* buffer = loop_.scratch();
     const ssize_t n = ::recv(fd_, buffer, EventLoop::kScratchSize, 0);
     if (n > 0) {
+        touch();
         if (!finishing_)
             owner_.on_data(*this, std::string_view(buffer, static_cast<size_t>(n)));
         return;
@@ -215,6 +283,7 @@ bool TcpStream::flush()
         const ssize_t n = ::send(fd_, out_.data() + out_offset_, pending(), MSG_NOSIGNAL);
         if (n > 0) {
             out_offset_ += static_cast<size_t>(n);
+            touch();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -224,16 +293,14 @@ bool TcpStream::flush()
         fail(n < 0 ? errno : EPIPE);
         return false;
     }
-    if (pending() == 0) {
-        out_.clear();
-        out_offset_ = 0;
-    } else if (out_offset_ > out_.size() / 2) {
+    if (pending() > 0 && out_offset_ > out_.size() / 2) {
         out_.erase(0, out_offset_);
         out_offset_ = 0;
     }
+    account_output();
     shut_when_sent();
     update_interest();
-    if (was_full_ && pending() <= kOutputLimit / 2) {
+    if (was_full_ && pending() <= output_limit_ / 2) {
         was_full_ = false;
         owner_.on_drained(*this);
         if (fd_ < 0)

@@ -4,17 +4,20 @@
 #include <string>
 #include <string_view>
 
+#include "tools/operator/loop/buffer_budget.h"
 #include "tools/operator/loop/event_loop.h"
 
 namespace vokar::operatord {
 
 // A non-blocking TCP connection on the loop with a bounded output buffer.
 // Flow control is the owner's: when full() it stops reading whatever feeds
-// this stream, and resumes on on_drained(). Callbacks never free the stream;
-// owners free it through EventLoop::defer().
-class TcpStream {
+// this stream, and resumes on on_drained(). The output buffer is charged to
+// the daemon's BufferBudget, if given, and while that is exhausted the
+// stream does not read. Callbacks never free the stream; owners free it
+// through EventLoop::defer().
+class TcpStream final : private BufferBudget::Waiter {
 public:
-    static constexpr size_t kOutputLimit = 256 * 1024;
+    static constexpr size_t kDefaultOutputLimit = 64 * 1024;
 
     class Owner {
     public:
@@ -35,7 +38,8 @@ public:
 
     // Takes ownership of `fd`, connected or, with `connecting`, with a
     // non-blocking connect in progress.
-    TcpStream(EventLoop& loop, Owner& owner, int fd, bool connecting = false);
+    TcpStream(EventLoop& loop, Owner& owner, int fd, bool connecting = false,
+              size_t output_limit = kDefaultOutputLimit, BufferBudget* budget = nullptr);
     ~TcpStream();
     TcpStream(const TcpStream&) = delete;
     TcpStream& operator=(const TcpStream&) = delete;
@@ -47,7 +51,11 @@ public:
     // or finishing.
     void write(std::string_view bytes);
     size_t pending() const { return out_.size() - out_offset_; }
-    bool full() const { return pending() >= kOutputLimit; }
+    bool full() const { return pending() >= output_limit_; }
+
+    // Closes the stream (on_closed with ETIMEDOUT) once `limit` passes
+    // without a read or a write; each call starts the count again.
+    void set_idle_limit(std::chrono::milliseconds limit);
 
     // Pauses or resumes reading (a stream at end of input stays paused).
     void set_reading(bool on);
@@ -74,12 +82,19 @@ private:
     // output has left.
     bool wants_input() const { return reading_ || (finishing_ && write_shut_); }
     void on_io(uint32_t events);
+    void on_budget_available() override;
+    // After the output changed: a drained buffer is given back, and the
+    // budget is charged what the buffer holds.
+    void account_output();
     void read_once();
     bool flush(); // false when the stream failed
     void update_interest();
     void shut_when_sent();
     void fail(int error);
     void complete_finish();
+    void touch() { last_activity_ = std::chrono::steady_clock::now(); }
+    void arm_idle_timer(std::chrono::steady_clock::duration delay);
+    void on_idle_timer();
 
     EventLoop& loop_;
     Owner& owner_;
@@ -94,6 +109,13 @@ private:
     uint32_t interest_ = 0;
     EventLoop::WatchId watch_ = 0;
     EventLoop::TimerId finish_timer_ = 0;
+    EventLoop::TimerId idle_timer_ = 0;
+    std::chrono::milliseconds idle_limit_{0};
+    std::chrono::steady_clock::time_point last_activity_;
+    const size_t output_limit_;
+    BufferBudget* budget_;
+    BudgetCharge charge_;
+    bool budget_blocked_ = false;
     std::string out_;
     size_t out_offset_ = 0;
     bool was_full_ = false;

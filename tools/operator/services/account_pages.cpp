@@ -1,8 +1,10 @@
 #include "tools/operator/services/account_pages.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "base/md5.h"
+#include "tools/operator/services/limits.h"
 
 namespace vokar::operatord {
 namespace {
@@ -104,11 +106,35 @@ AccountPages::settings_from(const platform::OperatorConfig& config, std::string*
     }
     settings.opening_credit_cents = *cents;
     settings.currency = config.get("web_currency", "$");
+
+    constexpr uint64_t kMaxCount = 1000000;
+    uint64_t window = static_cast<uint64_t>(settings.replay_window);
+    uint64_t per_minute = settings.messages_per_minute;
+    uint64_t per_hour = settings.messages_per_hour;
+    uint64_t signups = settings.signups_per_hour;
+    if (!config_number(config, "web_replay_window_s", 7 * 86400, &window, error) ||
+        !config_number(config, "web_sms_per_minute", kMaxCount, &per_minute, error) ||
+        !config_number(config, "web_sms_per_hour", kMaxCount, &per_hour, error) ||
+        !config_number(config, "web_signups_per_hour", kMaxCount, &signups, error))
+        return std::nullopt;
+    settings.replay_window = static_cast<int64_t>(window);
+    settings.messages_per_minute = per_minute;
+    settings.messages_per_hour = per_hour;
+    settings.signups_per_hour = signups;
+    settings.default_country_code =
+        config.get("web_default_country_code", settings.default_country_code);
+    const auto& code = settings.default_country_code;
+    if (code.empty() || code.size() > kMaxCountryCodeDigits || !all_digits(code)) {
+        *error = "web_default_country_code '" + code + "' is not 1 to 8 digits";
+        return std::nullopt;
+    }
     return settings;
 }
 
 AccountPages::AccountPages(AccountManager& accounts, Settings settings)
-    : accounts_(accounts), settings_(std::move(settings))
+    : accounts_(accounts), settings_(std::move(settings)),
+      accepted_messages_(settings_.replay_window), message_rate_(settings_.messages_per_minute, 60),
+      signup_rate_(settings_.signups_per_hour, 3600)
 {
     if (!settings_.clock)
         settings_.clock = [] { return static_cast<int64_t>(std::time(nullptr)); };
@@ -126,7 +152,8 @@ std::string AccountPages::balance_text(std::string_view currency, int64_t cents)
 
 std::string AccountPages::answer(const HttpRequest& request, std::string* problem)
 {
-    using Page = std::string (AccountPages::*)(const QueryParameters&, std::string*);
+    using Page =
+        std::string (AccountPages::*)(const QueryParameters&, std::string_view, std::string*);
     struct Route {
         std::string_view name;
         Page page;
@@ -151,10 +178,10 @@ std::string AccountPages::answer(const HttpRequest& request, std::string* proble
     const auto query = decode_query(request.query);
     if (!query)
         return http_answer(200, failure("malformed query"));
-    return http_answer(200, (this->*route->page)(*query, problem));
+    return http_answer(200, (this->*route->page)(*query, request.source, problem));
 }
 
-std::string AccountPages::servers(const QueryParameters&, std::string*)
+std::string AccountPages::servers(const QueryParameters&, std::string_view, std::string*)
 {
     // The lists are the same for everyone, known account or not: a new
     // client asks for them before it has an account.
@@ -182,21 +209,20 @@ AccountPages::Auth AccountPages::check(std::string_view user, std::string_view a
     return same_digest(expected, auth) ? Auth::ok : Auth::refused;
 }
 
-std::string AccountPages::prefix(const QueryParameters& query, std::string* problem)
+std::string AccountPages::prefix(const QueryParameters& query, std::string_view,
+                                 std::string* problem)
 {
     const std::string* user = value_of(query, "username");
     if (!user)
         return failure("missing username");
+    // The page needs no authentication, so it must not tell who has an
+    // account: a user unknown here, or without a code on record, gets the
+    // operator's default like anyone else.
     Account account;
     std::string error;
-    switch (accounts_.store().find(*user, &account, &error)) {
-    case AccountStore::Lookup::failed:
+    if (accounts_.store().find(*user, &account, &error) == AccountStore::Lookup::failed) {
         *problem = error;
         return failure(kUnavailable);
-    case AccountStore::Lookup::absent:
-        return failure("no such account");
-    case AccountStore::Lookup::found:
-        break;
     }
     // The country's calling code: national numbers starting with 0 get it
     // in place of the 0. Accounts made by the tool may carry a "+".
@@ -204,9 +230,7 @@ std::string AccountPages::prefix(const QueryParameters& query, std::string* prob
     for (char c : account.country_code)
         if (c >= '0' && c <= '9')
             digits += c;
-    if (digits.empty())
-        return failure("no country code on record");
-    return success(digits);
+    return success(digits.empty() ? settings_.default_country_code : digits);
 }
 
 std::string AccountPages::refusal(Auth outcome)
@@ -214,7 +238,8 @@ std::string AccountPages::refusal(Auth outcome)
     return failure(outcome == Auth::failed ? kUnavailable : kRefused);
 }
 
-std::string AccountPages::message(const QueryParameters& query, std::string* problem)
+std::string AccountPages::message(const QueryParameters& query, std::string_view,
+                                  std::string* problem)
 {
     const std::string* text = value_of(query, "msg");
     const std::string* recipient = value_of(query, "msisdn");
@@ -237,16 +262,37 @@ std::string AccountPages::message(const QueryParameters& query, std::string* pro
     if (text->size() > kMaxSmsBytes)
         return failure("the message is longer than " + std::to_string(kMaxSmsBytes) + " bytes");
 
+    // The digest carries no time and covers neither the invite flag nor
+    // where the text ends and the number begins, so a captured request
+    // could be sent again at will, or altered: each digest is taken once
+    // within the replay window. Each account's rate is limited besides.
+    std::string digest = *auth;
+    std::transform(digest.begin(), digest.end(), digest.begin(),
+                   [](char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c + 32) : c; });
+    const int64_t now = settings_.clock();
+    if (accepted_messages_.seen(digest, now))
+        return failure("this message was already accepted");
+    if (!message_rate_.allow(*user, now))
+        return failure("too many messages; try again in a minute");
     std::string error;
-    const OutboxMessage entry{0, *user, *recipient, *text, invite, settings_.clock()};
+    int64_t last_hour = 0;
+    if (!accounts_.store().count_queued_since(*user, now - 3600, &last_hour, &error)) {
+        *problem = error;
+        return failure(kUnavailable);
+    }
+    if (last_hour >= static_cast<int64_t>(settings_.messages_per_hour))
+        return failure("too many messages this hour; try again later");
+    const OutboxMessage entry{0, *user, *recipient, *text, invite, now};
     if (!accounts_.store().queue_message(entry, &error)) {
         *problem = error;
         return failure(kUnavailable);
     }
+    accepted_messages_.remember(digest, now);
     return success(invite ? "Invitation accepted for delivery" : "Message accepted for delivery");
 }
 
-std::string AccountPages::balance(const QueryParameters& query, std::string* problem)
+std::string AccountPages::balance(const QueryParameters& query, std::string_view,
+                                  std::string* problem)
 {
     const std::string* user = value_of(query, "authuser");
     const std::string* auth = value_of(query, "auth");
@@ -268,7 +314,8 @@ std::string AccountPages::balance(const QueryParameters& query, std::string* pro
     return failure(kUnavailable);
 }
 
-std::string AccountPages::sign_up(const QueryParameters& query, std::string* problem)
+std::string AccountPages::sign_up(const QueryParameters& query, std::string_view source,
+                                  std::string* problem)
 {
     const std::string* auth = value_of(query, "auth");
     const std::string* user = value_of(query, "authuser");
@@ -283,6 +330,10 @@ std::string AccountPages::sign_up(const QueryParameters& query, std::string* pro
                 *user + *password + settings_.signup_salt);
     if (!same_digest(expected, *auth))
         return failure(kRefused);
+    // Each attempt with a valid digest tells whether a number has an
+    // account, so a source address gets only a few per hour.
+    if (!signup_rate_.allow(std::string(source), settings_.clock()))
+        return failure("too many sign-ups from this address; try again later");
     if (country->empty() || country->size() > kMaxCountryCodeDigits || !all_digits(*country))
         return failure("the country code must be 1 to 8 digits");
 

@@ -9,6 +9,7 @@
 #include "platform/operator_config.h"
 #include "tools/operator/accounts/account_manager.h"
 #include "tools/operator/services/http_request.h"
+#include "tools/operator/services/rate_limiter.h"
 
 namespace vokar::operatord {
 
@@ -30,6 +31,16 @@ public:
         int64_t opening_credit_cents = 500;
         std::string currency = "$";
         std::function<int64_t()> clock; // seconds since the epoch; default: time()
+        // How long an SMS or invitation digest, once accepted, is refused.
+        int64_t replay_window = 3600;
+        // SMS and invitations per account: per minute, and queued per hour.
+        size_t messages_per_minute = 5;
+        size_t messages_per_hour = 30;
+        // Sign-ups with a valid digest per source address and hour.
+        size_t signups_per_hour = 10;
+        // The dialing prefix answered for a user without one on record,
+        // known or not.
+        std::string default_country_code = "1";
     };
 
     // The settings operator.conf gives: the stack's endpoints, names, salt,
@@ -51,11 +62,13 @@ public:
     static std::string balance_text(std::string_view currency, int64_t cents);
 
 private:
-    std::string servers(const QueryParameters& query, std::string* problem);
-    std::string prefix(const QueryParameters& query, std::string* problem);
-    std::string message(const QueryParameters& query, std::string* problem);
-    std::string balance(const QueryParameters& query, std::string* problem);
-    std::string sign_up(const QueryParameters& query, std::string* problem);
+    // Each page gets the decoded query and the client's address.
+    std::string servers(const QueryParameters& query, std::string_view, std::string* problem);
+    std::string prefix(const QueryParameters& query, std::string_view, std::string* problem);
+    std::string message(const QueryParameters& query, std::string_view, std::string* problem);
+    std::string balance(const QueryParameters& query, std::string_view, std::string* problem);
+    std::string sign_up(const QueryParameters& query, std::string_view source,
+                        std::string* problem);
     // Whether `auth` is the digest of the sister service's address of
     // `page`, `user`, `values` and the stored password of `user`. An unknown
     // user is refused like a wrong digest.
@@ -67,6 +80,9 @@ private:
 
     AccountManager& accounts_;
     Settings settings_;
+    ReplayGuard accepted_messages_;
+    RateLimiter message_rate_;
+    RateLimiter signup_rate_;
 };
 
 } // namespace vokar::operatord

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "platform/operator_config.h"
+#include "tools/operator/loop/buffer_budget.h"
 #include "tools/operator/loop/event_loop.h"
+#include "tools/operator/loop/memory.h"
 #include "tools/operator/services/service.h"
 
 namespace vokar::operatord {
@@ -82,6 +84,11 @@ int run_daemon(int argc, char** argv)
         complain(error);
         return 2;
     }
+    const auto limits = Limits::from_config(*config, &error);
+    if (!limits) {
+        complain(error);
+        return 2;
+    }
 
     // Signals arrive through a descriptor on the loop. They are blocked
     // before any thread exists, so every thread inherits the mask.
@@ -97,6 +104,7 @@ int run_daemon(int argc, char** argv)
         return 1;
     }
     raise_descriptor_limit();
+    tune_allocator();
 
     EventLoop loop;
     if (!loop.ok()) {
@@ -106,7 +114,8 @@ int run_daemon(int argc, char** argv)
     }
     loop.watch(signal_fd, EPOLLIN, [&](uint32_t) { loop.stop(); });
 
-    const ServiceContext context{loop, *config};
+    BufferBudget budget(limits->buffer_budget);
+    const ServiceContext context{loop, *config, *limits, budget};
     std::vector<std::unique_ptr<Service>> services;
     std::string ready = std::string(kProgram) + " ready";
     for (const ServiceEntry* entry : *selected) {

@@ -74,9 +74,14 @@ private:
 
 class EchoTcpService final : public Service {
 public:
-    EchoTcpService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), host_(config.echo_host), port_(config.echo_tcp_port),
-          listener_(loop, [this](int fd) { accept(fd); }), connections_(loop)
+    // The echo waits for its client to read; a probe needs a few bytes.
+    static constexpr size_t kOutputLimit = 16 * 1024;
+
+    EchoTcpService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits,
+                   BufferBudget& budget)
+        : loop_(loop), limits_(limits), budget_(budget), host_(config.echo_host),
+          port_(config.echo_tcp_port), listener_(loop, [this](int fd) { accept(fd); }),
+          connections_(loop, limits.max_connections, limits.max_per_source)
     {
     }
 
@@ -90,17 +95,30 @@ public:
 
 private:
     // Writes back what it reads; while the client does not read its echo
-    // and the output is full, it stops reading from the client.
+    // and the output is full, it stops reading from the client. Silent past
+    // the request time-out before its first bytes, or past the idle time-out
+    // later, it is closed.
     class Connection final : public TcpStream::Owner {
     public:
         Connection(EchoTcpService& service, int fd)
-            : service_(service), stream_(service.loop_, *this, fd)
+            : service_(service),
+              stream_(service.loop_, *this, fd, false, kOutputLimit, &service.budget_)
         {
         }
-        bool start() { return stream_.start(); }
+        bool start()
+        {
+            if (!stream_.start())
+                return false;
+            stream_.set_idle_limit(service_.limits_.request_timeout);
+            return true;
+        }
 
         void on_data(TcpStream& stream, std::string_view bytes) override
         {
+            if (!talking_) {
+                talking_ = true;
+                stream.set_idle_limit(service_.limits_.idle_timeout);
+            }
             stream.write(bytes);
             if (stream.full())
                 stream.set_reading(false);
@@ -112,20 +130,24 @@ private:
     private:
         EchoTcpService& service_;
         TcpStream stream_;
+        bool talking_ = false;
     };
 
     void accept(int fd)
     {
-        if (connections_.full()) {
+        const uint32_t source = peer_ip(fd);
+        if (!connections_.admits(source)) {
             ::close(fd);
             return;
         }
-        auto& connection = connections_.add(std::make_unique<Connection>(*this, fd));
+        auto& connection = connections_.add(std::make_unique<Connection>(*this, fd), source);
         if (!connection.start())
             connections_.remove(&connection);
     }
 
     EventLoop& loop_;
+    const Limits& limits_;
+    BufferBudget& budget_;
     std::string host_;
     uint16_t port_;
     TcpListener listener_;
@@ -141,7 +163,8 @@ std::unique_ptr<Service> make_echo_udp_service(const ServiceContext& context)
 
 std::unique_ptr<Service> make_echo_tcp_service(const ServiceContext& context)
 {
-    return std::make_unique<EchoTcpService>(context.loop, context.config);
+    return std::make_unique<EchoTcpService>(context.loop, context.config, context.limits,
+                                            context.budget);
 }
 
 } // namespace vokar::operatord

@@ -37,6 +37,7 @@ struct HttpRequest {
     std::string path;      // the target before '?', as sent
     std::string query;     // the target after '?', still encoded; empty when none
     int minor_version = 1; // HTTP/1.0 or HTTP/1.1
+    std::string source;    // the client's address, filled in by the server
 };
 
 // Parses a complete head: "METHOD /target HTTP/1.x", then "Name: value"

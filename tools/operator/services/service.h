@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "platform/operator_config.h"
+#include "tools/operator/loop/buffer_budget.h"
 #include "tools/operator/loop/event_loop.h"
+#include "tools/operator/services/limits.h"
 
 namespace vokar::operatord {
 
@@ -16,6 +18,8 @@ namespace vokar::operatord {
 struct ServiceContext {
     EventLoop& loop;
     const platform::OperatorConfig& config;
+    const Limits& limits;
+    BufferBudget& budget;
 };
 
 // One network service of the daemon, run on the shared loop.

@@ -60,6 +60,14 @@ void StreamReader::append(std::string_view bytes)
     buffer_.append(bytes);
 }
 
+void StreamReader::release()
+{
+    if (buffered() == 0) {
+        std::string().swap(buffer_);
+        offset_ = 0;
+    }
+}
+
 StreamReader::Item StreamReader::fail(Kind kind)
 {
     error_ = kind;

@@ -77,6 +77,10 @@ public:
     // later call returns it again.
     Item next();
     size_t buffered() const { return buffer_.size() - offset_; }
+    // The memory the reader holds; release() gives it back once everything
+    // has been taken.
+    size_t held() const { return buffer_.capacity(); }
+    void release();
 
 private:
     enum class Phase { kFirstRequest, kBeforeFirstFrame, kFrames };

@@ -14,20 +14,26 @@
 #include "tools/operator/loop/tcp_listener.h"
 #include "tools/operator/loop/tcp_stream.h"
 #include "tools/operator/services/tunnel_protocol.h"
+#include "tools/operator/services/tunnel_targets.h"
 
 namespace vokar::operatord {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A client that has not finished its request by then is dropped.
-constexpr auto kRequestTimeout = 30s;
 // A TCP target that neither accepts nor refuses by then counts as unreachable.
 constexpr auto kConnectTimeout = 10s;
 // Largest payload of a data frame cut from a TCP target's stream; clients
 // read frames into buffers of about 3000 bytes.
 constexpr size_t kStreamChunk = 2048;
+// Output waiting for a TCP target, and data for a target still being looked
+// up, beyond which the client is not read. The client's own output may hold
+// a whole frame more than the default limit.
+constexpr size_t kTargetOutputLimit = 32 * 1024;
 constexpr size_t kMaxChannels = tunnel::kLastChannel - tunnel::kFirstChannel + 1;
+// Names a client may have looked up at once (its target and channels);
+// further named channels get no destination.
+constexpr int kMaxLookupsPerClient = 4;
 
 bool same_ip(const sockaddr_in& a, const sockaddr_in& b)
 {
@@ -41,9 +47,12 @@ bool same_endpoint(const sockaddr_in& a, const sockaddr_in& b)
 
 class TunnelService final : public Service {
 public:
-    TunnelService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), host_(config.tunnel_host), port_(config.tunnel_port), resolver_(loop),
-          listener_(loop, [this](int fd) { accept(fd); }), connections_(loop)
+    TunnelService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits,
+                  BufferBudget& budget)
+        : loop_(loop), config_(config), limits_(limits), budget_(budget), host_(config.tunnel_host),
+          port_(config.tunnel_port), resolver_(loop),
+          listener_(loop, [this](int fd) { accept(fd); }),
+          connections_(loop, limits.max_connections, limits.max_per_source)
     {
     }
 
@@ -53,7 +62,11 @@ public:
         if (!address)
             return false;
         relay_ip_ = address->sin_addr;
-        return listener_.listen(*address, error);
+        targets_ = TunnelTargets::from_config(config_, error);
+        if (!targets_ || !listener_.listen(*address, error))
+            return false;
+        targets_->set_listener(listener_.address());
+        return true;
     }
 
     std::string endpoint() const override { return format_address(listener_.address()); }
@@ -64,9 +77,13 @@ private:
     void accept(int fd);
 
     EventLoop& loop_;
+    const platform::OperatorConfig& config_;
+    const Limits& limits_;
+    BufferBudget& budget_;
     std::string host_;
     uint16_t port_;
     in_addr relay_ip_{};
+    std::optional<TunnelTargets> targets_;
     Resolver resolver_;
     TcpListener listener_;
     ConnectionSet<Connection> connections_;
@@ -78,7 +95,10 @@ private:
 class TunnelService::Connection final : public TcpStream::Owner {
 public:
     Connection(TunnelService& service, int fd)
-        : service_(service), loop_(service.loop_), client_(service.loop_, *this, fd)
+        : service_(service), loop_(service.loop_),
+          client_(service.loop_, *this, fd, false, TcpStream::kDefaultOutputLimit,
+                  &service.budget_),
+          input_charge_(&service.budget_)
     {
     }
 
@@ -88,7 +108,7 @@ public:
     {
         if (!client_.start())
             return false;
-        timer_ = loop_.add_timer(kRequestTimeout, [this] {
+        timer_ = loop_.add_timer(service_.limits_.request_timeout, [this] {
             timer_ = 0;
             end();
         });
@@ -161,6 +181,7 @@ private:
             const auto item = reader_.next();
             switch (item.kind) {
             case tunnel::StreamReader::Kind::kNeedMore:
+                reader_.release();
                 update_flow();
                 return;
             case tunnel::StreamReader::Kind::kRequest:
@@ -168,6 +189,10 @@ private:
                 if (!answered_) {
                     answered_ = true;
                     cancel_timer();
+                    // The client's side carries every byte of the relay in
+                    // one direction or the other, so its idleness is the
+                    // tunnel's.
+                    client_.set_idle_limit(service_.limits_.idle_timeout);
                     client_.write(tunnel::kOkResponse);
                 }
                 break;
@@ -220,16 +245,18 @@ private:
             on_target_resolved(ip);
             return;
         }
+        ++lookups_;
         target_lookup_ =
             service_.resolver_.resolve(request.target.host, [this](std::optional<in_addr> ip) {
                 target_lookup_ = 0;
+                --lookups_;
                 on_target_resolved(ip);
             });
     }
 
     void on_target_resolved(std::optional<in_addr> ip)
     {
-        if (!ip) {
+        if (!ip || !service_.targets_->allows(make_address(*ip, target_port_))) {
             end();
             return;
         }
@@ -277,7 +304,8 @@ private:
             end();
             return;
         }
-        target_stream_ = std::make_unique<TcpStream>(loop_, *this, fd, true);
+        target_stream_ = std::make_unique<TcpStream>(loop_, *this, fd, true, kTargetOutputLimit,
+                                                     &service_.budget_);
         if (!target_stream_->start()) {
             end();
             return;
@@ -326,17 +354,29 @@ private:
             return;
         const size_t index = channels_.size() - 1;
         const uint16_t port = destination->port;
-        // Datagrams for a channel whose name is still being looked up are dropped.
+        // A destination the tunnel may not reach gets no address, so its
+        // datagrams are dropped; so are those for a channel whose name is
+        // still being looked up.
         if (const auto ip = parse_ipv4(destination->host)) {
-            channels_[index].address = make_address(*ip, port);
+            set_channel_address(index, make_address(*ip, port));
             return;
         }
+        if (lookups_ >= kMaxLookupsPerClient)
+            return;
+        ++lookups_;
         channels_[index].lookup = service_.resolver_.resolve(
             destination->host, [this, index, port](std::optional<in_addr> ip) {
                 channels_[index].lookup = 0;
+                --lookups_;
                 if (ip)
-                    channels_[index].address = make_address(*ip, port);
+                    set_channel_address(index, make_address(*ip, port));
             });
+    }
+
+    void set_channel_address(size_t index, const sockaddr_in& address)
+    {
+        if (service_.targets_->allows(address))
+            channels_[index].address = address;
     }
 
     void send_to_channel(uint8_t type, std::string_view payload)
@@ -414,8 +454,9 @@ private:
     {
         if (ended_)
             return;
+        input_charge_.set(reader_.held() + waiting_bytes_);
         const bool target_full =
-            waiting_bytes_ >= TcpStream::kOutputLimit || (target_stream_ && target_stream_->full());
+            waiting_bytes_ >= kTargetOutputLimit || (target_stream_ && target_stream_->full());
         client_.set_reading(!target_full);
         const bool client_full = client_.full();
         if (target_stream_)
@@ -458,6 +499,7 @@ private:
                 service_.resolver_.cancel(channel.lookup);
             channel.lookup = 0;
         }
+        lookups_ = 0;
         if (udp_watch_) {
             loop_.unwatch(udp_watch_);
             udp_watch_ = 0;
@@ -484,6 +526,7 @@ private:
     EventLoop& loop_;
     TcpStream client_;
     tunnel::StreamReader reader_;
+    BudgetCharge input_charge_; // the reader's buffer and data waiting for a lookup
     bool answered_ = false;
     bool client_done_ = false; // the client ended while its target was looked up
     bool finishing_ = false;
@@ -494,6 +537,7 @@ private:
     tunnel::RelayKind kind_ = tunnel::RelayKind::kUdp;
     uint16_t target_port_ = 0;
     Resolver::RequestId target_lookup_ = 0;
+    int lookups_ = 0; // names being looked up for the target and channels
     std::optional<sockaddr_in> target_;
     bool target_ready_ = false;
     std::unique_ptr<TcpStream> target_stream_;
@@ -508,12 +552,13 @@ private:
 
 void TunnelService::accept(int fd)
 {
-    if (connections_.full()) {
+    const uint32_t source = peer_ip(fd);
+    if (!connections_.admits(source)) {
         ::close(fd);
         return;
     }
     set_no_delay(fd);
-    auto& connection = connections_.add(std::make_unique<Connection>(*this, fd));
+    auto& connection = connections_.add(std::make_unique<Connection>(*this, fd), source);
     if (!connection.start())
         connections_.remove(&connection);
 }
@@ -522,7 +567,8 @@ void TunnelService::accept(int fd)
 
 std::unique_ptr<Service> make_tunnel_service(const ServiceContext& context)
 {
-    return std::make_unique<TunnelService>(context.loop, context.config);
+    return std::make_unique<TunnelService>(context.loop, context.config, context.limits,
+                                           context.budget);
 }
 
 } // namespace vokar::operatord

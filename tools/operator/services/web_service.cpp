@@ -1,5 +1,6 @@
 #include "tools/operator/services/web_service.h"
 
+#include <arpa/inet.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -27,7 +28,6 @@
 namespace vokar::operatord {
 namespace {
 
-constexpr std::string_view kDefaultRequestTimeoutMs = "10000";
 constexpr long kMaxRequestTimeoutMs = 3600 * 1000;
 
 std::optional<std::chrono::milliseconds> parse_timeout(const std::string& text)
@@ -43,9 +43,11 @@ std::optional<std::chrono::milliseconds> parse_timeout(const std::string& text)
 
 class WebService final : public Service {
 public:
-    WebService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), config_(config), listener_(loop, [this](int fd) { accept(fd); }),
-          connections_(loop)
+    WebService(EventLoop& loop, const platform::OperatorConfig& config, const Limits& limits,
+               BufferBudget& budget)
+        : loop_(loop), config_(config), limits_(limits), budget_(budget),
+          listener_(loop, [this](int fd) { accept(fd); }),
+          connections_(loop, limits.max_connections, limits.max_per_source)
     {
     }
 
@@ -69,7 +71,7 @@ public:
     bool start(std::string* error) override
     {
         const std::string timeout_text =
-            config_.get("web_request_timeout_ms", kDefaultRequestTimeoutMs);
+            config_.get("web_request_timeout_ms", std::to_string(limits_.request_timeout.count()));
         const auto timeout = parse_timeout(timeout_text);
         if (!timeout) {
             *error = "web_request_timeout_ms '" + timeout_text +
@@ -80,6 +82,10 @@ public:
         auto settings = AccountPages::settings_from(config_, error);
         if (!settings)
             return false;
+        if (settings->signup_salt == platform::OperatorConfig().signup_salt)
+            std::fprintf(stderr, "vokar-operatord: web: signup_salt is the built-in default, which "
+                                 "anyone can read; write a random one with "
+                                 "'vokar-accounts --config FILE new-salt'\n");
         const std::string directory = config_.get("xmpp_dir");
         if (directory.empty()) {
             *error = "xmpp_dir is not set: it names the XMPP service's instance directory "
@@ -116,8 +122,11 @@ private:
     // answer comes from the page thread, and the connection closes after it.
     class Connection final : public TcpStream::Owner {
     public:
-        Connection(WebService& service, int fd, uint64_t ticket)
-            : service_(service), stream_(service.loop_, *this, fd), ticket_(ticket)
+        Connection(WebService& service, int fd, uint64_t ticket, std::string source)
+            : service_(service), source_(std::move(source)),
+              stream_(service.loop_, *this, fd, false, TcpStream::kDefaultOutputLimit,
+                      &service.budget_),
+              ticket_(ticket)
         {
         }
         ~Connection() { cancel_timer(); }
@@ -126,6 +135,7 @@ private:
         {
             if (!stream_.start())
                 return false;
+            stream_.set_idle_limit(service_.limits_.idle_timeout);
             timer_ = service_.loop_.add_timer(service_.request_timeout_, [this] {
                 timer_ = 0;
                 drop();
@@ -155,6 +165,7 @@ private:
                                                           : "malformed request\n"));
                 return;
             }
+            request->source = source_;
             service_.submit(ticket_, std::move(*request));
         }
         // A client may close its sending side once its request is out.
@@ -191,6 +202,7 @@ private:
         }
 
         WebService& service_;
+        const std::string source_;
         TcpStream stream_;
         const uint64_t ticket_;
         std::string head_;
@@ -202,12 +214,17 @@ private:
 
     void accept(int fd)
     {
-        if (connections_.full()) {
+        const uint32_t source = peer_ip(fd);
+        if (!connections_.admits(source)) {
             ::close(fd);
             return;
         }
         const uint64_t ticket = next_ticket_++;
-        auto& connection = connections_.add(std::make_unique<Connection>(*this, fd, ticket));
+        char text[INET_ADDRSTRLEN] = "";
+        const in_addr address{source};
+        ::inet_ntop(AF_INET, &address, text, sizeof text);
+        auto& connection =
+            connections_.add(std::make_unique<Connection>(*this, fd, ticket, text), source);
         if (!connection.start()) {
             connections_.remove(&connection);
             return;
@@ -271,6 +288,8 @@ private:
 
     EventLoop& loop_;
     const platform::OperatorConfig config_;
+    const Limits& limits_;
+    BufferBudget& budget_;
     std::chrono::milliseconds request_timeout_{0};
     std::unique_ptr<AccountManager> accounts_; // used by the page thread only
     std::unique_ptr<AccountPages> pages_;
@@ -293,7 +312,8 @@ private:
 
 std::unique_ptr<Service> make_web_service(const ServiceContext& context)
 {
-    return std::make_unique<WebService>(context.loop, context.config);
+    return std::make_unique<WebService>(context.loop, context.config, context.limits,
+                                        context.budget);
 }
 
 } // namespace vokar::operatord
