@@ -138,6 +138,8 @@ public:
 
 private:
     class CallGuard;
+    // Runs `operation` inside a CallGuard; nothing once the client is closing.
+    template <typename Operation> void guarded(Operation&& operation);
     struct PendingRequest {
         std::string id;
         std::function<void(const XmlNode& iq)> on_result; // empty: answer dropped
