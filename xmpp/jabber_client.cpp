@@ -119,7 +119,7 @@ void JabberClient::raise_now(int code, const JabberEvent* event)
     }
     for (JabberListener* l : listeners)
         l->onJabberEvent(code, event);
-    if (code == kEventAuthentication && event && event->result == 0)
+    if (code == kEventAuthentication && event && event->result == kAuthenticationSucceeded)
         keep_alive_.start();
 }
 
@@ -367,7 +367,7 @@ void JabberClient::dispatch(const XmlNode& e)
             return;
         authenticated_ = true;
         JabberEvent event;
-        event.result = 0;
+        event.result = kAuthenticationSucceeded;
         raise(kEventAuthentication, &event);
         open_stream();
     } else if (name == "iq") {
@@ -380,7 +380,7 @@ void JabberClient::dispatch(const XmlNode& e)
         if (!login_in_time())
             return;
         JabberEvent event;
-        event.result = 1;
+        event.result = kAuthenticationFailed;
         raise(kEventAuthentication, &event);
     }
 }
