@@ -12,8 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "tests/xmpp/scripted_connection.h"
-#include "xmpp/jabber_client.h"
+#include "fuzz/logged_in_jabber_client.h"
 
 namespace {
 
@@ -65,23 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static vokar::platform::ManualClock clock;
     static vokar::Reactor reactor(clock, false);
-    vokar::test::ScriptedConnection::Log log;
     Sink sink;
-    vokar::JabberClient::Options options;
-    options.first_id = 100;
-    options.resource = "Vokar_WM_J_1";
-    vokar::JabberClient client("vokar.test", "wm", "2.2", reactor, options);
-    client.addListener(&sink);
-    client.connect(std::make_unique<vokar::test::ScriptedConnection>(log), "127.0.0.1", 5222, 5098);
-    client.login("alice", "secret");
-    const std::string header =
-        "<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
-        "xmlns:stream='http://etherx.jabber.org/streams' from='vokar.test' version='1.0'>";
-    client.onReceive(header + "<success xmlns='urn:ietf:params:xml:ns:xmpp-sasl'/>" + header +
-                     "<iq id='101' type='result'/><iq id='102' type='result'/>"
-                     "<iq id='103' type='result'><query xmlns='jabber:iq:roster'>"
-                     "<item jid='bob@vokar.test' subscription='both'/></query></iq>"
-                     "<presence from='bob@vokar.test/Vokar_WM_J_7'/>");
+    vokar::fuzz::LoggedInJabberClient logged_in(
+        reactor, sink,
+        "<iq id='103' type='result'><query xmlns='jabber:iq:roster'>"
+        "<item jid='bob@vokar.test' subscription='both'/></query></iq>"
+        "<presence from='bob@vokar.test/Vokar_WM_J_7'/>");
+    vokar::JabberClient& client = logged_in.client;
+    vokar::test::ScriptedConnection::Log& log = logged_in.log;
     client.registerCodec({97, "speex"});
     client.registerCodec({3, "gsm"});
 

@@ -305,7 +305,8 @@ void AudioEngine::prime_one_block()
 void AudioEngine::on_recorder(int report)
 {
     // The wave-in thread. Until the speaker runs on its own, every captured
-    // block primes it with one block; after 4 blocks (240 ms) it starts.
+    // block primes it with one block; after WavePlayer::kDeviceBuffers blocks
+    // it starts.
     if (report == kWaveBlockDone) {
         if (!player_.started() && player_.is_open() && running_) {
             prime_one_block();

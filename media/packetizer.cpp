@@ -25,7 +25,8 @@ uint32_t get_be(std::string_view in, size_t at, int bytes)
 
 bool is_voice_packet(std::string_view datagram)
 {
-    return datagram.size() >= kVoiceHeaderBytes && (static_cast<uint8_t>(datagram[0]) >> 6) == 2;
+    return datagram.size() >= kVoiceHeaderBytes &&
+           (static_cast<uint8_t>(datagram[0]) & 0xC0) == kVoiceVersionByte;
 }
 
 std::optional<VoicePacket> read_voice_packet(std::string_view datagram)

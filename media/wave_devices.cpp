@@ -21,6 +21,17 @@ void copy_in(std::vector<uint8_t>& ring, size_t at, const uint8_t* in, size_t by
     std::memcpy(ring.data(), in + first, bytes - first);
 }
 
+// Takes the first valid format and refuses every later one.
+bool configure_once(bool& configured, WaveFormat& current, const WaveFormat& format)
+{
+    if (configured || !valid_wave_format(format)) {
+        return false;
+    }
+    current = format;
+    configured = true;
+    return true;
+}
+
 } // namespace
 
 bool valid_wave_format(const WaveFormat& f)
@@ -32,12 +43,7 @@ bool valid_wave_format(const WaveFormat& f)
 
 bool WaveRecorder::configure(const WaveFormat& format)
 {
-    if (configured_ || !valid_wave_format(format)) {
-        return false;
-    }
-    format_ = format;
-    configured_ = true;
-    return true;
+    return configure_once(configured_, format_, format);
 }
 
 bool WaveRecorder::start(platform::WaveIn* device)
@@ -115,12 +121,7 @@ void WaveRecorder::stop()
 
 bool WavePlayer::configure(const WaveFormat& format)
 {
-    if (configured_ || !valid_wave_format(format)) {
-        return false;
-    }
-    format_ = format;
-    configured_ = true;
-    return true;
+    return configure_once(configured_, format_, format);
 }
 
 bool WavePlayer::start(platform::WaveOut* device, Pull pull)

@@ -59,11 +59,11 @@ public:
 
     // Resolves `host` and connects (the TCP socket never binds its local port).
     bool connect(const std::string& host);
-    // Sends every byte; a failure closes the socket and reports kind 1.
+    // Sends every byte; a failure closes the socket and reports kSocketErrorSend.
     bool send(const void* data, size_t length);
     // One receive of at most `maximum` bytes into *out. Returns the count; -1
     // when not connected (no report); 0 or less when the peer closed or the
-    // receive failed, which closes the socket and reports kind 2.
+    // receive failed, which closes the socket and reports kSocketErrorReceive.
     int receive(std::string* out, size_t maximum);
     // Waits up to timeout_ms for something to receive: 1 ready, 0 time-out,
     // negative when the socket is unusable.
@@ -84,12 +84,12 @@ public:
               SocketErrorCallback on_error);
 
     bool open(const std::string& host);
-    // One datagram; a short send reports kind 1. The socket stays open.
+    // One datagram; a short send reports kSocketErrorSend. The socket stays open.
     bool send(const void* data, size_t length);
     bool can_send_now(size_t length) { return open_ && socket_.can_send_now(length); }
     // One datagram of at most `maximum` bytes (longer ones are cut). Returns
     // the count; -1 when not open; 0 or less for an empty datagram or an
-    // error, reported as kind 2 unless the socket is being closed.
+    // error, reported as kSocketErrorReceive unless the socket is being closed.
     int receive(std::string* out, size_t maximum);
     void close();
     bool is_open() const { return open_; }

@@ -282,32 +282,55 @@ SDL_AudioDeviceID open_sdl(bool capture, size_t block_bytes, SDL_AudioCallback c
     return SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &have, 0);
 }
 
-class SdlIn final : public WaveIn {
+// One SDL device with the audio subsystem it needs, running from open() to
+// close().
+class SdlDevice {
 public:
-    ~SdlIn() override { stop(); }
+    ~SdlDevice() { close(); }
 
-    bool start(size_t block_bytes, BlockCallback on_block) override
+    // Whether open() may be tried: SDL is there and the block holds whole samples.
+    bool can_open(size_t block_bytes) const
     {
-        if (!sdl_.ok() || block_bytes == 0 || block_bytes % 2 != 0) {
-            return false;
-        }
-        on_block_ = std::move(on_block);
-        block_.assign(block_bytes / 2, 0);
-        filled_ = 0;
-        device_ = open_sdl(true, block_bytes, &SdlIn::callback, this);
+        return sdl_.ok() && block_bytes != 0 && block_bytes % 2 == 0;
+    }
+    // Opens the device and starts its callback at once.
+    bool open(bool capture, size_t block_bytes, SDL_AudioCallback callback, void* user)
+    {
+        device_ = open_sdl(capture, block_bytes, callback, user);
         if (device_ == 0) {
             return false;
         }
         SDL_PauseAudioDevice(device_, 0);
         return true;
     }
-    void stop() override
+    void close()
     {
         if (device_ != 0) {
             SDL_CloseAudioDevice(device_); // waits for the callback to return
             device_ = 0;
         }
     }
+
+private:
+    SdlAudio sdl_;
+    SDL_AudioDeviceID device_ = 0;
+};
+
+class SdlIn final : public WaveIn {
+public:
+    ~SdlIn() override { stop(); }
+
+    bool start(size_t block_bytes, BlockCallback on_block) override
+    {
+        if (!device_.can_open(block_bytes)) {
+            return false;
+        }
+        on_block_ = std::move(on_block);
+        block_.assign(block_bytes / 2, 0);
+        filled_ = 0;
+        return device_.open(true, block_bytes, &SdlIn::callback, this);
+    }
+    void stop() override { device_.close(); }
 
 private:
     static void callback(void* user, Uint8* stream, int len)
@@ -328,8 +351,7 @@ private:
         }
     }
 
-    SdlAudio sdl_;
-    SDL_AudioDeviceID device_ = 0;
+    SdlDevice device_;
     BlockCallback on_block_;
     std::vector<int16_t> block_;
     size_t filled_ = 0;
@@ -341,18 +363,13 @@ public:
 
     bool start(size_t block_bytes, DoneCallback on_done) override
     {
-        if (!sdl_.ok() || block_bytes == 0 || block_bytes % 2 != 0) {
+        if (!device_.can_open(block_bytes)) {
             return false;
         }
         on_done_ = std::move(on_done);
         block_.assign(block_bytes / 2, 0);
         position_ = block_.size();
-        device_ = open_sdl(false, block_bytes, &SdlOut::callback, this);
-        if (device_ == 0) {
-            return false;
-        }
-        SDL_PauseAudioDevice(device_, 0);
-        return true;
+        return device_.open(false, block_bytes, &SdlOut::callback, this);
     }
     void write(const int16_t* samples, size_t byte_count) override
     {
@@ -361,13 +378,7 @@ public:
     void restart() override { queue_.set_running(true); }
     void pause() override { queue_.set_running(false); }
     void set_volume(uint32_t value) override { queue_.set_volume(value); }
-    void stop() override
-    {
-        if (device_ != 0) {
-            SDL_CloseAudioDevice(device_);
-            device_ = 0;
-        }
-    }
+    void stop() override { device_.close(); }
 
 private:
     static void callback(void* user, Uint8* stream, int len)
@@ -391,15 +402,37 @@ private:
         }
     }
 
-    SdlAudio sdl_;
-    SDL_AudioDeviceID device_ = 0;
+    SdlDevice device_;
     DoneCallback on_done_;
     std::vector<int16_t> block_;
     size_t position_ = 0;
     OutputQueue queue_;
 };
 
+#else
+
+class SdlIn;
+class SdlOut;
+
 #endif
+
+// The device a choice names: none for "" or "none", the SDL device `Sdl` for
+// "sdl" (none in a build without SDL2), otherwise what `open_file` makes of it.
+template <typename Sdl, typename Device, typename OpenFile>
+std::unique_ptr<Device> open_choice(const std::string& choice, OpenFile open_file)
+{
+    if (choice.empty() || choice == "none") {
+        return nullptr;
+    }
+    if (choice == "sdl") {
+#ifdef VOKAR_HAVE_SDL2
+        return std::make_unique<Sdl>();
+#else
+        return nullptr;
+#endif
+    }
+    return open_file(choice);
+}
 
 class ChoiceDevices final : public AudioDevices {
 public:
@@ -407,45 +440,28 @@ public:
 
     std::unique_ptr<WaveIn> open_wave_in() override
     {
-        const std::string& in = choice_.in;
-        if (in.empty() || in == "none") {
-            return nullptr;
-        }
-        if (in == "sdl") {
-#ifdef VOKAR_HAVE_SDL2
-            return std::make_unique<SdlIn>();
-#else
-            return nullptr;
-#endif
-        }
-        std::ifstream file(in, std::ios::binary);
-        if (!file) {
-            return nullptr;
-        }
-        std::string bytes;
-        bytes.resize(kMaxWavFileBytes);
-        file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<size_t>(file.gcount()));
-        if (!wav_samples(bytes)) {
-            return nullptr;
-        }
-        return std::make_unique<WavFileIn>(std::move(bytes));
+        return open_choice<SdlIn, WaveIn>(
+            choice_.in, [](const std::string& path) -> std::unique_ptr<WaveIn> {
+                std::ifstream file(path, std::ios::binary);
+                if (!file) {
+                    return nullptr;
+                }
+                std::string bytes;
+                bytes.resize(kMaxWavFileBytes);
+                file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                bytes.resize(static_cast<size_t>(file.gcount()));
+                if (!wav_samples(bytes)) {
+                    return nullptr;
+                }
+                return std::make_unique<WavFileIn>(std::move(bytes));
+            });
     }
 
     std::unique_ptr<WaveOut> open_wave_out() override
     {
-        const std::string& out = choice_.out;
-        if (out.empty() || out == "none") {
-            return nullptr;
-        }
-        if (out == "sdl") {
-#ifdef VOKAR_HAVE_SDL2
-            return std::make_unique<SdlOut>();
-#else
-            return nullptr;
-#endif
-        }
-        return std::make_unique<WavFileOut>(out);
+        return open_choice<SdlOut, WaveOut>(choice_.out, [](const std::string& path) {
+            return std::make_unique<WavFileOut>(path);
+        });
     }
 
 private:

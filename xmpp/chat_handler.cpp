@@ -48,11 +48,11 @@ void ChatHandler::on_message(const XmlNode& m)
                        &event);
     } else if (const XmlNode* x = m.find_element("x")) {
         if (x->find_element("composing")) {
-            event.chat_state = 1;
+            event.chat_state = kChatStateComposing;
             session_.raise(kEventChatState, &event);
         }
     } else if (m.find_element("inactive") || m.find_element("paused") || m.find_element("gone")) {
-        event.chat_state = 2;
+        event.chat_state = kChatStateStopped;
         session_.raise(kEventChatState, &event);
     }
 }

@@ -39,15 +39,21 @@ std::string GatewayHandler::jid_of(int network) const
     return transports_.jid_of(network);
 }
 
+std::unique_ptr<XmlNode> GatewayHandler::register_iq(const std::string& transport)
+{
+    auto iq = session_.new_iq({{"to", transport}, {"type", "set"}});
+    iq->add_child("query")->add_attribute("xmlns", "jabber:iq:register");
+    return iq;
+}
+
 void GatewayHandler::register_user(int network, const std::string& user,
                                    const std::string& password)
 {
     const std::string transport = jid_of(network);
     if (transport.empty())
         return;
-    auto iq = session_.new_iq({{"to", transport}, {"type", "set"}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:register");
+    auto iq = register_iq(transport);
+    XmlNode* q = iq->find_element("query");
     q->add_child("password")->text = password;
     q->add_child("username")->text = user;
     q->add_child("x")->add_attribute("xmlns", "jabber:iq:gateway:register");
@@ -67,10 +73,8 @@ void GatewayHandler::unregister_user(int network)
     const std::string transport = jid_of(network);
     if (transport.empty())
         return;
-    auto iq = session_.new_iq({{"to", transport}, {"type", "set"}});
-    XmlNode* q = iq->add_child("query");
-    q->add_attribute("xmlns", "jabber:iq:register");
-    q->add_child("remove");
+    auto iq = register_iq(transport);
+    iq->find_element("query")->add_child("remove");
     session_.send_request(*iq, nullptr);
     std::lock_guard lock(mutex_);
     transports_.clear_registered(network);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ public:
 
 private:
     std::string jid_of(int network) const;
+    // A set iq to `transport` holding an empty jabber:iq:register query.
+    std::unique_ptr<XmlNode> register_iq(const std::string& transport);
     void on_disco_items(const XmlNode& answer);
     void on_disco_info(const XmlNode& answer);
     void mark_registered(const std::string& jid);

@@ -48,6 +48,13 @@ private:
     bool entered_ = false;
 };
 
+template <typename Operation> void JabberClient::guarded(Operation&& operation)
+{
+    CallGuard guard(*this);
+    if (guard)
+        operation();
+}
+
 JabberClient::JabberClient(std::string domain, std::string os, std::string version,
                            Reactor& reactor, Options options)
     : options_(std::move(options)), tagline_("( " + options_.web_host_name + " - talk for free )"),
@@ -112,7 +119,7 @@ void JabberClient::raise_now(int code, const JabberEvent* event)
     }
     for (JabberListener* l : listeners)
         l->onJabberEvent(code, event);
-    if (code == kEventAuthentication && event && event->result == 0)
+    if (code == kEventAuthentication && event && event->result == kAuthenticationSucceeded)
         keep_alive_.start();
 }
 
@@ -360,7 +367,7 @@ void JabberClient::dispatch(const XmlNode& e)
             return;
         authenticated_ = true;
         JabberEvent event;
-        event.result = 0;
+        event.result = kAuthenticationSucceeded;
         raise(kEventAuthentication, &event);
         open_stream();
     } else if (name == "iq") {
@@ -373,7 +380,7 @@ void JabberClient::dispatch(const XmlNode& e)
         if (!login_in_time())
             return;
         JabberEvent event;
-        event.result = 1;
+        event.result = kAuthenticationFailed;
         raise(kEventAuthentication, &event);
     }
 }
@@ -530,44 +537,32 @@ void JabberClient::addContact(int network, const std::string& jid, const std::st
 void JabberClient::acceptContact(const std::string& jid, const std::string& name,
                                  const std::string& group)
 {
-    CallGuard guard(*this);
-    if (guard)
-        presence_.accept(jid, name, group);
+    guarded([&] { presence_.accept(jid, name, group); });
 }
 
 void JabberClient::renameContact(const std::string& jid, const std::string& name)
 {
-    CallGuard guard(*this);
-    if (guard)
-        presence_.rename(jid, name);
+    guarded([&] { presence_.rename(jid, name); });
 }
 
 void JabberClient::removeContact(const std::string& jid)
 {
-    CallGuard guard(*this);
-    if (guard)
-        presence_.remove(jid);
+    guarded([&] { presence_.remove(jid); });
 }
 
 void JabberClient::rejectContact(const std::string& jid)
 {
-    CallGuard guard(*this);
-    if (guard)
-        presence_.reject(jid);
+    guarded([&] { presence_.reject(jid); });
 }
 
 void JabberClient::setStatus(int status)
 {
-    CallGuard guard(*this);
-    if (guard)
-        presence_.set_status(status);
+    guarded([&] { presence_.set_status(status); });
 }
 
 void JabberClient::setStatusText(const std::string& text)
 {
-    CallGuard guard(*this);
-    if (guard)
-        presence_.set_status_text(text);
+    guarded([&] { presence_.set_status_text(text); });
 }
 
 bool JabberClient::isRosterLoaded()
@@ -577,9 +572,7 @@ bool JabberClient::isRosterLoaded()
 
 void JabberClient::sendMessage(const std::string& to, const std::string& body)
 {
-    CallGuard guard(*this);
-    if (guard)
-        chat_.send_message(to, body);
+    guarded([&] { chat_.send_message(to, body); });
 }
 
 bool JabberClient::isGatewayRegistered(int network)
@@ -590,48 +583,32 @@ bool JabberClient::isGatewayRegistered(int network)
 void JabberClient::registerGateway(int network, const std::string& user,
                                    const std::string& password)
 {
-    CallGuard guard(*this);
-    if (guard)
-        gateways_.register_user(network, user, password);
+    guarded([&] { gateways_.register_user(network, user, password); });
 }
 
 void JabberClient::unregisterGateway(int network)
 {
-    CallGuard guard(*this);
-    if (guard)
-        gateways_.unregister_user(network);
+    guarded([&] { gateways_.unregister_user(network); });
 }
 
 void JabberClient::sendHoller(const std::string& to)
 {
-    CallGuard guard(*this);
-    if (guard)
-        services_.send_holler(to);
+    guarded([&] { services_.send_holler(to); });
 }
 
 void JabberClient::retrieveHollers()
 {
-    CallGuard guard(*this);
-    if (guard)
-        services_.retrieve_hollers();
+    guarded([&] { services_.retrieve_hollers(); });
 }
 
 void JabberClient::setHollerAllowed(bool allowed)
 {
-    CallGuard guard(*this);
-    if (guard)
-        services_.set_holler_allowed(allowed);
+    guarded([&] { services_.set_holler_allowed(allowed); });
 }
-
-} // namespace vokar
-
-namespace vokar {
 
 void JabberClient::registerCodec(const PayloadType& codec)
 {
-    CallGuard guard(*this);
-    if (guard)
-        jingle_.register_codec(codec);
+    guarded([&] { jingle_.register_codec(codec); });
 }
 
 std::shared_ptr<JingleSession>
@@ -644,32 +621,24 @@ JabberClient::startCall(const std::string& peer, const std::vector<TransportAddr
 
 void JabberClient::sendRinging(const std::shared_ptr<JingleSession>& session)
 {
-    CallGuard guard(*this);
-    if (guard)
-        jingle_.send_ringing(session);
+    guarded([&] { jingle_.send_ringing(session); });
 }
 
 void JabberClient::accept(const std::shared_ptr<JingleSession>& session)
 {
-    CallGuard guard(*this);
-    if (guard)
-        jingle_.accept(session);
+    guarded([&] { jingle_.accept(session); });
 }
 
 void JabberClient::setLocalAddresses(const std::shared_ptr<JingleSession>& session,
                                      const std::vector<TransportAddress>& addresses)
 {
-    CallGuard guard(*this);
-    if (guard)
-        jingle_.set_local_addresses(session, addresses);
+    guarded([&] { jingle_.set_local_addresses(session, addresses); });
 }
 
 void JabberClient::terminate(const std::shared_ptr<JingleSession>& session, int condition,
                              const std::string& alternative_sid)
 {
-    CallGuard guard(*this);
-    if (guard)
-        jingle_.terminate(session, condition, alternative_sid);
+    guarded([&] { jingle_.terminate(session, condition, alternative_sid); });
 }
 
 std::vector<int32_t> JabberClient::payloadIds(const std::shared_ptr<JingleSession>& session)

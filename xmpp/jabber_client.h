@@ -13,6 +13,7 @@
 
 #include "base/reactor.h"
 #include "net/connection_interface.h"
+#include "platform/socket.h"
 #include "platform/sync.h"
 #include "xml/xml_node.h"
 #include "xmpp/chat_handler.h"
@@ -48,7 +49,7 @@ public:
     // From connect to the SASL outcome (kEventAuthentication). Past it the
     // connection counts as timed out: kEventDisconnected carries kTimedOut.
     static constexpr uint32_t kLoginDeadlineUs = 30000000; // 30 s
-    static constexpr int kTimedOut = 10060;                // the socket layer's time-out
+    static constexpr int kTimedOut = platform::kWsaEtimedout;
 
     JabberClient(std::string domain, std::string os, std::string version, Reactor& reactor,
                  Options options);
@@ -138,6 +139,8 @@ public:
 
 private:
     class CallGuard;
+    // Runs `operation` inside a CallGuard; nothing once the client is closing.
+    template <typename Operation> void guarded(Operation&& operation);
     struct PendingRequest {
         std::string id;
         std::function<void(const XmlNode& iq)> on_result; // empty: answer dropped

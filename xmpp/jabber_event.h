@@ -15,9 +15,9 @@ enum JabberEventCode : int {
     kEventChatMessage = 0,
     kEventChatState = 1,
     kEventPresence = 3,
-    kEventAuthentication = 5,   // result 0 success, 1 failure
+    kEventAuthentication = 5,   // result: an AuthenticationResult
     kEventConnected = 7,        // no payload
-    kEventDisconnected = 8,     // no payload, or result: the socket error (10060 timed out)
+    kEventDisconnected = 8,     // no payload, or result: the socket error (kWsaEtimedout)
     kEventTransport = 10,       // network
     kEventHollers = 13,         // items
     kEventRosterLoaded = 14,    // no payload
@@ -32,6 +32,19 @@ enum JabberEventCode : int {
     kEventIceCandidate = 25,    // sid, candidate
     kEventMessageError = 27,    // jid, text
     kEventNewVersion = 29,      // force_update, update_url, update_message
+};
+
+// The result of kEventAuthentication.
+enum AuthenticationResult : int {
+    kAuthenticationSucceeded = 0,
+    kAuthenticationFailed = 1,
+};
+
+// The chat_state of kEventChatState.
+enum ChatState : int {
+    kChatStateNone = 0,
+    kChatStateComposing = 1,
+    kChatStateStopped = 2,
 };
 
 // Presence status codes, shared with the friends model and the screens.
@@ -75,7 +88,7 @@ struct PresenceUpdate {
 struct JabberEvent {
     std::string text;
     std::string jid;
-    int chat_state = 0; // 1 composing, 2 stopped
+    int chat_state = kChatStateNone;
     int result = 0;
     int network = 0;
     std::vector<PresenceUpdate> updates;

@@ -52,7 +52,7 @@ TEST_F(JabberClientTest, LoginSequenceByteForByte)
     EXPECT_EQ(sent(), std::vector<std::string>{kHeader});
     ASSERT_EQ(events_.size(), 1u);
     EXPECT_EQ(events_[0].code, kEventAuthentication);
-    EXPECT_EQ(events_[0].event.result, 0);
+    EXPECT_EQ(events_[0].event.result, kAuthenticationSucceeded);
     events_.clear();
 
     inject(kServerHeader + "<stream:features><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/>"
@@ -134,7 +134,7 @@ TEST_F(JabberClientTest, FailureAndLoginBeforeConnect)
            "<not-authorized/></failure>");
     ASSERT_FALSE(events_.empty());
     EXPECT_EQ(events_.back().code, kEventAuthentication);
-    EXPECT_EQ(events_.back().event.result, 1);
+    EXPECT_EQ(events_.back().event.result, kAuthenticationFailed);
 
     events_.clear();
     sent();
@@ -326,45 +326,45 @@ TEST_F(JabberClientTest, MessagesReceived)
          "<message from='bob@vokar.test/r' type='chat'><body>hi</body><x xmlns='jabber:x:event'>"
          "<composing/></x></message>",
          {kEventChatMessage},
-         0},
+         kChatStateNone},
         {"error type with a body",
          "<message from='bob@vokar.test' type='error'><body>hi</body></message>",
          {kEventMessageError},
-         0},
+         kChatStateNone},
         {"error element from a contact",
          "<message from='bob@vokar.test' type='error'><body>hi</body>"
          "<error type='cancel'/></message>",
          {},
-         0},
+         kChatStateNone},
         {"error element from a transport",
          "<message from='msn.vokar.test' type='error'><body>hi</body>"
          "<error type='cancel'/></message>",
          {kEventMessageError},
-         0},
+         kChatStateNone},
         {"x composing",
          "<message from='bob@vokar.test'><x xmlns='jabber:x:event'><composing/></x></message>",
          {kEventChatState},
-         1},
+         kChatStateComposing},
         {"x without composing",
          "<message from='bob@vokar.test'><x xmlns='jabber:x:event'/></message>",
          {},
-         0},
+         kChatStateNone},
         {"paused",
          "<message from='bob@vokar.test'><paused xmlns='http://jabber.org/protocol/chatstates'/>"
          "</message>",
          {kEventChatState},
-         2},
+         kChatStateStopped},
         {"lone active",
          "<message from='bob@vokar.test'><active xmlns='http://jabber.org/protocol/chatstates'/>"
          "</message>",
          {},
-         0},
+         kChatStateNone},
         {"chat-states composing without x",
          "<message from='bob@vokar.test'><composing "
          "xmlns='http://jabber.org/protocol/chatstates'/></message>",
          {},
-         0},
-        {"no from", "<message><body>hi</body></message>", {}, 0},
+         kChatStateNone},
+        {"no from", "<message><body>hi</body></message>", {}, kChatStateNone},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

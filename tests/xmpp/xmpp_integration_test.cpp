@@ -23,7 +23,7 @@ TEST_F(XmppIntegration, AWrongPasswordIsRefused)
 {
     EXPECT_FALSE(alice_->log_in("not-the-password"));
     EXPECT_TRUE(alice_->wait_for([](int code, const JabberEvent& e) {
-        return code == kEventAuthentication && e.result == 1;
+        return code == kEventAuthentication && e.result == kAuthenticationFailed;
     }));
 }
 
@@ -76,13 +76,15 @@ TEST_F(XmppIntegration, TypingNotificationsRaiseChatStates)
                      "' type='chat'><x xmlns='jabber:x:event'>"
                      "<composing/></x></message>");
     EXPECT_TRUE(bob_->wait_for([&](int code, const JabberEvent& e) {
-        return code == kEventChatState && e.jid == alice_->jid() && e.chat_state == 1;
+        return code == kEventChatState && e.jid == alice_->jid() &&
+               e.chat_state == kChatStateComposing;
     }));
     alice_->send_raw("<message to='" + bob_->jid() +
                      "' type='chat'><paused "
                      "xmlns='http://jabber.org/protocol/chatstates'/></message>");
     EXPECT_TRUE(bob_->wait_for([&](int code, const JabberEvent& e) {
-        return code == kEventChatState && e.jid == alice_->jid() && e.chat_state == 2;
+        return code == kEventChatState && e.jid == alice_->jid() &&
+               e.chat_state == kChatStateStopped;
     }));
 }
 
