@@ -165,6 +165,7 @@ void CallLog::add(const std::wstring& number, const std::wstring& name, int32_t 
         remove_number_locked(entry->number);
         entries_.insert(entries_.begin(), std::move(entry));
         text = file_text_locked();
+        last_text_ = text;
         edit = ++edits_;
     }
     {
@@ -184,7 +185,18 @@ void CallLog::load()
 {
     const auto text = platform::read_file(path_, kMaxFileBytes);
     std::lock_guard lock(mutex_);
-    load_locked(text ? std::string_view(*text) : std::string_view());
+    reload_locked(text);
+}
+
+void CallLog::reload_locked(const std::optional<std::string>& file)
+{
+    // One client runs per data directory, so after an add the file holds (or
+    // is about to hold) the text that add produced; reading that text avoids
+    // racing a write still in progress.
+    if (edits_ > 0)
+        load_locked(last_text_);
+    else
+        load_locked(file ? std::string_view(*file) : std::string_view());
 }
 
 void CallLog::load_from(std::string_view text)
@@ -272,7 +284,7 @@ std::vector<CallLogEntry> CallLog::build_history(CellularCallLog& cellular,
     const bool named = contacts && contacts->ready();
 
     std::lock_guard lock(mutex_);
-    load_locked(text ? std::string_view(*text) : std::string_view());
+    reload_locked(text);
 
     std::vector<CallLogEntry> history;
     auto append = [&](CallLogEntry row) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,7 +72,8 @@ public:
     // Records a call that has just ended, been answered or rejected, newest
     // first, replacing an earlier entry of the same number, and saves.
     void add(const std::wstring& number, const std::wstring& name, int32_t type);
-    // Clears the log and reads the file; a missing file leaves it empty.
+    // Clears the log and reads the file; a missing file leaves it empty. Once
+    // this process has added a call, the text it last saved is read instead.
     void load();
     // Clears the log and reads `text` in the file format (no file access).
     void load_from(std::string_view text);
@@ -90,6 +92,7 @@ public:
     static uint64_t system_file_time();
 
 private:
+    void reload_locked(const std::optional<std::string>& file);
     void load_locked(std::string_view text);
     std::string file_text_locked() const;
     void remove_number_locked(const std::wstring& number);
@@ -101,6 +104,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<CallLogEntry>> entries_; // newest first
     uint64_t edits_ = 0;
+    std::string last_text_; // the file text of the latest add
 
     // Orders file writes: a text built later is never overwritten by an older one.
     std::mutex write_mutex_;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace vokar {
 namespace {
@@ -122,6 +123,24 @@ TEST_F(CallLogTest, SaveReplacesTheFileInsteadOfRewritingIt)
     EXPECT_NE(before.st_ino, after.st_ino);
     EXPECT_EQ(read_all(path_), "New\n456\n2\n7\n101\nOld\n123\n1\n0\n5\n");
     EXPECT_FALSE(std::filesystem::exists(path_ + ".tmp"));
+}
+
+TEST_F(CallLogTest, ConcurrentAddsLeaveTheFileMatchingTheLog)
+{
+    CallLog log(path_);
+    RecordingListener listener;
+    log.set_listener(&listener);
+    auto adder = [&log](wchar_t first) {
+        for (int i = 0; i < 20; ++i)
+            log.add(first + std::to_wstring(i), L"", kCallIncoming);
+    };
+    std::thread other(adder, L'7');
+    adder(L'8');
+    FixedCellularLog cellular;
+    (void)log.build_history(cellular, nullptr);
+    other.join();
+    EXPECT_EQ(listener.added.size(), 40u);
+    EXPECT_EQ(read_all(path_), log.file_text());
 }
 
 TEST_F(CallLogTest, LoadStopsAtDamageAndKeepsWhatCameBefore)
