@@ -105,8 +105,7 @@ std::wstring DeviceContacts::name_for(const std::wstring& number) const
 
 const std::vector<std::unique_ptr<DeviceContact>>& DeviceContacts::contacts() const
 {
-    static const std::vector<std::unique_ptr<DeviceContact>> none;
-    return ready() ? contacts_ : none;
+    return ready() ? contacts_ : none_;
 }
 
 } // namespace vokar

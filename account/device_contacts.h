@@ -65,6 +65,7 @@ private:
     const std::wstring holler_number_;
     std::atomic<bool> started_{false};
     std::vector<std::unique_ptr<DeviceContact>> contacts_;
+    const std::vector<std::unique_ptr<DeviceContact>> none_; // what readers see until ready
     std::unordered_map<std::wstring, std::wstring> by_number_;
     std::atomic<bool> ready_{false};
     platform::Thread loader_;
