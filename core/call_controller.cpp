@@ -152,13 +152,18 @@ void CallController::reject()
 void CallController::hangUp()
 {
     PhoneInterface* phone;
+    bool was_ended;
     {
         std::lock_guard lock(mutex_);
+        // A call the far end has ended keeps its end text.
+        was_ended = state_ == kEnded;
+        if (!was_ended)
+            status_text_ = LoadResourceString(StringId::CALL_ENDED);
         state_ = kEnded;
-        status_text_ = LoadResourceString(StringId::CALL_ENDED);
         phone = owner_;
     }
-    ui_.post_message(MessageCode::CallChanged, self());
+    if (!was_ended)
+        ui_.post_message(MessageCode::CallChanged, self());
     stop_audio_engine();
     if (phone)
         phone->hangUp(this);
