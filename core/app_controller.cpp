@@ -690,7 +690,8 @@ AppController::take_call(const CallController* call)
 
 std::vector<TransportAddress> AppController::discover_jingle_addresses(CallController& call)
 {
-    MediaParameters media{bearer_.local_address(), 0};
+    MediaParameters media;
+    media.local_address = bearer_.local_address();
     std::vector<TransportAddress> addresses;
     if (calls_.setup.discovery)
         addresses = calls_.setup.discovery->jingle_addresses(media);

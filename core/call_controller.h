@@ -24,6 +24,8 @@ class AudioEngine;
 struct MediaParameters {
     std::string local_address;
     int local_port = 0;
+    // Keeps the tunnel relay of a call that needs one open for the call.
+    std::shared_ptr<void> relay;
 };
 
 // What the far end offers for a call's voice: its payload types in its

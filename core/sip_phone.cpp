@@ -320,7 +320,8 @@ SipPhone::CallEntry SipPhone::take(const CallController* call)
 
 void SipPhone::discover(SipStackInterface& stack, CallController& call)
 {
-    MediaParameters media{bearer_.local_address(), 0};
+    MediaParameters media;
+    media.local_address = bearer_.local_address();
     if (AddressDiscovery* discovery = app_.callEnvironment().setup.discovery)
         discovery->sip_addresses(stack, media);
     call.setMediaParameters(media);

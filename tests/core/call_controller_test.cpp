@@ -70,12 +70,12 @@ class LoopbackDiscovery : public AddressDiscovery {
 public:
     std::vector<TransportAddress> jingle_addresses(MediaParameters& media) override
     {
-        media = {"127.0.0.1", 0};
+        media.local_address = "127.0.0.1";
         return {{"127.0.0.1", "peer", 8600}};
     }
     void sip_addresses(SipStackInterface&, MediaParameters& media) override
     {
-        media = {"127.0.0.1", 0};
+        media.local_address = "127.0.0.1";
     }
 };
 
