@@ -273,6 +273,25 @@ TEST(CallControllerTest, JingleCallIsAnsweredAndEndsWithThePeersReason)
                   {2126, false}, {2127, false}, {2124, false}, {2124, false}, {2129, true}}));
 }
 
+TEST(CallControllerTest, FailedJingleRequestOfAnAnsweredCallEndsIt)
+{
+    CallRig r;
+    r.xmpp_connected();
+    std::shared_ptr<CallController> call;
+    const auto session = r.jingle_incoming(&call);
+    JabberEvent error;
+    error.sid = "999"; // another session's
+    test::ControllerEvents::raise(r.app, kEventJingleError, &error);
+    EXPECT_EQ(call->state(), CallController::kAlerting);
+    call->answer();
+    error.sid = session->sid;
+    test::ControllerEvents::raise(r.app, kEventJingleError, &error);
+    EXPECT_EQ(call->state(), CallController::kEnded);
+    EXPECT_EQ(call->statusText(), L"Call Ended");
+    EXPECT_EQ(call->owner(), &r.app);
+    EXPECT_EQ(r.app.currentCall(), nullptr);
+}
+
 TEST(CallControllerTest, CallImpossibleAfterTheCallEndedPlacesNothing)
 {
     CallRig r;
