@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "account/number_normalizer.h"
 #include "account/settings_store.h"
 #include "base/disposal_queue.h"
 #include "base/reactor.h"
@@ -50,13 +51,15 @@ AppController::AppController(Services services, Config config)
       make_client_(std::move(services.make_client)),
       make_connection_(std::move(services.make_connection)), service_domain_(config.service_domain),
       friends_(services.settings, FriendsModel::Config{config.web_host_name, config.service_domain,
-                                                       std::move(config.contact_name)})
+                                                       config.contact_name}),
+      calls_{services.ui, services.settings, config.calls, std::move(config.contact_name)}
 {
 }
 
 AppController::~AppController()
 {
     closing_ = true;
+    call_worker_.stop();
     screen_worker_.stop();
     worker_.stop();
     std::shared_ptr<Session> s;
@@ -181,11 +184,17 @@ void AppController::connect()
                        kLocalPort);
 }
 
-void AppController::register_payload_types(JabberClient& /*client*/)
+void AppController::register_payload_types(JabberClient& client)
 {
-    // Hook for calls between users: once the client has its Jingle manager,
-    // "speex" (payload type 97) and "gsm" (3), one channel each and no clock
-    // rate, are registered with it here.
+    // One channel each, no clock rate.
+    PayloadType speex;
+    speex.id = CallController::kPayloadSpeex;
+    speex.name = "speex";
+    client.registerCodec(speex);
+    PayloadType gsm;
+    gsm.id = CallController::kPayloadGsm;
+    gsm.name = "gsm";
+    client.registerCodec(gsm);
 }
 
 void AppController::logout()
@@ -371,11 +380,20 @@ void AppController::on_session_event(uint64_t generation, int code, const Jabber
         return on_message_error(event);
     case kEventNewVersion:
         return on_new_version(event);
+    case kEventCallImpossible:
+        return on_call_impossible(event);
+    case kEventPeerRinging:
+        return on_peer_ringing(event);
+    case kEventCallAccepted:
+        return on_call_accepted(event);
+    case kEventCallEnded:
+        return on_call_ended(event);
+    case kEventIncomingCall:
+        return on_incoming_call(event);
+    case kEventJingleError:
+        return on_jingle_error(event);
     default:
-        // Chat states are the chat screen's; call events come with the call
-        // controller. Without a current call (kEventCallImpossible comes with
-        // every login, from a transport's disco#info error) there is nothing
-        // to do.
+        // Chat states are the chat screen's.
         return;
     }
 }
@@ -639,12 +657,296 @@ void AppController::setHollerAllowed(bool allowed)
         s->client->setHollerAllowed(allowed);
 }
 
-// ---- calls: the call controller brings them
+// ---- calls between users
 
-void AppController::placeCall(CallController* /*call*/) {}
-void AppController::ringing(CallController* /*call*/) {}
-void AppController::accept(CallController* /*call*/) {}
-void AppController::reject(CallController* /*call*/) {}
-void AppController::hangUp(CallController* /*call*/) {}
+std::shared_ptr<CallController> AppController::makeCall(const std::wstring& typed)
+{
+    auto call = std::make_shared<CallController>(calls_, this, false);
+    const std::wstring number =
+        normalize_number(typed, settings_.get(&Settings::dialing_prefix), nullptr);
+    const std::wstring name = calls_.contact_name ? calls_.contact_name(number) : std::wstring();
+    call->setNumber(number, name);
+    if (calls_.setup.history)
+        calls_.setup.history->add_outgoing(number, call->displayName());
+    ui_.send_message(MessageCode::CallCreated, reinterpret_cast<uintptr_t>(call.get()));
+    placeCall(call.get());
+    return call;
+}
+
+std::shared_ptr<CallController> AppController::currentCall()
+{
+    std::lock_guard lock(mutex_);
+    return call_;
+}
+
+std::pair<std::shared_ptr<CallController>, std::shared_ptr<JingleSession>>
+AppController::take_call(const CallController* call)
+{
+    std::lock_guard lock(mutex_);
+    if (!call_ || (call && call_.get() != call))
+        return {};
+    return {std::move(call_), std::move(jingle_)};
+}
+
+std::vector<TransportAddress> AppController::discover_jingle_addresses(CallController& call)
+{
+    MediaParameters media;
+    media.local_address = bearer_.local_address();
+    std::vector<TransportAddress> addresses;
+    if (calls_.setup.discovery)
+        addresses = calls_.setup.discovery->jingle_addresses(media);
+    call.setMediaParameters(media);
+    return addresses;
+}
+
+void AppController::placeCall(CallController* call)
+{
+    if (!call)
+        return;
+    const std::shared_ptr<CallController> shared = call->shared_from_this();
+    std::shared_ptr<JingleSession> previous;
+    {
+        std::lock_guard lock(mutex_);
+        call_ = shared;
+        previous = std::move(jingle_);
+    }
+    if (const auto s = session(); s && previous)
+        s->client->terminate(previous, kConditionBusy);
+    call_worker_.post([this, shared] { start_jingle_call(shared); });
+}
+
+// Runs on the call worker.
+void AppController::start_jingle_call(const std::shared_ptr<CallController>& call)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (call_ != call)
+            return; // hung up meanwhile
+    }
+    const std::vector<TransportAddress> addresses = discover_jingle_addresses(*call);
+    const auto s = session();
+    {
+        std::lock_guard lock(mutex_);
+        if (call_ != call)
+            return;
+        starting_ = s ? call.get() : nullptr;
+    }
+    if (!s) {
+        // Not connected: the call cannot go out over Jingle.
+        move_to_sip(call);
+        return;
+    }
+    const std::string peer = to_utf8(call->number()) + "@" + service_domain_;
+    // kEventCallImpossible arrives inside, on this thread, and moves the call.
+    const std::shared_ptr<JingleSession> started =
+        s->client->startCall(peer, addresses, kTransportAddress);
+    bool kept = false, current;
+    {
+        std::lock_guard lock(mutex_);
+        starting_ = nullptr;
+        current = call_ == call;
+        if (started && current && !jingle_) {
+            jingle_ = started;
+            kept = true;
+        }
+    }
+    if (started && !kept)
+        s->client->terminate(started, kConditionBusy); // hung up or moved meanwhile
+    else if (!started && current)
+        move_to_sip(call);
+}
+
+void AppController::move_to_sip(const std::shared_ptr<CallController>& call)
+{
+    auto [taken, jingle] = take_call(call.get());
+    if (!taken)
+        return;
+    if (const auto s = session(); s && jingle)
+        s->client->terminate(jingle, kConditionBusy);
+    SipPhone* sip;
+    {
+        std::lock_guard lock(mutex_);
+        sip = sip_phone_;
+    }
+    if (!sip) {
+        taken->ended(LoadResourceString(StringId::CALL_ENDED));
+        return;
+    }
+    // A hang-up that came first keeps the call where it is.
+    if (taken->moveTo(sip))
+        sip->placeCall(taken.get());
+}
+
+void AppController::ringing(CallController* call)
+{
+    std::shared_ptr<JingleSession> jingle;
+    {
+        std::lock_guard lock(mutex_);
+        if (call_.get() == call)
+            jingle = jingle_;
+    }
+    const auto s = session();
+    if (s && jingle)
+        s->client->sendRinging(jingle);
+}
+
+void AppController::accept(CallController* call)
+{
+    std::shared_ptr<JingleSession> jingle;
+    {
+        std::lock_guard lock(mutex_);
+        if (call_.get() == call)
+            jingle = jingle_;
+    }
+    const auto s = session();
+    if (!s || !jingle)
+        return;
+    // After the local addresses that the call worker is still finding.
+    call_worker_.post([s, jingle] { s->client->accept(jingle); });
+}
+
+void AppController::reject(CallController* call)
+{
+    auto [taken, jingle] = take_call(call);
+    if (const auto s = session(); s && jingle)
+        s->client->terminate(jingle, kConditionDecline);
+}
+
+void AppController::hangUp(CallController* call)
+{
+    auto [taken, jingle] = take_call(call);
+    if (const auto s = session(); s && jingle)
+        s->client->terminate(jingle, kConditionBusy);
+}
+
+void AppController::on_call_impossible(const JabberEvent* /*event*/)
+{
+    // Raised inside startCall for the call being started; the same event
+    // comes with every login and with contacts' answers, which leave every
+    // other call alone.
+    std::shared_ptr<CallController> call;
+    {
+        std::lock_guard lock(mutex_);
+        if (!call_ || starting_ != call_.get())
+            return;
+        call = call_;
+    }
+    if (!call->isIncoming() && call->owner() == this && call->state() == CallController::kNew)
+        move_to_sip(call);
+}
+
+namespace {
+
+// The call whose session the event names, when it is the current one.
+std::shared_ptr<CallController> call_of(const JabberEvent* event,
+                                        const std::shared_ptr<CallController>& call,
+                                        const std::shared_ptr<JingleSession>& jingle)
+{
+    if (!event || !event->session || event->session != jingle)
+        return nullptr;
+    return call;
+}
+
+} // namespace
+
+void AppController::on_peer_ringing(const JabberEvent* event)
+{
+    std::shared_ptr<CallController> call;
+    {
+        std::lock_guard lock(mutex_);
+        call = call_of(event, call_, jingle_);
+    }
+    if (call)
+        call->ringing();
+}
+
+void AppController::on_call_accepted(const JabberEvent* event)
+{
+    std::shared_ptr<CallController> call;
+    {
+        std::lock_guard lock(mutex_);
+        call = call_of(event, call_, jingle_);
+    }
+    const auto s = session();
+    if (!call || !s)
+        return;
+    const std::shared_ptr<JingleSession>& jingle = event->session;
+    CallMedia media;
+    for (int32_t id : s->client->payloadIds(jingle))
+        media.payloads.push_back(id);
+    media.session_id = jingle->sid;
+    const MediaEndpoints remote = s->client->mediaEndpoints(jingle);
+    media.remote.stun = {remote.stun_ip, remote.stun_port};
+    media.remote.lan = {remote.peer_ip, remote.peer_port};
+    media.remote.direct = {remote.proxy_ip, remote.proxy_port};
+    call->connected(media);
+}
+
+void AppController::on_call_ended(const JabberEvent* event)
+{
+    std::shared_ptr<CallController> call;
+    {
+        std::lock_guard lock(mutex_);
+        call = call_of(event, call_, jingle_);
+    }
+    if (!call)
+        return;
+    // The client has already removed the session: only the call is taken.
+    if (!take_call(call.get()).first)
+        return; // hung up here meanwhile
+    call->ended(event->text.empty() ? LoadResourceString(StringId::CALL_ENDED)
+                                    : to_wide(event->text));
+}
+
+void AppController::on_incoming_call(const JabberEvent* event)
+{
+    const auto s = session();
+    if (!event || !event->session || !s)
+        return;
+    const std::shared_ptr<JingleSession> jingle = event->session;
+    auto call = std::make_shared<CallController>(calls_, this, true);
+    bool busy;
+    {
+        std::lock_guard lock(mutex_);
+        busy = call_ || jingle_;
+        if (!busy) {
+            call_ = call;
+            jingle_ = jingle;
+        }
+    }
+    if (busy) {
+        s->client->terminate(jingle, kConditionBusy);
+        return;
+    }
+    std::string caller = jingle->initiator.empty() ? jingle->peer_jid : jingle->initiator;
+    caller = caller.substr(0, caller.find_first_of("@/"));
+    call_worker_.post([this, s, call, jingle] {
+        s->client->setLocalAddresses(jingle, discover_jingle_addresses(*call));
+    });
+    call->incoming(caller);
+}
+
+void AppController::on_jingle_error(const JabberEvent* event)
+{
+    std::shared_ptr<CallController> call;
+    {
+        std::lock_guard lock(mutex_);
+        if (!event || !call_ || !jingle_ || jingle_->sid != event->sid)
+            return;
+        call = call_;
+    }
+    // The peer refused the call's first request: try SIP as when it cannot
+    // take Jingle calls. A later request failing ends the call.
+    if (!call->isIncoming() && call->owner() == this && call->state() == CallController::kNew) {
+        move_to_sip(call);
+        return;
+    }
+    auto [taken, jingle] = take_call(call.get());
+    if (!taken)
+        return;
+    if (const auto s = session(); s && jingle)
+        s->client->terminate(jingle, kConditionGeneralError);
+    taken->ended(LoadResourceString(StringId::CALL_ENDED));
+}
 
 } // namespace vokar

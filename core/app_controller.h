@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/bearer.h"
+#include "core/call_controller.h"
 #include "core/controller_ui.h"
 #include "core/friends_model.h"
 #include "core/phone_interface.h"
@@ -59,6 +60,8 @@ public:
         std::wstring web_host_name = L"www.vokar.test";
         // Names a number from the device's contacts; empty when unknown.
         std::function<std::wstring(const std::wstring& number)> contact_name;
+        // What calls of both phones use (audio, call log, address discovery).
+        CallSetup calls;
     };
 
     static constexpr const char* kOs = "wm";
@@ -87,13 +90,23 @@ public:
     // Logs the client out, closes its connection, empties the friends model
     // and ignores every later event until the next login.
     void logout() override;
-    // Calls between users of the service come with the call controller;
-    // until then these do nothing.
+    // Calls between users of the service, over Jingle. At most one call
+    // and one session are current; the call moves to the SIP phone when the
+    // peer cannot take a Jingle call. Each operation acts on the current
+    // call only; hangUp and reject end its session (exactly once, whichever
+    // of them or the peer's end comes first) and forget the call.
     void placeCall(CallController* call) override;
     void ringing(CallController* call) override;
     void accept(CallController* call) override;
     void reject(CallController* call) override;
     void hangUp(CallController* call) override;
+
+    // An outgoing call created by the screens: the number normalised and
+    // named, written to the call log, CallCreated sent, then placed here.
+    std::shared_ptr<CallController> makeCall(const std::wstring& number);
+    const CallEnvironment& callEnvironment() const { return calls_; }
+    // The current call, if any.
+    std::shared_ptr<CallController> currentCall();
 
     // Frees the client 500 ms from now and forgets it.
     void drop();
@@ -163,6 +176,21 @@ private:
     void on_holler_answer(const JabberEvent* event);
     void on_message_error(const JabberEvent* event);
     void on_new_version(const JabberEvent* event);
+    // Call events of the current session.
+    void on_call_impossible(const JabberEvent* event);
+    void on_peer_ringing(const JabberEvent* event);
+    void on_call_accepted(const JabberEvent* event);
+    void on_call_ended(const JabberEvent* event);
+    void on_incoming_call(const JabberEvent* event);
+    void on_jingle_error(const JabberEvent* event);
+    // Runs on the call worker.
+    void start_jingle_call(const std::shared_ptr<CallController>& call);
+    // The call goes out over SIP instead; false when it had already ended.
+    void move_to_sip(const std::shared_ptr<CallController>& call);
+    // Takes the current call and session if `call` is current (null: any).
+    std::pair<std::shared_ptr<CallController>, std::shared_ptr<JingleSession>>
+    take_call(const CallController* call);
+    std::vector<TransportAddress> discover_jingle_addresses(CallController& call);
     // Waits on the clock in short steps; false when the wait was cut short
     // because the client it was for is gone.
     bool back_off(uint64_t generation, uint32_t ms);
@@ -179,6 +207,7 @@ private:
     const ConnectionFactory make_connection_;
     const std::string service_domain_;
     FriendsModel friends_;
+    const CallEnvironment calls_;
 
     std::mutex mutex_; // everything below that is not atomic
     std::shared_ptr<Session> session_;
@@ -191,6 +220,9 @@ private:
     int live_sessions_ = 0; // not yet freed by the disposal queue
     std::condition_variable sessions_freed_;
     SipPhone* sip_phone_ = nullptr;
+    std::shared_ptr<CallController> call_;     // the current call
+    std::shared_ptr<JingleSession> jingle_;    // and its session
+    const CallController* starting_ = nullptr; // the call inside startCall
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> login_pending_{false};
@@ -200,6 +232,7 @@ private:
     // Declared last: they stop before the rest goes.
     WorkerThread worker_;
     WorkerThread screen_worker_; // waits for screens (the new-version notice)
+    WorkerThread call_worker_;   // places calls, discovers addresses, accepts
 };
 
 } // namespace vokar

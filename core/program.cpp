@@ -1,5 +1,6 @@
 #include "core/program.h"
 
+#include "media/audio_engine.h"
 #include "platform/text.h"
 #include "sip/sip_stack.h"
 
@@ -26,7 +27,25 @@ Program::Program(Options options)
     const ConnectionFactory connections = make_connection_factory(
         probe_.get(), TunnelServer{config_.tunnel_host, config_.tunnel_port});
 
+    audio_devices_ = options.make_audio_devices
+                         ? options.make_audio_devices()
+                         : platform::make_audio_devices(platform::default_audio_choice());
+    media_addresses_ = std::make_unique<MediaAddressFinder>(MediaAddressFinder::Services{
+        *probe_, *bearer_,
+        [this] { return settings_->server_list(SettingsStore::kStunList).current(); },
+        std::move(options.stun_query), connections,
+        TunnelServer{config_.tunnel_host, config_.tunnel_port}, config_.relay_host,
+        config_.sip_relay_host});
+
     AppController::Config app_config;
+    app_config.calls.discovery = media_addresses_.get();
+    app_config.calls.history = options.call_history;
+    if (audio_devices_) {
+        app_config.calls.make_audio = [this](int payload_type) {
+            return std::make_unique<media::AudioEngine>(payload_type, *audio_devices_,
+                                                        config_.relay_host, clock_);
+        };
+    }
     app_config.service_domain = config_.service_domain;
     app_config.web_host_name = platform::to_wide(config_.web_host_name);
     app_ = std::make_unique<AppController>(

@@ -7,12 +7,14 @@
 #include "account/settings_store.h"
 #include "base/disposal_queue.h"
 #include "base/reactor.h"
+#include "core/address_discovery.h"
 #include "core/app_controller.h"
 #include "core/bearer.h"
 #include "core/controller_ui.h"
 #include "core/sip_phone.h"
 #include "net/network_monitor.h"
 #include "net/transport_probe.h"
+#include "platform/audio_device.h"
 #include "platform/clock.h"
 #include "platform/network.h"
 #include "platform/operator_config.h"
@@ -51,6 +53,14 @@ public:
         // Ends the program after the SIP unregistration.
         std::function<void()> terminate;
         platform::Clock& clock = platform::system_clock();
+        // The client's call audio: opens its sound devices once; every call's
+        // engine plays and records through them. Empty: the devices of
+        // default_audio_choice().
+        std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
+        // The STUN query calls make; empty: calls offer no STUN address.
+        MediaAddressFinder::StunQuery stun_query = {};
+        // Where outgoing calls are logged (not owned); null: nowhere.
+        CallHistory* call_history = nullptr;
     };
 
     explicit Program(Options options);
@@ -95,6 +105,8 @@ private:
     std::unique_ptr<ProbeResult> probe_;
     std::unique_ptr<NetworkMonitor> monitor_;
     std::unique_ptr<MonitorBearer> bearer_;
+    std::unique_ptr<platform::AudioDevices> audio_devices_;
+    std::unique_ptr<MediaAddressFinder> media_addresses_;
     std::unique_ptr<AppController> app_;
     std::unique_ptr<SipPhone> sip_;
 };

@@ -1,5 +1,7 @@
 #include "core/sip_phone.h"
 
+#include <algorithm>
+
 #include "account/settings_store.h"
 #include "base/disposal_queue.h"
 #include "core/app_controller.h"
@@ -45,6 +47,7 @@ SipPhone::~SipPhone()
 {
     settings_.set_client_up(nullptr);
     app_.attachSipPhone(nullptr);
+    call_thread_.stop();
     login_thread_.stop();
     std::shared_ptr<Stack> s;
     {
@@ -183,8 +186,17 @@ void SipPhone::on_sip_event(int code, const void* data)
         if (terminate_)
             terminate_();
         return;
+    case kSipRemoteRinging:
+    case kSipCallEnded:
+    case kSipIncomingCall:
+    case kSipCallAnswered:
+    case kSipProxyAuth:
+    case kSipEarlyMedia:
+    case kSipRedirected:
+        if (data)
+            on_call_event(code, *static_cast<const SipCall*>(data));
+        return;
     default:
-        // Call events come with the call controller.
         return;
     }
 }
@@ -227,12 +239,241 @@ void SipPhone::on_registration(const SipResult& result)
     }
 }
 
-// ---- calls: the call controller brings them
+// ---- calls
 
-void SipPhone::placeCall(CallController* /*call*/) {}
-void SipPhone::ringing(CallController* /*call*/) {}
-void SipPhone::accept(CallController* /*call*/) {}
-void SipPhone::reject(CallController* /*call*/) {}
-void SipPhone::hangUp(CallController* /*call*/) {}
+namespace {
+
+CallMedia media_of(const SipCall& sip)
+{
+    CallMedia media;
+    media.payloads = sip.remote_payloads;
+    media.session_id = sip.session_id;
+    media.remote.stun = {sip.remote_stun_ip, sip.remote_stun_port};
+    media.remote.lan = {sip.remote_local_ip, sip.remote_local_port};
+    media.remote.direct = {sip.remote_media_ip, sip.remote_media_port};
+    return media;
+}
+
+} // namespace
+
+StringId SipPhone::callEndText(int end_reason)
+{
+    switch (end_reason) {
+    case 0:
+        return StringId::CALL_ENDED_BUSY;
+    case 1:
+        return StringId::CALL_ENDED_TIMED_OUT;
+    case 2:
+        return StringId::CALL_ENDED_CANCELLED;
+    case 4:
+        return StringId::CALL_ENDED_INVALID_NUMBER;
+    case 5:
+        return StringId::CALL_ENDED_NO_AIRTIME;
+    case 6:
+        return StringId::CALL_ENDED_NOT_ALLOWED;
+    case 7:
+        return StringId::CALL_ENDED_UNAUTHORISED;
+    default:
+        return StringId::CALL_ENDED;
+    }
+}
+
+size_t SipPhone::callCount()
+{
+    std::lock_guard lock(mutex_);
+    return calls_.size();
+}
+
+SipPhone::CallEntry* SipPhone::find_locked(const CallController* call)
+{
+    for (CallEntry& e : calls_)
+        if (e.call.get() == call)
+            return &e;
+    return nullptr;
+}
+
+SipPhone::CallEntry* SipPhone::find_locked(const std::string& key)
+{
+    if (key.empty())
+        return nullptr;
+    for (CallEntry& e : calls_)
+        if (e.key == key)
+            return &e;
+    return nullptr;
+}
+
+SipPhone::CallEntry SipPhone::take(const CallController* call)
+{
+    std::lock_guard lock(mutex_);
+    CallEntry taken;
+    for (auto it = calls_.begin(); it != calls_.end(); ++it) {
+        if (it->call.get() == call) {
+            taken = std::move(*it);
+            calls_.erase(it);
+            break;
+        }
+    }
+    if (!taken.key.empty())
+        std::erase(keys_, taken.key);
+    return taken; // the call may go with it: off the lock
+}
+
+void SipPhone::discover(SipStackInterface& stack, CallController& call)
+{
+    MediaParameters media;
+    media.local_address = bearer_.local_address();
+    if (AddressDiscovery* discovery = app_.callEnvironment().setup.discovery)
+        discovery->sip_addresses(stack, media);
+    call.setMediaParameters(media);
+}
+
+void SipPhone::placeCall(CallController* call)
+{
+    if (!call)
+        return;
+    std::shared_ptr<CallController> shared = call->shared_from_this();
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back({shared, {}});
+    }
+    call_thread_.post([this, shared] { place(shared); });
+}
+
+// Runs on the call thread.
+void SipPhone::place(const std::shared_ptr<CallController>& call)
+{
+    const auto s = current();
+    {
+        std::lock_guard lock(mutex_);
+        if (!find_locked(call.get()))
+            return; // hung up meanwhile
+    }
+    std::optional<std::string> key;
+    if (s) {
+        discover(*s->stack, *call);
+        key = s->stack->call(platform::to_utf8(call->number()), settings_.get(&Settings::domain));
+    }
+    if (!key) {
+        // No stack, or not registered: the call cannot go out.
+        if (take(call.get()).call)
+            call->ended(LoadResourceString(StringId::CALL_ENDED));
+        return;
+    }
+    bool kept = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (CallEntry* e = find_locked(call.get())) {
+            e->key = *key;
+            keys_.push_back(*key);
+            kept = true;
+        }
+    }
+    if (!kept)
+        s->stack->hangup(*key); // hung up while the INVITE was being made
+}
+
+void SipPhone::ringing(CallController* call)
+{
+    std::string key;
+    {
+        std::lock_guard lock(mutex_);
+        if (const CallEntry* e = find_locked(call))
+            key = e->key;
+    }
+    const auto s = current();
+    if (s && !key.empty())
+        s->stack->ringing(key);
+}
+
+void SipPhone::accept(CallController* call)
+{
+    std::string key;
+    {
+        std::lock_guard lock(mutex_);
+        if (const CallEntry* e = find_locked(call))
+            key = e->key;
+    }
+    const auto s = current();
+    if (!s || key.empty())
+        return;
+    s->stack->accept(key);
+    // The caller's media are known from the INVITE: they start at once.
+    call->connected(call->sipMedia());
+}
+
+void SipPhone::reject(CallController* call)
+{
+    hangUp(call);
+}
+
+void SipPhone::hangUp(CallController* call)
+{
+    const CallEntry taken = take(call);
+    const auto s = current();
+    if (s && !taken.key.empty())
+        s->stack->hangup(taken.key);
+}
+
+void SipPhone::on_call_event(int code, const SipCall& sip)
+{
+    if (code == kSipIncomingCall)
+        return on_incoming_call(sip);
+    std::shared_ptr<CallController> call;
+    {
+        std::lock_guard lock(mutex_);
+        if (const CallEntry* e = find_locked(sip.call_key))
+            call = e->call;
+    }
+    if (!call)
+        return; // hung up here, or not ours
+    switch (code) {
+    case kSipRemoteRinging:
+        return call->ringing();
+    case kSipCallAnswered:
+        return call->connected(media_of(sip));
+    case kSipEarlyMedia:
+        return call->earlyMedia(media_of(sip));
+    case kSipProxyAuth:
+        return call->stopAudio();
+    case kSipRedirected:
+        if (sip.redirect_host)
+            call->setRemoteMediaAddress(*sip.redirect_host);
+        return;
+    case kSipCallEnded:
+        if (take(call.get()).call)
+            call->ended(LoadResourceString(callEndText(sip.end_reason)));
+        return;
+    default:
+        return;
+    }
+}
+
+void SipPhone::on_incoming_call(const SipCall& sip)
+{
+    const auto s = current();
+    if (!s || sip.call_key.empty())
+        return;
+    auto call = std::make_shared<CallController>(app_.callEnvironment(), this, true);
+    bool taken = false, ours = false;
+    {
+        std::lock_guard lock(mutex_);
+        ours = std::find(keys_.begin(), keys_.end(), sip.call_key) != keys_.end();
+        const bool from_self = !user_.empty() && sip.remote_user.find(user_) != std::string::npos;
+        if (!ours && calls_.empty() && !from_self) {
+            keys_.push_back(sip.call_key);
+            calls_.push_back({call, sip.call_key});
+            taken = true;
+        }
+    }
+    if (!taken) {
+        // A repeated INVITE of a call in progress is left to that call.
+        if (!ours)
+            s->stack->hangup(sip.call_key);
+        return;
+    }
+    call->setSipMedia(media_of(sip));
+    call->incoming(sip.remote_user);
+    call_thread_.post([this, s, call] { discover(*s->stack, *call); });
+}
 
 } // namespace vokar

@@ -7,8 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/bearer.h"
+#include "core/call_controller.h"
 #include "core/controller_ui.h"
 #include "core/phone_interface.h"
 #include "core/worker_thread.h"
@@ -66,7 +68,11 @@ public:
     void login(const std::string& user, const std::string& password) override;
     // Unregisters; its outcome ends the program.
     void logout() override;
-    // Calls come with the call controller; until then these do nothing.
+    // Calls to any number. The phone holds its calls in a list (an
+    // incoming call is taken only while the list is empty), each with the
+    // stack's key once it has one; hangUp and reject hang up that key and
+    // drop the call. placeCall finds the addresses and sends the INVITE on
+    // the phone's call thread.
     void placeCall(CallController* call) override;
     void ringing(CallController* call) override;
     void accept(CallController* call) override;
@@ -79,6 +85,10 @@ public:
 
     // SipListener: the events of the current stack.
     void on_sip_event(int code, const void* data) override;
+
+    // The text a call ended with for a stack end reason.
+    static StringId callEndText(int end_reason);
+    size_t callCount();
 
     // LoginState.
     bool sipLoggedIn() const override { return logged_in_; }
@@ -93,6 +103,21 @@ private:
     std::shared_ptr<Stack> current();
     void stack_freed();
     void dispose(std::shared_ptr<Stack> stack);
+
+    struct CallEntry {
+        std::shared_ptr<CallController> call;
+        std::string key; // empty until the stack has given one
+    };
+    void on_call_event(int code, const SipCall& sip);
+    void on_incoming_call(const SipCall& sip);
+    // Runs on the call thread.
+    void place(const std::shared_ptr<CallController>& call);
+    void discover(SipStackInterface& stack, CallController& call);
+    // The entry of a call (by pointer or key), or null; under mutex_.
+    CallEntry* find_locked(const CallController* call);
+    CallEntry* find_locked(const std::string& key);
+    // Removes the call's entry and forgets its key.
+    CallEntry take(const CallController* call);
 
     SettingsStore& settings_;
     const Bearer& bearer_;
@@ -110,12 +135,15 @@ private:
     std::string user_, password_;
     int live_stacks_ = 0; // not yet freed by the disposal queue
     std::condition_variable stacks_freed_;
+    std::vector<CallEntry> calls_;
+    std::vector<std::string> keys_; // calls in progress
 
     std::atomic<bool> login_in_progress_{false};
     std::atomic<bool> logged_in_{false};
 
-    // Declared last: it stops before the rest goes.
+    // Declared last: they stop before the rest goes.
     WorkerThread login_thread_;
+    WorkerThread call_thread_;
 };
 
 } // namespace vokar
