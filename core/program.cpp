@@ -1,16 +1,47 @@
 #include "core/program.h"
 
 #include "media/audio_engine.h"
+#include "net/stun.h"
+#include "platform/address_book.h"
 #include "platform/text.h"
 #include "sip/sip_stack.h"
 
 namespace vokar {
+
+namespace {
+
+// The folder part of a file's path, with its trailing slash ("" for none).
+std::string folder_of(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::optional<ServerEndpoint> query_stun(const std::string& local_address, uint16_t local_port,
+                                         const ServerEndpoint& server, uint32_t limit_ms)
+{
+    if (server.port <= 0 || server.port > 65535)
+        return std::nullopt;
+    const auto mapping = stun_query(local_address, local_port, server.host,
+                                    static_cast<uint16_t>(server.port), limit_ms);
+    if (!mapping)
+        return std::nullopt;
+    return ServerEndpoint{mapping->address, mapping->port};
+}
+
+} // namespace
 
 Program::Program(Options options)
     : config_(std::move(options.config)), clock_(options.clock), probe_progress_(options.ui),
       pinger_(options.pinger ? std::move(options.pinger) : platform::make_system_pinger())
 {
     reactor_ = std::make_unique<Reactor>(clock_);
+    const std::string directory = folder_of(options.settings_path);
+    call_log_ = std::make_unique<CallLog>(directory + "CallLog.txt");
+    logged_calls_ = std::make_unique<LoggedCalls>(*call_log_);
+    contacts_ = std::make_unique<DeviceContacts>(
+        platform::make_vcard_address_book(directory + "contacts.vcf"),
+        platform::to_wide(config_.holler_sender_number));
     disposal_ = std::make_unique<DisposalQueue>(*reactor_);
     settings_ = std::make_unique<SettingsStore>(options.settings_path, config_);
 
@@ -33,13 +64,13 @@ Program::Program(Options options)
     media_addresses_ = std::make_unique<MediaAddressFinder>(MediaAddressFinder::Services{
         *probe_, *bearer_,
         [this] { return settings_->server_list(SettingsStore::kStunList).current(); },
-        std::move(options.stun_query), connections,
+        options.stun_query ? std::move(options.stun_query) : query_stun, connections,
         TunnelServer{config_.tunnel_host, config_.tunnel_port}, config_.relay_host,
         config_.sip_relay_host});
 
     AppController::Config app_config;
     app_config.calls.discovery = media_addresses_.get();
-    app_config.calls.history = options.call_history;
+    app_config.calls.history = options.call_history ? options.call_history : logged_calls_.get();
     if (audio_devices_) {
         app_config.calls.make_audio = [this](int payload_type) {
             return std::make_unique<media::AudioEngine>(payload_type, *audio_devices_,
@@ -72,6 +103,9 @@ Program::~Program()
     sip_.reset();
     app_->logout();
     app_.reset();
+    contacts_.reset();
+    logged_calls_.reset();
+    call_log_.reset();
     settings_.reset();
     monitor_.reset();
     probe_.reset();

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "account/call_log.h"
+#include "account/device_contacts.h"
 #include "account/settings_store.h"
 #include "base/disposal_queue.h"
 #include "base/reactor.h"
@@ -57,9 +59,10 @@ public:
         // engine plays and records through them. Empty: the devices of
         // default_audio_choice().
         std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
-        // The STUN query calls make; empty: calls offer no STUN address.
+        // The STUN query calls make; empty: a Binding Request over UDP.
         MediaAddressFinder::StunQuery stun_query = {};
-        // Where outgoing calls are logged (not owned); null: nowhere.
+        // Where outgoing calls are logged (not owned); null: the program's
+        // call log.
         CallHistory* call_history = nullptr;
     };
 
@@ -83,8 +86,25 @@ public:
     AppController& app() { return *app_; }
     FriendsModel& friends() { return app_->friends(); }
     SipPhone& sip() { return *sip_; }
+    // "CallLog.txt" and "contacts.vcf" beside the settings file. The screens
+    // start the contacts' loading.
+    CallLog& call_log() { return *call_log_; }
+    DeviceContacts& contacts() { return *contacts_; }
 
 private:
+    // Logs the calls this client places.
+    class LoggedCalls final : public CallHistory {
+    public:
+        explicit LoggedCalls(CallLog& log) : log_(log) {}
+        void add_outgoing(const std::wstring& number, const std::wstring& name) override
+        {
+            log_.add(number, name, kCallOutgoing);
+        }
+
+    private:
+        CallLog& log_;
+    };
+
     // Forwards the monitor's probe to the login screen.
     class ProbeProgress final : public ProbeObserver {
     public:
@@ -100,6 +120,9 @@ private:
     ProbeProgress probe_progress_;
     std::unique_ptr<platform::Pinger> pinger_;
     std::unique_ptr<Reactor> reactor_;
+    std::unique_ptr<CallLog> call_log_;
+    std::unique_ptr<LoggedCalls> logged_calls_;
+    std::unique_ptr<DeviceContacts> contacts_;
     std::unique_ptr<DisposalQueue> disposal_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<ProbeResult> probe_;
