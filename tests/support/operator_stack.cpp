@@ -70,6 +70,7 @@ bool OperatorStack::write_config(std::string* error)
          << "sip_port = " << udp[1] << "\n"
          << "sip_server_host = 127.0.0.1\n"
          << "sip_server_port = " << udp[2] << "\n"
+         << "sip_fr_inv_timer_ms = 5000\n"
          << "operatord_services = " << services << "\n";
     for (const auto& [key, value] : options_.extra_config)
         text << key << " = " << value << "\n";
