@@ -185,6 +185,22 @@ TEST_F(SipServerTest, CallerCancelsWhileRinging)
     EXPECT_EQ(ended->call.end_reason, SipCall::kEndCancelled);
 }
 
+TEST_F(SipServerTest, UnansweredCallEndsWithinSeconds)
+{
+    if (server_.external())
+        GTEST_SKIP() << "the ringing time-out is the external server's";
+    Phone alice_phone(server_, reactor_, disposal_);
+    Phone bob_phone(server_, reactor_, disposal_);
+    ASSERT_TRUE(alice_phone.log_in(alice()));
+    ASSERT_TRUE(bob_phone.log_in(bob()));
+    std::string bob_key, alice_key;
+    ring(bob_phone, alice_phone, &bob_key, &alice_key);
+    // The server's INVITE time-out (5 s here) ends it with 408.
+    const auto ended = bob_phone.wait_for(kSipCallEnded, 10s);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->call.end_reason, SipCall::kEndTimeout);
+}
+
 TEST_F(SipServerTest, CalleeRejectsWithBusy)
 {
     Phone alice_phone(server_, reactor_, disposal_);
