@@ -90,8 +90,16 @@ Program::Program(Options options)
             return std::make_unique<SipStack>(domain, *reactor_, *disposal_);
         };
     }
+    // With sip_scramble 0 the SIP connection sends plain datagrams.
+    ConnectionFactory sip_connections = connections;
+    if (!config_.sip_scramble) {
+        sip_connections = [connections](const std::string& local_address, bool use_tcp, bool,
+                                        SocketErrorCallback on_error) {
+            return connections(local_address, use_tcp, false, std::move(on_error));
+        };
+    }
     sip_ = std::make_unique<SipPhone>(SipPhone::Services{
-        *settings_, *bearer_, options.ui, *app_, *disposal_, std::move(make_stack), connections,
+        *settings_, *bearer_, options.ui, *app_, *disposal_, std::move(make_stack), sip_connections,
         std::move(options.request_dialing_prefix), std::move(options.terminate)});
     monitor_->set_login_state(sip_.get());
 }

@@ -42,6 +42,14 @@ std::optional<bool> assign(OperatorConfig& c, std::string_view key, std::string_
     VOKAR_OPERATOR_KEYS(VOKAR_TEXT_ASSIGN, VOKAR_PORT_ASSIGN)
 #undef VOKAR_TEXT_ASSIGN
 #undef VOKAR_PORT_ASSIGN
+    if (key == "sip_scramble") {
+        if (value != "0" && value != "1") {
+            reason = "'sip_scramble' must be 0 or 1, not '" + std::string(value) + "'";
+            return false;
+        }
+        c.sip_scramble = value == "1";
+        return true;
+    }
     return std::nullopt;
 }
 
@@ -73,6 +81,8 @@ std::string OperatorConfig::get(std::string_view key, std::string_view fallback)
     VOKAR_OPERATOR_KEYS(VOKAR_TEXT_GET, VOKAR_PORT_GET)
 #undef VOKAR_TEXT_GET
 #undef VOKAR_PORT_GET
+    if (key == "sip_scramble")
+        return sip_scramble ? "1" : "0";
     auto it = extra.find(key);
     return it != extra.end() ? it->second : std::string(fallback);
 }

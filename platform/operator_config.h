@@ -50,6 +50,10 @@ struct OperatorConfig {
 #undef VOKAR_TEXT_FIELD
 #undef VOKAR_PORT_FIELD
 
+    // `sip_scramble`: 1 (default) scrambles SIP datagrams for the
+    // operator's front; 0 sends plain SIP, for any standard registrar.
+    bool sip_scramble = true;
+
     std::map<std::string, std::string, std::less<>> extra;
 
     // The value of any key, known or extra, as text; `fallback` when unknown.

@@ -26,6 +26,8 @@ PACKAGES=(
   # the operator's XMPP service: Prosody with Cyrus SASL DIGEST-MD5 (its users
   # in a sasldb written by saslpasswd2); lua-unbound keeps Prosody quiet
   prosody prosody-modules lua-cyrussasl lua-unbound sasl2-bin libsasl2-modules
+  # the operator's SIP service: Kamailio, reading accounts through SQLite
+  kamailio kamailio-sqlite-modules
   # packet filter for the transport-probe tests (used only inside a private
   # network namespace that the test makes)
   iptables

@@ -103,7 +103,7 @@ TEST_F(AccountStoreTest, VersionOneStoreIsUpgradedKeepingItsAccounts)
     std::string error;
     auto store = AccountStore::open(path_, &error);
     ASSERT_TRUE(store) << error;
-    EXPECT_EQ(store->schema_version(), 2);
+    EXPECT_EQ(store->schema_version(), AccountStore::latest_schema_version());
     Account amy;
     ASSERT_EQ(store->find("amy", &amy, &error), AccountStore::Lookup::found);
     EXPECT_EQ(amy.created_at, 7);
@@ -132,6 +132,22 @@ TEST_F(AccountStoreTest, VersionOneStoreIsUpgradedKeepingItsAccounts)
     EXPECT_EQ(queued[1].recipient, "2783");
     EXPECT_TRUE(queued[1].invite);
     EXPECT_LT(queued[0].id, queued[1].id);
+
+    // The SIP server reads the accounts, as they are now, through the
+    // subscriber view, opened read-only.
+    store.reset();
+    ASSERT_EQ(sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "SELECT username, domain, password, ha1, ha1b FROM subscriber"
+                                 " WHERE username = 'amy'",
+                                 -1, &query, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(query, 2)), "new");
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(query, 1)), "");
+    sqlite3_finalize(query);
+    sqlite3_close(db);
 }
 
 } // namespace

@@ -437,8 +437,7 @@ TEST(WebService, SignUpMakesAnAccountThatLogsInToXmppAtOnce)
     FullStack stack;
     ASSERT_TRUE(stack.start()) << stack.error();
     const auto& c = stack.config();
-    EXPECT_TRUE(
-        stack.daemon().ready_line().ends_with(" web=127.0.0.1:" + std::to_string(c.web_port)));
+    EXPECT_EQ(stack.daemon().endpoint("web"), "127.0.0.1:" + std::to_string(c.web_port));
 
     const std::string password = "p@ss w+rd&x=%41";
     const auto answer = round_trip(

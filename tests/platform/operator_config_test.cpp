@@ -38,13 +38,15 @@ TEST(OperatorConfig, FileOverridesDefaultsAndKeepsOperatorKeys)
                                          "\n"
                                          "adapter = lo\n"
                                          "database = /tmp/op.db\n"
-                                         "xmpp_port = 15223\n",
+                                         "xmpp_port = 15223\n"
+                                         "sip_scramble = 0\n",
                                          "test.conf", &error);
     ASSERT_TRUE(c) << error;
     EXPECT_EQ(c->xmpp_port, 15223); // the last line wins
     EXPECT_EQ(c->service_domain, "example.test");
     EXPECT_EQ(c->adapter, "lo");
     EXPECT_EQ(c->sip_port, 5060);
+    EXPECT_FALSE(c->sip_scramble);
     EXPECT_EQ(c->get("database"), "/tmp/op.db");
     EXPECT_EQ(c->get("xmpp_port"), "15223");
     EXPECT_EQ(c->get("missing", "fallback"), "fallback");
@@ -63,6 +65,7 @@ TEST(OperatorConfig, MalformedLinesAreRejectedWithTheirLineNumber)
          "a.conf:1: 'stun_port' must be a port number from 1 to 65535, not '34x'"},
         {"\n\njust words\n", "a.conf:3: expected 'key = value'"},
         {" = value\n", "a.conf:1: missing key before '='"},
+        {"sip_scramble = yes\n", "a.conf:1: 'sip_scramble' must be 0 or 1, not 'yes'"},
     };
     for (const auto& c : cases) {
         std::string error;

@@ -11,7 +11,7 @@ namespace {
 OperatorStackOptions daemon_options(const FullStackOptions& options)
 {
     OperatorStackOptions daemon;
-    daemon.services = {"echo_udp", "echo_tcp", "tunnel", "web"};
+    daemon.services = {"echo_udp", "echo_tcp", "tunnel", "web", "sip_front"};
     daemon.extra_config = options.extra_config;
     return daemon;
 }
@@ -25,6 +25,7 @@ FullStack::FullStack(FullStackOptions options)
 
 FullStack::~FullStack()
 {
+    sip_.reset();
     xmpp_.reset();
 }
 
@@ -44,6 +45,20 @@ bool FullStack::start()
     }
     if (!xmpp_->start()) {
         error_ = "XMPP server: " + xmpp_->error() + "\n" + xmpp_->log();
+        return false;
+    }
+    if (!sip_) {
+        SipServerOptions sip;
+        sip.conf_path = daemon_.conf_path();
+        sip.accounts.clear();
+        for (const auto& account : options_.accounts)
+            sip.accounts.push_back({account.user, account.password});
+        sip.create_accounts = false;
+        sip.use_environment = false;
+        sip_ = std::make_unique<SipServer>(sip);
+    }
+    if (!sip_->start()) {
+        error_ = "SIP server: " + sip_->error() + "\n" + sip_->log();
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 
 #include "platform/operator_config.h"
 #include "tests/support/operator_stack.h"
+#include "tests/support/sip_server.h"
 #include "tests/support/xmpp_server.h"
 
 namespace vokar::test {
@@ -19,7 +20,8 @@ struct FullStackOptions {
 };
 
 // The whole operator side for a client's integration tests: vokar-operatord
-// with echo, tunnel and web, and our XMPP server with two accounts, sharing
+// with echo, tunnel, web and sip_front, our XMPP server with two accounts and
+// our SIP server behind the front with the same accounts, sharing
 // one operator.conf. The web service and the XMPP server use the same
 // instance, so an account signed up on the web logs in to XMPP at once.
 // Always our own servers (VOKAR_TEST_XMPP does not apply: the web service
@@ -36,7 +38,7 @@ public:
     FullStack(const FullStack&) = delete;
     FullStack& operator=(const FullStack&) = delete;
 
-    // Starts the daemon, then the XMPP server; false with error() when
+    // Starts the daemon, the XMPP server, then the SIP server; false with error() when
     // either does not come up.
     bool start();
     const std::string& error() const { return error_; }
@@ -44,6 +46,8 @@ public:
     OperatorStack& daemon() { return daemon_; }
     // Valid after a successful start().
     XmppServer& xmpp() { return *xmpp_; }
+    // The SIP server behind the daemon's sip_front, with the same accounts.
+    SipServer& sip() { return *sip_; }
     // The shared configuration; point client code at it.
     const platform::OperatorConfig& config() const { return daemon_.config(); }
     const std::string& conf_path() const { return daemon_.conf_path(); }
@@ -64,6 +68,7 @@ private:
     FullStackOptions options_;
     OperatorStack daemon_;
     std::unique_ptr<XmppServer> xmpp_; // made once the daemon's configuration exists
+    std::unique_ptr<SipServer> sip_;
     std::string error_;
 };
 

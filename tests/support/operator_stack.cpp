@@ -44,7 +44,7 @@ std::string OperatorStack::endpoint(std::string_view service) const
 bool OperatorStack::write_config(std::string* error)
 {
     const auto tcp = free_loopback_ports(4, SOCK_STREAM);
-    const auto udp = free_loopback_ports(1, SOCK_DGRAM);
+    const auto udp = free_loopback_ports(3, SOCK_DGRAM);
     if (tcp.empty() || udp.empty()) {
         *error = "no free loopback ports";
         return false;
@@ -66,6 +66,11 @@ bool OperatorStack::write_config(std::string* error)
          << "web_host = 127.0.0.1\n"
          << "web_port = " << tcp[3] << "\n"
          << "xmpp_dir = " << directory_ << "/xmpp\n"
+         << "sip_host = 127.0.0.1\n"
+         << "sip_port = " << udp[1] << "\n"
+         << "sip_server_host = 127.0.0.1\n"
+         << "sip_server_port = " << udp[2] << "\n"
+         << "sip_fr_inv_timer_ms = 5000\n"
          << "operatord_services = " << services << "\n";
     for (const auto& [key, value] : options_.extra_config)
         text << key << " = " << value << "\n";

@@ -37,6 +37,11 @@ constexpr const char* kSchemaSteps[] = {
     "  invite    INTEGER NOT NULL DEFAULT 0,"
     "  queued_at INTEGER NOT NULL"
     ")",
+    // 3: the accounts as the SIP server's digest authentication reads them
+    // (plaintext passwords, no domain), read-only.
+    "CREATE VIEW subscriber AS"
+    "  SELECT user_name AS username, '' AS domain, password, '' AS ha1, '' AS ha1b"
+    "  FROM accounts",
 };
 
 class Statement {
