@@ -8,20 +8,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "account/number_normalizer.h"
-#include "app/client_ui.h"
+#include "app/client.h"
 #include "app/instance_channel.h"
-#include "base/messages.h"
 #include "base/strings.h"
-#include "core/program.h"
 #include "platform/clock.h"
 #include "platform/data_dir.h"
 #include "platform/operator_config.h"
 #include "platform/sdl_window.h"
-#include "platform/text.h"
 #include "platform/window.h"
-#include "ui/screens/login_screen.h"
-#include "ui/screens/main_screen.h"
 #include "ui/ui_messages.h"
 #include "ui/ui_root.h"
 
@@ -117,93 +111,24 @@ int run_client()
     platform::MessagePump pump;
     platform::SdlWindow window(pump, {.title = LoadResourceString(StringId::APP_NAME)});
     ui::UiRoot root(pump, window, platform::system_clock());
-    ClientUi client_ui(root);
-
-    // Created in start-up order; its destructor logs out of both services.
-    auto program = std::make_unique<Program>(Program::Options{
-        .config = *config,
-        .settings_path = dir + "__settings",
-        .ui = client_ui,
-        .adapters = nullptr,
-        .pinger = nullptr,
-        .make_stack = {},
-        .request_dialing_prefix = {},
-        .terminate = {},
-    });
-    Program& p = *program;
-    bool logged_in_once = false;
-
-    auto& login = root.add_screen<ui::LoginScreen>(ui::LoginScreen::Actions{
-        .network_available = [&p] { return p.monitor().connected(); },
-        .normalize =
-            [&p](const std::wstring& typed) {
-                return normalize_number(typed, p.settings().get(&Settings::dialing_prefix), [] {});
-            },
-        .log_in =
-            [&p, &logged_in_once](const std::wstring& user, const std::wstring& password) {
-                p.settings().update([&](Settings& s) {
-                    s.username = user;
-                    s.password = password;
-                });
-                p.settings().save();
-                logged_in_once = true;
-                p.sip().login(platform::to_utf8(user), platform::to_utf8(password));
-                p.app().login(platform::to_utf8(user), platform::to_utf8(password));
-            },
-        .stored_user = [&p] { return p.settings().get(&Settings::username); },
-        .stored_password = [&p] { return p.settings().get(&Settings::password); },
-        .autologin = [&p] { return p.settings().get(&Settings::autologin); },
-        .udp_needs_tunnel = [&p] { return p.probe().needsTunnel(false); },
-        .fetch_server_lists = {},
-        .create_account = {},
-        .open_main_screen = {},
-    });
-    auto& main_screen = root.add_screen<ui::MainScreen>(ui::MainScreen::Actions{
-        .hide = [&window] { window.set_visible(false); },
-        .other = {},
-    });
-    client_ui.set_screens(ClientUi::Screens{
-        .login = &login,
-        .main = &main_screen,
-        .on_progress_command =
-            [&p, &root, &login](uint16_t) {
-                // Cancel: both logins stop and the login screen comes back.
-                p.sip().logout();
-                p.app().logout();
-                root.reset_to_screen(login);
-            },
-        .ask_import_accounts = {},
-        .show_new_version = {},
-        .network_check = {},
-    });
-    root.set_global_handler([&](const platform::Message& m) -> std::optional<intptr_t> {
-        switch (static_cast<MessageCode>(m.code)) {
-        case MessageCode::BearerLabelChanged:
-            login.network_status_changed();
-            return 0;
-        case MessageCode::BearerAvailable:
-            if (logged_in_once)
-                p.app().bearerAvailable();
-            return 0;
-        case MessageCode::BearerLost:
-            p.app().bearerLost();
-            return 0;
-        default:
-            return std::nullopt;
-        }
-    });
-    p.monitor().add_window(root.window());
+    auto client =
+        std::make_unique<Client>(root, Client::Options{
+                                           .config = *config,
+                                           .data_dir = dir,
+                                           .adapters = nullptr,
+                                           .pinger = nullptr,
+                                           .make_stack = {},
+                                           .hide = [&window] { window.set_visible(false); },
+                                       });
     raise_target.set(&root, &window);
-
-    root.show_screen(login);
-    p.start();
+    client->start();
     root.run();
 
-    // Shutdown: the screens stop taking messages, so what the core still
-    // shows while it logs out of both services is dropped instead of waited for.
+    // Shutdown: the window stops taking messages, so what the core still
+    // shows while it logs out of both services is dropped, not waited for.
     raise_target.set(nullptr, nullptr);
     pump.quit();
-    program.reset();
+    client.reset();
     return 0;
 }
 
