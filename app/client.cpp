@@ -3,6 +3,7 @@
 #include "account/number_normalizer.h"
 #include "base/messages.h"
 #include "platform/text.h"
+#include "xmpp/jabber_event.h"
 
 namespace vokar::app {
 
@@ -42,6 +43,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .hide = std::move(options.hide),
         .other = {},
     });
+    new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
         .main = main_,
@@ -53,7 +55,11 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                 root_.reset_to_screen(*login_);
             },
         .ask_import_accounts = {},
-        .show_new_version = {},
+        .show_new_version =
+            [this](const JabberEvent& event) {
+                new_version_->show(event.force_update, platform::to_wide(event.update_message),
+                                   event.update_url);
+            },
         .network_check = {},
     });
     root.set_global_handler([this](const platform::Message& m) { return handle_event(m); });

@@ -11,6 +11,7 @@
 #include "platform/operator_config.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
+#include "ui/screens/new_version_screen.h"
 #include "ui/ui_root.h"
 
 namespace vokar::app {
@@ -30,6 +31,8 @@ public:
         SipPhone::StackFactory make_stack;
         // Hides the window (the client keeps running).
         std::function<void()> hide;
+        // Opens the new version's download address.
+        ui::UrlOpener& opener;
         platform::Clock& clock = platform::system_clock();
     };
 
@@ -47,6 +50,7 @@ public:
     Program& program() { return *program_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
+    ui::NewVersionScreen& new_version_screen() { return *new_version_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
@@ -57,6 +61,7 @@ private:
     std::unique_ptr<Program> program_;
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
+    ui::NewVersionScreen* new_version_ = nullptr;
     bool logged_in_once_ = false;
 };
 

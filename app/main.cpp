@@ -10,6 +10,7 @@
 
 #include "app/client.h"
 #include "app/instance_channel.h"
+#include "app/xdg_opener.h"
 #include "base/strings.h"
 #include "platform/clock.h"
 #include "platform/data_dir.h"
@@ -111,6 +112,7 @@ int run_client()
     platform::MessagePump pump;
     platform::SdlWindow window(pump, {.title = LoadResourceString(StringId::APP_NAME)});
     ui::UiRoot root(pump, window, platform::system_clock());
+    XdgOpener opener;
     auto client =
         std::make_unique<Client>(root, Client::Options{
                                            .config = *config,
@@ -119,6 +121,7 @@ int run_client()
                                            .pinger = nullptr,
                                            .make_stack = {},
                                            .hide = [&window] { window.set_visible(false); },
+                                           .opener = opener,
                                        });
     raise_target.set(&root, &window);
     client->start();
