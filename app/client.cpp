@@ -41,9 +41,44 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
     });
     main_ = &root.add_screen<ui::MainScreen>(ui::MainScreen::Actions{
         .hide = std::move(options.hide),
-        .other = {},
+        .other = [this](uint16_t command) { main_command(command); },
     });
     new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
+    settings_ = &root.add_screen<ui::SettingsScreen>(ui::SettingsScreen::Store{
+        .load =
+            [&p] {
+                const Settings s = p.settings().values();
+                return ui::SettingsScreen::Values{s.ring_volume, s.dialing_prefix, s.autologin};
+            },
+        .save =
+            [&p](const ui::SettingsScreen::Values& v) {
+                p.settings().update([&](Settings& s) {
+                    s.ring_volume = v.ring_volume;
+                    s.dialing_prefix = v.dialing_prefix;
+                    s.autologin = v.autologin;
+                });
+                p.settings().save();
+            },
+    });
+    friends_settings_ =
+        &root.add_screen<ui::FriendsSettingsScreen>(ui::FriendsSettingsScreen::Store{
+            .load =
+                [&p] {
+                    const Settings s = p.settings().values();
+                    return ui::FriendsSettingsScreen::Values{
+                        s.message_alert, s.show_offline_friends, s.allow_holler};
+                },
+            .save =
+                [&p](const ui::FriendsSettingsScreen::Values& v) {
+                    p.settings().update([&](Settings& s) {
+                        s.message_alert = v.message_alert;
+                        s.show_offline_friends = v.show_offline_friends;
+                        s.allow_holler = v.allow_holler;
+                    });
+                    p.settings().save();
+                },
+            .edit_im_accounts = {},
+        });
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
         .main = main_,
@@ -90,6 +125,16 @@ void Client::log_in(const std::wstring& user, const std::wstring& password)
     const std::string pw = platform::to_utf8(password);
     program_->sip().login(u, pw);
     program_->app().login(u, pw);
+}
+
+void Client::main_command(uint16_t command)
+{
+    constexpr uint16_t kSettings = 10006;
+    constexpr uint16_t kFriendsSettings = 10024;
+    if (command == kSettings)
+        root_.show_screen(*settings_);
+    else if (command == kFriendsSettings)
+        root_.show_screen(*friends_settings_);
 }
 
 std::optional<intptr_t> Client::handle_event(const platform::Message& message)

@@ -12,6 +12,7 @@
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
+#include "ui/screens/settings_screens.h"
 #include "ui/ui_root.h"
 
 namespace vokar::app {
@@ -51,10 +52,13 @@ public:
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
     ui::NewVersionScreen& new_version_screen() { return *new_version_; }
+    ui::SettingsScreen& settings_screen() { return *settings_; }
+    ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
     void log_in(const std::wstring& user, const std::wstring& password);
+    void main_command(uint16_t command);
 
     ui::UiRoot& root_;
     ClientUi ui_;
@@ -62,6 +66,8 @@ private:
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;
+    ui::SettingsScreen* settings_ = nullptr;
+    ui::FriendsSettingsScreen* friends_settings_ = nullptr;
     bool logged_in_once_ = false;
 };
 
