@@ -36,13 +36,18 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .autologin = [&p] { return p.settings().get(&Settings::autologin); },
         .udp_needs_tunnel = [&p] { return p.probe().needsTunnel(false); },
         .fetch_server_lists = {},
-        .create_account = {},
+        .create_account = [this] { root_.show_screen(*create_account_); },
         .open_main_screen = [this] { root_.reset_to_screen(*main_); },
     });
     main_ = &root.add_screen<ui::MainScreen>(ui::MainScreen::Actions{
         .hide = std::move(options.hide),
         .other = [this](uint16_t command) { main_command(command); },
     });
+    create_account_ = &root.add_screen<ui::CreateAccountScreen>(ui::CreateAccountScreen::Actions{
+        .select_country = [this] { root_.show_screen(*select_country_); },
+        .create = {},
+    });
+    select_country_ = &root.add_screen<ui::SelectCountryScreen>(*create_account_);
     new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
     settings_ = &root.add_screen<ui::SettingsScreen>(ui::SettingsScreen::Store{
         .load =

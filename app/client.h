@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/network.h"
 #include "platform/operator_config.h"
+#include "ui/screens/account_screens.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
@@ -67,6 +68,8 @@ private:
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;
     ui::SettingsScreen* settings_ = nullptr;
+    ui::CreateAccountScreen* create_account_ = nullptr;
+    ui::SelectCountryScreen* select_country_ = nullptr;
     ui::FriendsSettingsScreen* friends_settings_ = nullptr;
     bool logged_in_once_ = false;
 };
