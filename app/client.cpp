@@ -48,6 +48,9 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .create = {},
     });
     select_country_ = &root.add_screen<ui::SelectCountryScreen>(*create_account_);
+    about_ = &root.add_screen<ui::AboutScreen>();
+    entry_ = &root.add_screen<ui::EntryScreen>();
+    question_ = &root.add_screen<ui::QuestionScreen>();
     new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
     settings_ = &root.add_screen<ui::SettingsScreen>(ui::SettingsScreen::Store{
         .load =
@@ -94,7 +97,13 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                 program_->app().logout();
                 root_.reset_to_screen(*login_);
             },
-        .ask_import_accounts = {},
+        // Yes would open the IM gateway editor, which the main screen's
+        // friends page brings.
+        .ask_import_accounts =
+            [this] {
+                question_->ask(LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_TITLE),
+                               LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION), {});
+            },
         .show_new_version =
             [this](const JabberEvent& event) {
                 new_version_->show(event.force_update, platform::to_wide(event.update_message),
@@ -136,7 +145,10 @@ void Client::main_command(uint16_t command)
 {
     constexpr uint16_t kSettings = 10006;
     constexpr uint16_t kFriendsSettings = 10024;
-    if (command == kSettings)
+    constexpr uint16_t kAbout = 10008;
+    if (command == kAbout)
+        root_.show_screen(*about_);
+    else if (command == kSettings)
         root_.show_screen(*settings_);
     else if (command == kFriendsSettings)
         root_.show_screen(*friends_settings_);

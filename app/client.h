@@ -14,6 +14,7 @@
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
 #include "ui/screens/settings_screens.h"
+#include "ui/screens/simple_screens.h"
 #include "ui/ui_root.h"
 
 namespace vokar::app {
@@ -54,6 +55,7 @@ public:
     ui::MainScreen& main_screen() { return *main_; }
     ui::NewVersionScreen& new_version_screen() { return *new_version_; }
     ui::SettingsScreen& settings_screen() { return *settings_; }
+    ui::QuestionScreen& question_screen() { return *question_; }
     ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
 
 private:
@@ -68,6 +70,9 @@ private:
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;
     ui::SettingsScreen* settings_ = nullptr;
+    ui::AboutScreen* about_ = nullptr;
+    ui::EntryScreen* entry_ = nullptr;
+    ui::QuestionScreen* question_ = nullptr;
     ui::CreateAccountScreen* create_account_ = nullptr;
     ui::SelectCountryScreen* select_country_ = nullptr;
     ui::FriendsSettingsScreen* friends_settings_ = nullptr;
