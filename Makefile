@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test bench clean
+.PHONY: all bootstrap configure build test bench run clean
 
 all: build
 
@@ -24,6 +24,11 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b $(BENCH_ARGS) || exit 1; done
+
+# The operator stack on loopback and the client against it (tools/run/run.sh).
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vokar vokar-operatord vokar-accounts
+	@tools/run/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

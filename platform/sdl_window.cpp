@@ -235,6 +235,12 @@ void SdlWindow::set_visible(bool visible)
         SDL_HideWindow(impl_->window);
 }
 
+void SdlWindow::raise()
+{
+    SDL_ShowWindow(impl_->window);
+    SDL_RaiseWindow(impl_->window);
+}
+
 void SdlWindow::present()
 {
     Impl& d = *impl_;

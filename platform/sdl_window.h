@@ -48,6 +48,8 @@ public:
     void set_title(std::wstring_view title);
     // Hides or shows the window; the client keeps running while hidden.
     void set_visible(bool visible);
+    // Shows the window and brings it to the front with the input focus.
+    void raise();
     // Shows what was drawn into the canvas.
     void present();
 

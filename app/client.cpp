@@ -1,0 +1,176 @@
+#include "app/client.h"
+
+#include "account/number_normalizer.h"
+#include "base/messages.h"
+#include "platform/text.h"
+#include "xmpp/jabber_event.h"
+
+namespace vokar::app {
+
+Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
+{
+    // The core's singletons in start-up order (see Program).
+    program_ = std::make_unique<Program>(Program::Options{
+        .config = std::move(options.config),
+        .settings_path = options.data_dir + "__settings",
+        .ui = ui_,
+        .adapters = std::move(options.adapters),
+        .pinger = std::move(options.pinger),
+        .make_stack = std::move(options.make_stack),
+        .request_dialing_prefix = {},
+        .terminate = {},
+        .clock = options.clock,
+    });
+    Program& p = *program_;
+
+    login_ = &root.add_screen<ui::LoginScreen>(ui::LoginScreen::Actions{
+        .network_available = [&p] { return p.monitor().connected(); },
+        .normalize =
+            [&p](const std::wstring& typed) {
+                return normalize_number(typed, p.settings().get(&Settings::dialing_prefix), {});
+            },
+        .log_in = [this](const std::wstring& user,
+                         const std::wstring& password) { log_in(user, password); },
+        .stored_user = [&p] { return p.settings().get(&Settings::username); },
+        .stored_password = [&p] { return p.settings().get(&Settings::password); },
+        .autologin = [&p] { return p.settings().get(&Settings::autologin); },
+        .udp_needs_tunnel = [&p] { return p.probe().needsTunnel(false); },
+        .fetch_server_lists = {},
+        .create_account = [this] { root_.show_screen(*create_account_); },
+        .open_main_screen = [this] { root_.reset_to_screen(*main_); },
+    });
+    main_ = &root.add_screen<ui::MainScreen>(ui::MainScreen::Actions{
+        .hide = std::move(options.hide),
+        .other = [this](uint16_t command) { main_command(command); },
+    });
+    create_account_ = &root.add_screen<ui::CreateAccountScreen>(ui::CreateAccountScreen::Actions{
+        .select_country = [this] { root_.show_screen(*select_country_); },
+        .create = {},
+    });
+    select_country_ = &root.add_screen<ui::SelectCountryScreen>(*create_account_);
+    about_ = &root.add_screen<ui::AboutScreen>();
+    entry_ = &root.add_screen<ui::EntryScreen>();
+    question_ = &root.add_screen<ui::QuestionScreen>();
+    new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
+    settings_ = &root.add_screen<ui::SettingsScreen>(ui::SettingsScreen::Store{
+        .load =
+            [&p] {
+                const Settings s = p.settings().values();
+                return ui::SettingsScreen::Values{s.ring_volume, s.dialing_prefix, s.autologin};
+            },
+        .save =
+            [&p](const ui::SettingsScreen::Values& v) {
+                p.settings().update([&](Settings& s) {
+                    s.ring_volume = v.ring_volume;
+                    s.dialing_prefix = v.dialing_prefix;
+                    s.autologin = v.autologin;
+                });
+                p.settings().save();
+            },
+    });
+    friends_settings_ =
+        &root.add_screen<ui::FriendsSettingsScreen>(ui::FriendsSettingsScreen::Store{
+            .load =
+                [&p] {
+                    const Settings s = p.settings().values();
+                    return ui::FriendsSettingsScreen::Values{
+                        s.message_alert, s.show_offline_friends, s.allow_holler};
+                },
+            .save =
+                [&p](const ui::FriendsSettingsScreen::Values& v) {
+                    p.settings().update([&](Settings& s) {
+                        s.message_alert = v.message_alert;
+                        s.show_offline_friends = v.show_offline_friends;
+                        s.allow_holler = v.allow_holler;
+                    });
+                    p.settings().save();
+                },
+            .edit_im_accounts = {},
+        });
+    ui_.set_screens(ClientUi::Screens{
+        .login = login_,
+        .main = main_,
+        .on_progress_command =
+            [this](uint16_t) {
+                // Cancel: both logins stop and the login screen comes back.
+                program_->sip().logout();
+                program_->app().logout();
+                root_.reset_to_screen(*login_);
+            },
+        // Yes would open the IM gateway editor, which the main screen's
+        // friends page brings.
+        .ask_import_accounts =
+            [this] {
+                question_->ask(LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_TITLE),
+                               LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION), {});
+            },
+        .show_new_version =
+            [this](const JabberEvent& event) {
+                new_version_->show(event.force_update, platform::to_wide(event.update_message),
+                                   event.update_url);
+            },
+        .network_check = {},
+    });
+    root.set_global_handler([this](const platform::Message& m) { return handle_event(m); });
+    p.monitor().add_window(root.window());
+}
+
+Client::~Client()
+{
+    root_.set_global_handler({});
+    program_.reset();
+}
+
+void Client::start()
+{
+    root_.show_screen(*login_);
+    program_->start();
+}
+
+void Client::log_in(const std::wstring& user, const std::wstring& password)
+{
+    program_->settings().update([&](Settings& s) {
+        s.username = user;
+        s.password = password;
+    });
+    program_->settings().save();
+    logged_in_once_ = true;
+    const std::string u = platform::to_utf8(user);
+    const std::string pw = platform::to_utf8(password);
+    program_->sip().login(u, pw);
+    program_->app().login(u, pw);
+}
+
+void Client::main_command(uint16_t command)
+{
+    constexpr uint16_t kSettings = 10006;
+    constexpr uint16_t kFriendsSettings = 10024;
+    constexpr uint16_t kAbout = 10008;
+    if (command == kAbout)
+        root_.show_screen(*about_);
+    else if (command == kSettings)
+        root_.show_screen(*settings_);
+    else if (command == kFriendsSettings)
+        root_.show_screen(*friends_settings_);
+}
+
+std::optional<intptr_t> Client::handle_event(const platform::Message& message)
+{
+    switch (static_cast<MessageCode>(message.code)) {
+    case MessageCode::BearerLabelChanged:
+        login_->network_status_changed();
+        return 0;
+    case MessageCode::BearerAvailable:
+        // Logs in again after the network came back, once the user has logged in.
+        if (logged_in_once_)
+            program_->app().bearerAvailable();
+        return 0;
+    case MessageCode::BearerLost:
+        program_->app().bearerLost();
+        return 0;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace vokar::app

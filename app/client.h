@@ -1,0 +1,82 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/client_ui.h"
+#include "core/program.h"
+#include "platform/clock.h"
+#include "platform/network.h"
+#include "platform/operator_config.h"
+#include "ui/screens/account_screens.h"
+#include "ui/screens/login_screen.h"
+#include "ui/screens/main_screen.h"
+#include "ui/screens/new_version_screen.h"
+#include "ui/screens/settings_screens.h"
+#include "ui/screens/simple_screens.h"
+#include "ui/ui_root.h"
+
+namespace vokar::app {
+
+// The windowed client: the core's Program with the UiRoot as its user
+// interface, and the screens wired to it. Created on the GUI thread.
+class Client {
+public:
+    struct Options {
+        platform::OperatorConfig config;
+        // The data directory, ending with '/'.
+        std::string data_dir;
+        // Null: the machine's adapters and the system pinger.
+        std::unique_ptr<platform::AdapterSource> adapters;
+        std::unique_ptr<platform::Pinger> pinger;
+        // Empty: the real SIP stack.
+        SipPhone::StackFactory make_stack;
+        // Hides the window (the client keeps running).
+        std::function<void()> hide;
+        // Opens the new version's download address.
+        ui::UrlOpener& opener;
+        platform::Clock& clock = platform::system_clock();
+    };
+
+    Client(ui::UiRoot& root, Options options);
+    // Logs out of both services and tears the Program down. The GUI pump must
+    // have stopped (what the core still shows is then dropped) or keep running
+    // on another thread.
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Shows the login screen and starts the network monitor.
+    void start();
+
+    Program& program() { return *program_; }
+    ui::LoginScreen& login_screen() { return *login_; }
+    ui::MainScreen& main_screen() { return *main_; }
+    ui::NewVersionScreen& new_version_screen() { return *new_version_; }
+    ui::SettingsScreen& settings_screen() { return *settings_; }
+    ui::QuestionScreen& question_screen() { return *question_; }
+    ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
+
+private:
+    std::optional<intptr_t> handle_event(const platform::Message& message);
+    void log_in(const std::wstring& user, const std::wstring& password);
+    void main_command(uint16_t command);
+
+    ui::UiRoot& root_;
+    ClientUi ui_;
+    std::unique_ptr<Program> program_;
+    ui::LoginScreen* login_ = nullptr;
+    ui::MainScreen* main_ = nullptr;
+    ui::NewVersionScreen* new_version_ = nullptr;
+    ui::SettingsScreen* settings_ = nullptr;
+    ui::AboutScreen* about_ = nullptr;
+    ui::EntryScreen* entry_ = nullptr;
+    ui::QuestionScreen* question_ = nullptr;
+    ui::CreateAccountScreen* create_account_ = nullptr;
+    ui::SelectCountryScreen* select_country_ = nullptr;
+    ui::FriendsSettingsScreen* friends_settings_ = nullptr;
+    bool logged_in_once_ = false;
+};
+
+} // namespace vokar::app

@@ -1,0 +1,149 @@
+// The windowed client: one per data directory, the core's Program with the
+// UiRoot as its user interface, run on the GUI thread until the user leaves.
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "app/client.h"
+#include "app/instance_channel.h"
+#include "app/xdg_opener.h"
+#include "base/strings.h"
+#include "platform/clock.h"
+#include "platform/data_dir.h"
+#include "platform/operator_config.h"
+#include "platform/sdl_window.h"
+#include "platform/window.h"
+#include "ui/ui_messages.h"
+#include "ui/ui_root.h"
+
+namespace vokar::app {
+namespace {
+
+// Exit codes: another client runs on this data directory and came to the front.
+constexpr int kExitRaisedOther = 1337;
+constexpr int kExitFailure = 1;
+constexpr auto kRaiseAnswerLimit = std::chrono::seconds(2);
+
+// The user interface reads it: false on this desktop client (no touch screen).
+constexpr bool kPlatformIsTouchScreen = false;
+// The language of the string table: the built-in one.
+const std::string kLanguageCode;
+
+// Brings the window to the front when another start asks for it; a request
+// that comes before the window exists is kept until it does.
+class RaiseTarget {
+public:
+    void raise()
+    {
+        std::unique_lock lock(mutex_);
+        if (!root_) {
+            pending_ = true;
+            return;
+        }
+        ui::UiRoot* root = root_;
+        platform::SdlWindow* window = window_;
+        lock.unlock();
+        const std::function<void()> fn = [window] { raise_window(*window); };
+        platform::send_message(root->window(), ui::code(ui::UiMessage::RunOnGuiThread),
+                               reinterpret_cast<uintptr_t>(&fn));
+    }
+
+    // GUI thread.
+    void set(ui::UiRoot* root, platform::SdlWindow* window)
+    {
+        bool pending;
+        {
+            std::lock_guard lock(mutex_);
+            root_ = root;
+            window_ = window;
+            pending = pending_ && root;
+            pending_ = false;
+        }
+        if (pending)
+            raise_window(*window);
+    }
+
+private:
+    static void raise_window(platform::SdlWindow& window)
+    {
+        window.raise();
+        std::printf("vokar: brought to the front\n");
+        std::fflush(stdout);
+    }
+
+    std::mutex mutex_;
+    ui::UiRoot* root_ = nullptr;
+    platform::SdlWindow* window_ = nullptr;
+    bool pending_ = false;
+};
+
+int run_client()
+{
+    std::string error;
+    const std::string dir = platform::data_directory(&error);
+    if (dir.empty()) {
+        std::fprintf(stderr, "vokar: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    platform::InstanceLock lock;
+    if (!lock.acquire(dir, &error)) {
+        if (InstanceChannel::raise_running(dir, kRaiseAnswerLimit))
+            return kExitRaisedOther;
+        std::fprintf(stderr, "vokar: %s, and it did not answer\n", error.c_str());
+        return kExitFailure;
+    }
+    RaiseTarget raise_target;
+    InstanceChannel channel(dir, [&raise_target] { raise_target.raise(); });
+    std::printf("vokar ready data=%s\n", dir.c_str());
+    std::fflush(stdout);
+
+    const auto config = platform::OperatorConfig::from_environment(&error);
+    if (!config) {
+        std::fprintf(stderr, "vokar: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    (void)kPlatformIsTouchScreen;
+    (void)kLanguageCode;
+
+    platform::MessagePump pump;
+    platform::SdlWindow window(pump, {.title = LoadResourceString(StringId::APP_NAME)});
+    ui::UiRoot root(pump, window, platform::system_clock());
+    XdgOpener opener;
+    auto client =
+        std::make_unique<Client>(root, Client::Options{
+                                           .config = *config,
+                                           .data_dir = dir,
+                                           .adapters = nullptr,
+                                           .pinger = nullptr,
+                                           .make_stack = {},
+                                           .hide = [&window] { window.set_visible(false); },
+                                           .opener = opener,
+                                       });
+    raise_target.set(&root, &window);
+    client->start();
+    root.run();
+
+    // Shutdown: the window stops taking messages, so what the core still
+    // shows while it logs out of both services is dropped, not waited for.
+    raise_target.set(nullptr, nullptr);
+    pump.quit();
+    client.reset();
+    return 0;
+}
+
+} // namespace
+} // namespace vokar::app
+
+int main()
+{
+    try {
+        return vokar::app::run_client();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vokar: %s\n", e.what());
+        return 1;
+    }
+}
