@@ -9,11 +9,11 @@
 #include <string>
 
 #include "app/client.h"
-#include "app/instance_channel.h"
 #include "app/xdg_opener.h"
 #include "base/strings.h"
 #include "platform/clock.h"
 #include "platform/data_dir.h"
+#include "platform/instance_channel.h"
 #include "platform/operator_config.h"
 #include "platform/sdl_window.h"
 #include "platform/window.h"
@@ -91,13 +91,13 @@ int run_client()
     }
     platform::InstanceLock lock;
     if (!lock.acquire(dir, &error)) {
-        if (InstanceChannel::raise_running(dir, kRaiseAnswerLimit))
+        if (platform::InstanceChannel::raise_running(dir, kRaiseAnswerLimit))
             return kExitRaisedOther;
         std::fprintf(stderr, "vokar: %s, and it did not answer\n", error.c_str());
         return kExitFailure;
     }
     RaiseTarget raise_target;
-    InstanceChannel channel(dir, [&raise_target] { raise_target.raise(); });
+    platform::InstanceChannel channel(dir, [&raise_target] { raise_target.raise(); });
     std::printf("vokar ready data=%s\n", dir.c_str());
     std::fflush(stdout);
 

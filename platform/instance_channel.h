@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-namespace vokar::app {
+namespace vokar::platform {
 
 // One client per data directory: the running client listens on a Unix socket
 // in its data directory, and a second start asks it there to come to the
@@ -36,4 +36,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace vokar::app
+} // namespace vokar::platform

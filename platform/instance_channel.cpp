@@ -1,4 +1,4 @@
-#include "app/instance_channel.h"
+#include "platform/instance_channel.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace vokar::app {
+namespace vokar::platform {
 
 namespace {
 
@@ -135,4 +135,4 @@ bool InstanceChannel::raise_running(const std::string& data_dir, std::chrono::mi
     return answered;
 }
 
-} // namespace vokar::app
+} // namespace vokar::platform
