@@ -24,10 +24,7 @@ mkdir -p "$RUN/xmpp" "$RUN/sip" "$RUN/home"
 chmod 700 "$RUN/home"
 
 # Fixed, unprivileged ports, the same at every run.
-services="echo_udp echo_tcp tunnel web"
-if grep -qs '"relay"' "$SRC"/tools/operator/services/*.cpp; then
-    services="$services relay"
-fi
+services="echo_udp echo_tcp tunnel web sip_front"
 cat >"$CONF" <<CONF
 # Written by make run at every start.
 service_domain = vokar.test
@@ -50,6 +47,8 @@ relay_host = 127.0.0.1
 relay_port = 15000
 sip_relay_host = 127.0.0.1
 sip_relay_port = 15060
+sip_server_host = 127.0.0.1
+sip_server_port = 15070
 xmpp_dir = $RUN/xmpp
 operatord_services = $services
 CONF
@@ -94,9 +93,6 @@ start() {
 echo "Starting the operator stack on 127.0.0.1:"
 start xmpp "vokar-xmpp ready" "$XMPP" --config "$CONF" --dir "$RUN/xmpp"
 start operatord "vokar-operatord ready" "$OPERATORD" --config "$CONF"
-if [[ -x "$SIP" ]]; then
-    start sip "vokar-sip ready" "$SIP" --config "$CONF" --dir "$RUN/sip"
-fi
 
 # A demo account, made once with a random password.
 DEMO=$RUN/demo-account
@@ -109,6 +105,8 @@ if [[ ! -s "$DEMO" ]] || ! "$ACCOUNTS" --config "$CONF" --dir "$RUN/xmpp" list |
     chmod 600 "$DEMO"
 fi
 read -r number password <"$DEMO"
+# Kamailio reads the accounts from the store the account above lives in.
+start sip "vokar-sip ready" "$SIP" --config "$CONF" --dir "$RUN/sip"
 echo
 echo "Demo account: number $number, password $password"
 echo "Client data: $RUN/home (logs of the services: $RUN/*.log)"
