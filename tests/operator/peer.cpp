@@ -165,6 +165,17 @@ bool udp_send(int fd, uint16_t port, std::string_view payload)
                     sizeof to) == static_cast<ssize_t>(payload.size());
 }
 
+bool udp_send(int fd, const std::string& host, uint16_t port, std::string_view payload)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    if (::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1)
+        return false;
+    return ::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(payload.size());
+}
+
 std::optional<Datagram> udp_receive(int fd)
 {
     std::string buffer(65536, '\0');

@@ -52,6 +52,8 @@ bool quiet_for(int fd, std::chrono::milliseconds period);
 // UDP bound to 127.0.0.1 on a port of the system's choice.
 Socket udp_socket();
 bool udp_send(int fd, uint16_t port, std::string_view payload);
+// To a numeric IPv4 `host` (another loopback address, say).
+bool udp_send(int fd, const std::string& host, uint16_t port, std::string_view payload);
 struct Datagram {
     std::string payload;
     uint16_t from_port = 0;
