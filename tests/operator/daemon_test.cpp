@@ -112,7 +112,7 @@ TEST(OperatorDaemon, StartFailsWithAClearMessage)
     OperatorStack unknown(running({"echo_udp", "smtp"}));
     EXPECT_FALSE(unknown.start());
     EXPECT_NE(unknown.error().find("exited with status 2"), std::string::npos) << unknown.error();
-    EXPECT_NE(unknown.error().find("unknown service 'smtp' (known: echo_udp echo_tcp tunnel web)"),
+    EXPECT_NE(unknown.error().find("unknown service 'smtp' (known: echo_udp echo_tcp tunnel web"),
               std::string::npos)
         << unknown.error();
 }

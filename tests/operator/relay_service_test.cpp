@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "tests/operator/peer.h"
-#include "tests/support/free_ports.h"
 #include "tests/support/operator_stack.h"
 
 namespace vokar::test {
@@ -31,8 +30,6 @@ uint16_t sequence_of(const std::string& packet)
 
 OperatorStackOptions relay_options(std::map<std::string, std::string> extra = {})
 {
-    const auto ports = free_loopback_ports(1, SOCK_DGRAM);
-    extra["relay_port"] = std::to_string(ports.empty() ? 0 : ports[0]);
     return {.services = {"relay"}, .extra_config = std::move(extra)};
 }
 

@@ -44,7 +44,7 @@ std::string OperatorStack::endpoint(std::string_view service) const
 bool OperatorStack::write_config(std::string* error)
 {
     const auto tcp = free_loopback_ports(4, SOCK_STREAM);
-    const auto udp = free_loopback_ports(1, SOCK_DGRAM);
+    const auto udp = free_loopback_ports(2, SOCK_DGRAM);
     if (tcp.empty() || udp.empty()) {
         *error = "no free loopback ports";
         return false;
@@ -59,8 +59,12 @@ bool OperatorStack::write_config(std::string* error)
          << "echo_udp_port = " << udp[0] << "\n"
          << "echo_tcp_port = " << tcp[0] << "\n"
          << "tunnel_host = 127.0.0.1\n"
-         << "tunnel_port = " << tcp[1] << "\n"
-         << "relay_host = 127.0.0.1\n"
+         << "tunnel_port = " << tcp[1]
+         << "\n"
+         // An address of its own, so that a packet through the relay cannot
+         // pass for one sent directly on loopback.
+         << "relay_host = 127.0.0.3\n"
+         << "relay_port = " << udp[1] << "\n"
          << "xmpp_host = 127.0.0.1\n"
          << "xmpp_port = " << tcp[2] << "\n"
          << "web_host = 127.0.0.1\n"
