@@ -55,14 +55,14 @@ bool OperatorStack::write_config(std::string* error)
 
     std::ostringstream text;
     text << "# generated for a test by OperatorStack\n"
-         << "echo_host = 127.0.0.1\n"
+         // The echo, tunnel and relay have an address of their own, so that
+         // a packet through them cannot pass for one sent directly on
+         // loopback, and the relay's port stays clear of the probes'.
+         << "echo_host = 127.0.0.3\n"
          << "echo_udp_port = " << udp[0] << "\n"
          << "echo_tcp_port = " << tcp[0] << "\n"
-         << "tunnel_host = 127.0.0.1\n"
-         << "tunnel_port = " << tcp[1]
-         << "\n"
-         // An address of its own, so that a packet through the relay cannot
-         // pass for one sent directly on loopback.
+         << "tunnel_host = 127.0.0.3\n"
+         << "tunnel_port = " << tcp[1] << "\n"
          << "relay_host = 127.0.0.3\n"
          << "relay_port = " << udp[1] << "\n"
          << "xmpp_host = 127.0.0.1\n"
