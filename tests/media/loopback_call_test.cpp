@@ -310,5 +310,50 @@ TEST(RelayCall, SpeechCrossesAnImpairingRelayAndThePlayoutAdapts)
     EXPECT_TRUE(adapted(delays_a) || adapted(delays_b));
 }
 
+// One end reaches the other only through the tunnel: its packets go out on
+// the tunnel's media channels to the operator's relay, which pairs the
+// tunnel's UDP socket with the far end by their SSRC.
+TEST(TunnelCall, SpeechCrossesTheTunnelsMediaChannels)
+{
+    test::RestrictedNetwork net;
+    std::string why;
+    if (!net.enter(&why)) {
+        GTEST_SKIP() << why;
+    }
+    test::OperatorStack stack(
+        {.services = {"echo_udp", "tunnel", "relay"}, .extra_config = {{"relay_port", "10000"}}});
+    ASSERT_TRUE(stack.start()) << stack.error();
+    ASSERT_TRUE(net.filter("-p udp --sport 8500:9499 --dport 8500:9499 -j DROP", &why)) << why;
+    ASSERT_TRUE(net.become_client());
+
+    const auto& conf = stack.config();
+    TunnelConnection tunnel(TunnelConnection::kRelayUdp, 0, conf.echo_udp_port, "", {}, true,
+                            TunnelServer{conf.tunnel_host, conf.tunnel_port});
+    ASSERT_TRUE(tunnel.connect(conf.echo_host));
+    std::string unused;
+    tunnel.receive(&unused, 4096, true);
+    ASSERT_NE(tunnel.relay_port(), 0);
+    TunnelChannels channels(tunnel);
+
+    CallOptions options;
+    options.relay_address = conf.relay_host;
+    options.ssrc_a = options.ssrc_b = 0x7e11e1;
+    options.connect = [&](AudioEngine& a, AudioEngine& b) {
+        return a.start_media({{"127.0.0.1", 8500}, {}, {"127.0.0.1", 9000}, {}}, &channels) &&
+               b.start_media({{"127.0.0.1", 9000}, {}, {"127.0.0.1", 8500}, {}});
+    };
+    const CallResult result = run_call(kPayloadSpeex, 7, "tunnel", options);
+    ASSERT_EQ(result.at_b.size(), 3u);
+    for (const auto& windows : {result.at_b, result.at_a}) {
+        std::vector<double> correlations;
+        for (const Match& m : windows) {
+            correlations.push_back(m.correlation);
+        }
+        EXPECT_GE(median(correlations), 0.9);
+    }
+    ASSERT_EQ(stack.stop(), 0);
+    EXPECT_NE(stack.log().find("relay: ssrc 007e11e1"), std::string::npos) << stack.log();
+}
+
 } // namespace
 } // namespace vokar::media
