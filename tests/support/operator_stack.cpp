@@ -53,11 +53,11 @@ bool OperatorStack::write_config(std::string* error)
     for (const auto& name : options_.services)
         services += (services.empty() ? "" : " ") + name;
 
+    // The echo, tunnel and relay have an address of their own, so that a
+    // packet through them cannot pass for one sent directly on loopback, and
+    // the relay's port stays clear of the probes'.
     std::ostringstream text;
     text << "# generated for a test by OperatorStack\n"
-         // The echo, tunnel and relay have an address of their own, so that
-         // a packet through them cannot pass for one sent directly on
-         // loopback, and the relay's port stays clear of the probes'.
          << "echo_host = 127.0.0.3\n"
          << "echo_udp_port = " << udp[0] << "\n"
          << "echo_tcp_port = " << tcp[0] << "\n"
