@@ -164,16 +164,15 @@ bool TunnelConnection::process_frames(bool stop_at_relay_port)
     return false;
 }
 
-int TunnelConnection::receive(std::string* out, size_t maximum, bool stop_at_relay_port)
+bool TunnelConnection::next_frame(TunnelFrame* out, size_t maximum, bool stop_at_relay_port)
 {
     std::string chunk;
     for (;;) {
         if (!received_.empty()) {
-            TunnelFrame& frame = received_.front();
-            last_frame_type_ = frame.type;
-            *out = std::move(frame.payload);
+            *out = std::move(received_.front());
             received_.pop_front();
-            return static_cast<int>(out->size());
+            last_frame_type_ = out->type;
+            return true;
         }
         // Frames left over from an earlier read come before new reads.
         if (handshake_done_) {
@@ -209,8 +208,30 @@ int TunnelConnection::receive(std::string* out, size_t maximum, bool stop_at_rel
         }
         reader_.feed(chunk);
     }
-    out->clear();
-    return 0;
+    return false;
+}
+
+int TunnelConnection::receive(std::string* out, size_t maximum, bool stop_at_relay_port)
+{
+    TunnelFrame frame;
+    if (!next_frame(&frame, maximum, stop_at_relay_port)) {
+        out->clear();
+        return 0;
+    }
+    *out = std::move(frame.payload);
+    return static_cast<int>(out->size());
+}
+
+bool TunnelConnection::receive_frame(uint8_t* type, std::string* out, size_t maximum)
+{
+    TunnelFrame frame;
+    if (!next_frame(&frame, maximum, false))
+        return false;
+    *type = frame.type;
+    *out = std::move(frame.payload);
+    if (out->size() > maximum)
+        out->resize(maximum);
+    return true;
 }
 
 void TunnelConnection::stop()

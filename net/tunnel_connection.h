@@ -75,6 +75,11 @@ public:
     // closed, fails, times out in the handshake, breaks the framing, or
     // (when asked) the relay port has arrived.
     int receive(std::string* out, size_t maximum, bool stop_at_relay_port);
+    // As receive, one frame at a time with its type (kFrameData, or a media
+    // channel kFirstChannel..kLastChannel), the payload cut to `maximum`
+    // bytes; an empty payload is a frame too. False once receive would
+    // return 0 for the end of the connection.
+    bool receive_frame(uint8_t* type, std::string* out, size_t maximum);
     // Ends a blocked receive; the tunnel is unusable afterwards.
     void stop();
 
@@ -91,6 +96,8 @@ private:
     bool fits_one_frame(size_t length);
     void flush_pending();
     bool wait_for_handshake_data();
+    // The next frame for the caller; false at the end of the connection.
+    bool next_frame(TunnelFrame* out, size_t maximum, bool stop_at_relay_port);
     // Handles buffered frames; true when it stopped at the relay port.
     bool process_frames(bool stop_at_relay_port);
     // The socket's failures, attributed as the class comment says.

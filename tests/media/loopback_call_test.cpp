@@ -9,13 +9,19 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "media/audio_engine.h"
+#include "media/tunnel_channels.h"
 #include "platform/datagram_socket.h"
 #include "platform/socket.h"
+#include "tests/support/operator_stack.h"
+#include "tests/support/restricted_network.h"
 
 namespace vokar::media {
 namespace {
@@ -96,7 +102,30 @@ struct CallResult {
     std::vector<Match> at_b, at_a; // per second of speech
 };
 
-CallResult run_call(int payload_type, int volume_level, const std::string& tag)
+// Opens both engines' media sessions: false when a port was taken.
+using Connect = std::function<bool(AudioEngine& a, AudioEngine& b)>;
+
+bool connect_directly(AudioEngine& a, AudioEngine& b)
+{
+    const uint16_t pa = free_port();
+    const uint16_t pb = free_port();
+    if (pa == pb || !a.start_media({{"127.0.0.1", pa}, {}, {"127.0.0.1", pb}, {}})) {
+        return false;
+    }
+    return b.start_media({{"127.0.0.1", pb}, {}, {"127.0.0.1", pa}, {}});
+}
+
+struct CallOptions {
+    std::string relay_address = "127.0.0.9";
+    uint32_t ssrc_a = 0x1111;
+    uint32_t ssrc_b = 0x2222;
+    Connect connect = connect_directly;
+    // Called every 20 ms while the call runs, and once more before it stops.
+    std::function<void(AudioEngine& a, AudioEngine& b)> watch;
+};
+
+CallResult run_call(int payload_type, int volume_level, const std::string& tag,
+                    const CallOptions& options = {})
 {
     const std::string out_a = testing::TempDir() + "loopback_" + tag + "_a.wav";
     const std::string out_b = testing::TempDir() + "loopback_" + tag + "_b.wav";
@@ -114,27 +143,22 @@ CallResult run_call(int payload_type, int volume_level, const std::string& tag)
     }
     auto devices_a = platform::make_audio_devices({in, out_a});
     auto devices_b = platform::make_audio_devices({in, out_b});
-    AudioEngine a(payload_type, *devices_a, "127.0.0.9");
-    AudioEngine b(payload_type, *devices_b, "127.0.0.9");
-    a.start_audio(0x1111);
-    b.start_audio(0x2222);
+    AudioEngine a(payload_type, *devices_a, options.relay_address);
+    AudioEngine b(payload_type, *devices_b, options.relay_address);
+    a.start_audio(options.ssrc_a);
+    b.start_audio(options.ssrc_b);
     b.set_volume(volume_level);
 
     // A port taken in the meantime fails the open: draw another.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const uint16_t pa = free_port();
-        const uint16_t pb = free_port();
-        if (pa == pb) {
-            continue;
-        }
-        if (!a.start_media({{"127.0.0.1", pa}, {}, {"127.0.0.1", pb}, {}})) {
-            continue;
-        }
-        if (b.start_media({{"127.0.0.1", pb}, {}, {"127.0.0.1", pa}, {}})) {
+        if (options.connect(a, b)) {
             break;
         }
         a.stop();
-        a.start_audio(0x1111);
+        b.stop();
+        a.start_audio(options.ssrc_a);
+        b.start_audio(options.ssrc_b);
+        b.set_volume(volume_level);
     }
     // 0.5 s of silence and 3.6 s of speech, then enough to flush the playout delay and the device.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -144,6 +168,12 @@ CallResult run_call(int payload_type, int volume_level, const std::string& tag)
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (options.watch) {
+            options.watch(a, b);
+        }
+    }
+    if (options.watch) {
+        options.watch(a, b);
     }
     a.stop();
     b.stop();
@@ -191,6 +221,138 @@ TEST(LoopbackCall, SpeexSpeechArrivesIntactAtVolumeSeven)
 TEST(LoopbackCall, GsmSpeechArrivesIntactAtVolumeTwo)
 {
     expect_call(kPayloadGsm, 2, "gsm");
+}
+
+// The packets the relay dropped, from its report of each pair.
+uint64_t relay_dropped(const std::string& log)
+{
+    uint64_t dropped = 0;
+    constexpr std::string_view kDropped = " dropped ";
+    for (size_t at = log.find("relay: ssrc"); at != std::string::npos;
+         at = log.find("relay: ssrc", at + 1)) {
+        const size_t field = log.find(kDropped, at);
+        if (field != std::string::npos) {
+            dropped += std::stoull(log.substr(field + kDropped.size()));
+        }
+    }
+    return dropped;
+}
+
+// Direct UDP between the engines' port ranges is dropped, so the call goes
+// through the operator's relay, which loses 5 % of the packets and adds up
+// to 40 ms of jitter.
+TEST(RelayCall, SpeechCrossesAnImpairingRelayAndThePlayoutAdapts)
+{
+    test::RestrictedNetwork net;
+    std::string why;
+    if (!net.enter(&why)) {
+        GTEST_SKIP() << why;
+    }
+    test::OperatorStack relay({.services = {"relay"},
+                               .extra_config = {{"relay_port", "10000"},
+                                                {"relay_loss_percent", "5"},
+                                                {"relay_jitter_ms", "40"},
+                                                {"relay_seed", "7"}}});
+    ASSERT_TRUE(relay.start()) << relay.error();
+    ASSERT_EQ(relay.config().relay_port, MediaSession::kRelayPort);
+    ASSERT_TRUE(net.filter("-p udp --sport 8500:9499 --dport 8500:9499 -j DROP", &why)) << why;
+    ASSERT_TRUE(net.become_client());
+
+    CallOptions options;
+    options.relay_address = relay.config().relay_host;
+    // Both ends of a call use the session's id as SSRC.
+    options.ssrc_a = options.ssrc_b = 0x5e551011;
+    uint16_t next_port = 8500;
+    options.connect = [&](AudioEngine& a, AudioEngine& b) {
+        const uint16_t pa = next_port++;
+        const uint16_t pb = static_cast<uint16_t>(pa + 500);
+        return a.start_media({{"127.0.0.1", pa}, {}, {"127.0.0.1", pb}, {}}) &&
+               b.start_media({{"127.0.0.1", pb}, {}, {"127.0.0.1", pa}, {}});
+    };
+    // Silence from when both speakers play on (the first block each plays
+    // before enough has arrived is not the relay's), and every delay seen.
+    std::optional<uint32_t> silent_at_start;
+    uint32_t silent_pieces = 0;
+    std::set<int> delays_a, delays_b;
+    options.watch = [&](AudioEngine& a, AudioEngine& b) {
+        const uint32_t silent = a.playout_stats().silent_pieces + b.playout_stats().silent_pieces;
+        if (!silent_at_start && a.counters().packets_received >= 20 &&
+            b.counters().packets_received >= 20) {
+            silent_at_start = silent;
+        }
+        silent_pieces = silent - silent_at_start.value_or(silent);
+        delays_a.insert(a.playout_delay());
+        delays_b.insert(b.playout_delay());
+    };
+    const CallResult result = run_call(kPayloadSpeex, 7, "relay", options);
+    ASSERT_EQ(relay.stop(), 0);
+    const uint64_t dropped = relay_dropped(relay.log());
+
+    ASSERT_EQ(result.at_b.size(), 3u);
+    for (const auto& windows : {result.at_b, result.at_a}) {
+        std::vector<double> correlations;
+        for (const Match& m : windows) {
+            correlations.push_back(m.correlation);
+        }
+        EXPECT_GE(median(correlations), 0.5);
+    }
+    EXPECT_GT(dropped, 0u) << relay.log();
+    // A lost 60 ms packet leaves 6 pieces silent; jitter alone leaves none.
+    EXPECT_LE(silent_pieces, 6 * dropped) << relay.log();
+    // The delay follows the jitter: it leaves its initial value. Whether an
+    // end needs to depends on how late its first packet was, so one end
+    // adapting is enough.
+    const auto adapted = [](const std::set<int>& delays) {
+        return std::any_of(delays.begin(), delays.end(), [](int delay) {
+            return delay > 0 && delay != PlayoutBuffer::kInitialDelay;
+        });
+    };
+    EXPECT_TRUE(adapted(delays_a) || adapted(delays_b));
+}
+
+// One end reaches the other only through the tunnel: its packets go out on
+// the tunnel's media channels to the operator's relay, which pairs the
+// tunnel's UDP socket with the far end by their SSRC.
+TEST(TunnelCall, SpeechCrossesTheTunnelsMediaChannels)
+{
+    test::RestrictedNetwork net;
+    std::string why;
+    if (!net.enter(&why)) {
+        GTEST_SKIP() << why;
+    }
+    test::OperatorStack stack(
+        {.services = {"echo_udp", "tunnel", "relay"}, .extra_config = {{"relay_port", "10000"}}});
+    ASSERT_TRUE(stack.start()) << stack.error();
+    ASSERT_TRUE(net.filter("-p udp --sport 8500:9499 --dport 8500:9499 -j DROP", &why)) << why;
+    ASSERT_TRUE(net.become_client());
+
+    const auto& conf = stack.config();
+    TunnelConnection tunnel(TunnelConnection::kRelayUdp, 0, conf.echo_udp_port, "", {}, true,
+                            TunnelServer{conf.tunnel_host, conf.tunnel_port});
+    ASSERT_TRUE(tunnel.connect(conf.echo_host));
+    std::string unused;
+    tunnel.receive(&unused, 4096, true);
+    ASSERT_NE(tunnel.relay_port(), 0);
+    TunnelChannels channels(tunnel);
+
+    CallOptions options;
+    options.relay_address = conf.relay_host;
+    options.ssrc_a = options.ssrc_b = 0x7e11e1;
+    options.connect = [&](AudioEngine& a, AudioEngine& b) {
+        return a.start_media({{"127.0.0.1", 8500}, {}, {"127.0.0.1", 9000}, {}}, &channels) &&
+               b.start_media({{"127.0.0.1", 9000}, {}, {"127.0.0.1", 8500}, {}});
+    };
+    const CallResult result = run_call(kPayloadSpeex, 7, "tunnel", options);
+    ASSERT_EQ(result.at_b.size(), 3u);
+    for (const auto& windows : {result.at_b, result.at_a}) {
+        std::vector<double> correlations;
+        for (const Match& m : windows) {
+            correlations.push_back(m.correlation);
+        }
+        EXPECT_GE(median(correlations), 0.9);
+    }
+    ASSERT_EQ(stack.stop(), 0);
+    EXPECT_NE(stack.log().find("relay: ssrc 007e11e1"), std::string::npos) << stack.log();
 }
 
 } // namespace

@@ -16,9 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string at(uint16_t port)
+std::string at(const std::string& host, uint16_t port)
 {
-    return "127.0.0.1:" + std::to_string(port);
+    return host + ":" + std::to_string(port);
 }
 
 OperatorStackOptions running(std::vector<std::string> services)
@@ -33,10 +33,10 @@ TEST(OperatorDaemon, ReadinessLineNamesEachServiceAndItsAddress)
     OperatorStack stack;
     ASSERT_TRUE(stack.start()) << stack.error();
     const auto& c = stack.config();
-    EXPECT_EQ(stack.ready_line(), "vokar-operatord ready echo_udp=" + at(c.echo_udp_port) +
-                                      " echo_tcp=" + at(c.echo_tcp_port) +
-                                      " tunnel=" + at(c.tunnel_port));
-    EXPECT_EQ(stack.endpoint("tunnel"), at(c.tunnel_port));
+    EXPECT_EQ(stack.ready_line(),
+              "vokar-operatord ready echo_udp=" + at(c.echo_host, c.echo_udp_port) + " echo_tcp=" +
+                  at(c.echo_host, c.echo_tcp_port) + " tunnel=" + at(c.tunnel_host, c.tunnel_port));
+    EXPECT_EQ(stack.endpoint("tunnel"), at(c.tunnel_host, c.tunnel_port));
 }
 
 TEST(OperatorDaemon, ServiceLeftOutIsNotListening)
@@ -44,21 +44,22 @@ TEST(OperatorDaemon, ServiceLeftOutIsNotListening)
     OperatorStack without_udp(running({"tunnel", "echo_tcp"}));
     ASSERT_TRUE(without_udp.start()) << without_udp.error();
     const auto& c = without_udp.config();
-    EXPECT_EQ(without_udp.ready_line(), "vokar-operatord ready echo_tcp=" + at(c.echo_tcp_port) +
-                                            " tunnel=" + at(c.tunnel_port));
+    EXPECT_EQ(without_udp.ready_line(),
+              "vokar-operatord ready echo_tcp=" + at(c.echo_host, c.echo_tcp_port) +
+                  " tunnel=" + at(c.tunnel_host, c.tunnel_port));
     Socket probe = udp_socket();
     set_receive_timeout(probe.fd(), 300ms);
-    ASSERT_TRUE(udp_send(probe.fd(), c.echo_udp_port, "Echo this"));
+    ASSERT_TRUE(udp_send(probe.fd(), c.echo_host, c.echo_udp_port, "Echo this"));
     EXPECT_FALSE(udp_receive(probe.fd()));
-    Socket tcp = tcp_connect(c.echo_tcp_port);
+    Socket tcp = tcp_connect(c.echo_host, c.echo_tcp_port);
     ASSERT_TRUE(tcp.valid());
     ASSERT_TRUE(send_all(tcp.fd(), "Echo this"));
     EXPECT_EQ(recv_some(tcp.fd(), 500), "Echo this");
 
     OperatorStack only_udp(running({"echo_udp"}));
     ASSERT_TRUE(only_udp.start()) << only_udp.error();
-    EXPECT_FALSE(tcp_connect(only_udp.config().tunnel_port).valid());
-    EXPECT_FALSE(tcp_connect(only_udp.config().echo_tcp_port).valid());
+    EXPECT_FALSE(tcp_connect(only_udp.config().tunnel_host, only_udp.config().tunnel_port).valid());
+    EXPECT_FALSE(tcp_connect(only_udp.config().echo_host, only_udp.config().echo_tcp_port).valid());
 }
 
 TEST(OperatorDaemon, StopsCleanlyOnSigtermOrSigintWithClientsConnected)
@@ -67,12 +68,12 @@ TEST(OperatorDaemon, StopsCleanlyOnSigtermOrSigintWithClientsConnected)
         SCOPED_TRACE(signal);
         OperatorStack stack;
         ASSERT_TRUE(stack.start()) << stack.error();
-        Socket echo = tcp_connect(stack.config().echo_tcp_port);
-        Socket tunnel = open_tunnel(stack.config().tunnel_port);
+        Socket echo = tcp_connect(stack.config().echo_host, stack.config().echo_tcp_port);
+        Socket tunnel = open_tunnel(stack.config().tunnel_host, stack.config().tunnel_port);
         ASSERT_TRUE(tunnel.valid());
         ASSERT_TRUE(
-            send_all(tunnel.fd(),
-                     frame(1, "2\n127.0.0.1\n" + std::to_string(stack.config().echo_tcp_port))));
+            send_all(tunnel.fd(), frame(1, "2\n" + stack.config().echo_host + "\n" +
+                                               std::to_string(stack.config().echo_tcp_port))));
         ASSERT_TRUE(read_frame(tunnel.fd()));
 
         const auto begin = std::chrono::steady_clock::now();
@@ -100,13 +101,14 @@ TEST(OperatorDaemon, StartFailsWithAClearMessage)
     ASSERT_EQ(::listen(holder.fd(), 1), 0);
 
     OperatorStackOptions options;
+    options.extra_config["echo_host"] = "127.0.0.1";
     options.extra_config["echo_tcp_port"] = std::to_string(taken[0]);
     OperatorStack clash(options);
     EXPECT_FALSE(clash.start());
     EXPECT_NE(clash.error().find("exited with status 1"), std::string::npos) << clash.error();
-    EXPECT_NE(
-        clash.error().find("echo_tcp: cannot bind " + at(taken[0]) + ": Address already in use"),
-        std::string::npos)
+    EXPECT_NE(clash.error().find("echo_tcp: cannot bind " + at("127.0.0.1", taken[0]) +
+                                 ": Address already in use"),
+              std::string::npos)
         << clash.error();
 
     OperatorStack unknown(running({"echo_udp", "smtp"}));

@@ -40,6 +40,7 @@ protected:
 
 TEST_F(EchoServiceTest, UdpDatagramsGoBackUnchangedToEachSender)
 {
+    const std::string& host = stack_.config().echo_host;
     const uint16_t port = stack_.config().echo_udp_port;
     Socket first = udp_socket();
     Socket second = udp_socket();
@@ -47,9 +48,9 @@ TEST_F(EchoServiceTest, UdpDatagramsGoBackUnchangedToEachSender)
     const std::string binary("E\0c\xff\0ho", 7);
     const std::string large = pattern(60000, 1);
 
-    ASSERT_TRUE(udp_send(first.fd(), port, probe));
-    ASSERT_TRUE(udp_send(second.fd(), port, binary));
-    ASSERT_TRUE(udp_send(first.fd(), port, large));
+    ASSERT_TRUE(udp_send(first.fd(), host, port, probe));
+    ASSERT_TRUE(udp_send(second.fd(), host, port, binary));
+    ASSERT_TRUE(udp_send(first.fd(), host, port, large));
     const auto a = udp_receive(first.fd());
     const auto b = udp_receive(second.fd());
     const auto c = udp_receive(first.fd());
@@ -62,7 +63,7 @@ TEST_F(EchoServiceTest, UdpDatagramsGoBackUnchangedToEachSender)
 
 TEST_F(EchoServiceTest, TcpEchoesTheProbeText)
 {
-    Socket client = tcp_connect(stack_.config().echo_tcp_port);
+    Socket client = tcp_connect(stack_.config().echo_host, stack_.config().echo_tcp_port);
     ASSERT_TRUE(client.valid());
     ASSERT_TRUE(send_all(client.fd(), "Echo this"));
     EXPECT_EQ(recv_some(client.fd(), 500), "Echo this");
@@ -77,7 +78,7 @@ TEST_F(EchoServiceTest, ClientThatStopsSendingStillGetsTheWholeEcho)
     ASSERT_EQ(::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &window, sizeof window), 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::inet_pton(AF_INET, stack_.config().echo_host.c_str(), &to.sin_addr), 1);
     to.sin_port = htons(stack_.config().echo_tcp_port);
     ASSERT_EQ(::connect(client.fd(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
     set_receive_timeout(client.fd(), kReplyTimeout);
@@ -98,7 +99,7 @@ TEST_F(EchoServiceTest, ClientThatStopsSendingStillGetsTheWholeEcho)
 // buffer without bound: the daemon stops reading it, and nothing is lost.
 TEST_F(EchoServiceTest, ClientThatDoesNotReadIsThrottledAndLosesNothing)
 {
-    Socket hog = tcp_connect(stack_.config().echo_tcp_port);
+    Socket hog = tcp_connect(stack_.config().echo_host, stack_.config().echo_tcp_port);
     ASSERT_TRUE(hog.valid());
     const std::string block = pattern(64 * 1024, 7);
     // Kernel buffers on both sides hold a few MiB; past them the daemon must
@@ -120,7 +121,7 @@ TEST_F(EchoServiceTest, ClientThatDoesNotReadIsThrottledAndLosesNothing)
     }
     ASSERT_LT(sent, kUnbounded) << "the daemon kept accepting bytes it could not send back";
 
-    Socket other = tcp_connect(stack_.config().echo_tcp_port);
+    Socket other = tcp_connect(stack_.config().echo_host, stack_.config().echo_tcp_port);
     ASSERT_TRUE(other.valid());
     ASSERT_TRUE(send_all(other.fd(), "Echo this"));
     EXPECT_EQ(recv_some(other.fd(), 500), "Echo this");

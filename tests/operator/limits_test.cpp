@@ -49,16 +49,16 @@ TEST(OperatorLimits, SilentConnectionsAreClosedBeforeAndAfterTheirRequest)
     ASSERT_TRUE(stack.start()) << stack.error();
     const auto& c = stack.config();
 
-    Socket silent_echo = tcp_connect(c.echo_tcp_port);
-    Socket silent_tunnel = tcp_connect(c.tunnel_port);
-    Socket silent_web = tcp_connect(c.web_port);
-    Socket echo = tcp_connect(c.echo_tcp_port);
+    Socket silent_echo = tcp_connect(c.echo_host, c.echo_tcp_port);
+    Socket silent_tunnel = tcp_connect(c.tunnel_host, c.tunnel_port);
+    Socket silent_web = tcp_connect(c.web_host, c.web_port);
+    Socket echo = tcp_connect(c.echo_host, c.echo_tcp_port);
     ASSERT_TRUE(send_all(echo.fd(), "Echo this"));
     EXPECT_EQ(recv_exact(echo.fd(), 9), "Echo this");
-    Socket tunnel = open_tunnel(c.tunnel_port);
+    Socket tunnel = open_tunnel(c.tunnel_host, c.tunnel_port);
     ASSERT_TRUE(tunnel.valid());
-    Socket relay = open_tunnel(c.tunnel_port);
-    ASSERT_TRUE(open_udp_relay(relay.fd(), "127.0.0.1", c.echo_udp_port));
+    Socket relay = open_tunnel(c.tunnel_host, c.tunnel_port);
+    ASSERT_TRUE(open_udp_relay(relay.fd(), c.echo_host, c.echo_udp_port));
 
     for (const Socket* s : {&silent_echo, &silent_tunnel, &silent_web, &echo, &tunnel, &relay})
         EXPECT_TRUE(closed_by_peer(s->fd())) << "connection " << s - &silent_echo;
@@ -73,22 +73,24 @@ TEST(OperatorLimits, OneSourceCannotTakeEverySlot)
     const auto& c = stack.config();
 
     std::vector<Socket> flood;
-    for (uint16_t port : {c.echo_tcp_port, c.tunnel_port, c.web_port}) {
+    const std::pair<std::string, uint16_t> listeners[] = {
+        {c.echo_host, c.echo_tcp_port}, {c.tunnel_host, c.tunnel_port}, {c.web_host, c.web_port}};
+    for (const auto& [host, port] : listeners) {
         for (int i = 0; i < 1100; ++i) {
-            flood.push_back(tcp_connect(port));
+            flood.push_back(tcp_connect(host, port));
             ASSERT_TRUE(flood.back().valid()) << port << " #" << i;
         }
     }
 
-    Socket echo = tcp_connect(c.echo_tcp_port, "127.0.0.2");
+    Socket echo = tcp_connect(c.echo_host, c.echo_tcp_port, "127.0.0.2");
     ASSERT_TRUE(send_all(echo.fd(), "Echo this"));
     EXPECT_EQ(recv_exact(echo.fd(), 9), "Echo this");
 
-    Socket tunnel = open_tunnel(c.tunnel_port, "CONNECT ", "127.0.0.2");
+    Socket tunnel = open_tunnel(c.tunnel_host, c.tunnel_port, "CONNECT ", "127.0.0.2");
     ASSERT_TRUE(tunnel.valid());
-    ASSERT_TRUE(open_udp_relay(tunnel.fd(), "127.0.0.1", c.echo_udp_port));
+    ASSERT_TRUE(open_udp_relay(tunnel.fd(), c.echo_host, c.echo_udp_port));
 
-    Socket web = tcp_connect(c.web_port, "127.0.0.2");
+    Socket web = tcp_connect(c.web_host, c.web_port, "127.0.0.2");
     ASSERT_TRUE(send_all(web.fd(), servers_request()));
     EXPECT_EQ(recv_some(web.fd(), 15), "HTTP/1.1 200 OK");
 }
@@ -119,10 +121,10 @@ TEST(OperatorLimits, ClientsThatNeverReadStayWithinTheBufferBudget)
     std::vector<Socket> clients;
     const std::string data = frame(2, std::string(16 * 1024, 'x'));
     for (int i = 0; i < 200; ++i) {
-        Socket tunnel = open_tunnel(c.tunnel_port);
+        Socket tunnel = open_tunnel(c.tunnel_host, c.tunnel_port);
         ASSERT_TRUE(tunnel.valid()) << i;
-        ASSERT_TRUE(
-            send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(c.echo_tcp_port))));
+        ASSERT_TRUE(send_all(
+            tunnel.fd(), frame(1, "2\n" + c.echo_host + "\n" + std::to_string(c.echo_tcp_port))));
         ASSERT_EQ(read_frame(tunnel.fd())->type, 1) << i;
         ::fcntl(tunnel.fd(), F_SETFL, ::fcntl(tunnel.fd(), F_GETFL) | O_NONBLOCK);
         clients.push_back(std::move(tunnel));
@@ -144,7 +146,7 @@ TEST(OperatorLimits, ClientsThatNeverReadStayWithinTheBufferBudget)
     }
     clients.clear();
     // The daemon is still served, and gives the memory back.
-    Socket probe = tcp_connect(c.echo_tcp_port);
+    Socket probe = tcp_connect(c.echo_host, c.echo_tcp_port);
     ASSERT_TRUE(send_all(probe.fd(), "Echo this"));
     EXPECT_EQ(recv_exact(probe.fd(), 9), "Echo this");
     if (!VOKAR_MEMORY_MEASURABLE)

@@ -78,8 +78,15 @@ Socket accept_client(int listener)
 
 Socket tcp_connect(uint16_t port, const char* source)
 {
+    return tcp_connect("127.0.0.1", port, source);
+}
+
+Socket tcp_connect(const std::string& host, uint16_t port, const char* source)
+{
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const auto address = loopback(port);
+    auto address = loopback(port);
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
+        return Socket();
     if (s.valid() && source) {
         sockaddr_in from = loopback(0);
         ::inet_pton(AF_INET, source, &from.sin_addr);
@@ -165,6 +172,17 @@ bool udp_send(int fd, uint16_t port, std::string_view payload)
                     sizeof to) == static_cast<ssize_t>(payload.size());
 }
 
+bool udp_send(int fd, const std::string& host, uint16_t port, std::string_view payload)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    if (::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1)
+        return false;
+    return ::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(payload.size());
+}
+
 std::optional<Datagram> udp_receive(int fd)
 {
     std::string buffer(65536, '\0');
@@ -203,9 +221,10 @@ std::string tunnel_request(std::string_view method, uint16_t tunnel_port)
     return std::string(method) + "127.0.0.1:" + std::to_string(tunnel_port) + " HTTP/1.1\r\n\r\n";
 }
 
-Socket open_tunnel(uint16_t tunnel_port, std::string_view method, const char* source)
+Socket open_tunnel(const std::string& host, uint16_t tunnel_port, std::string_view method,
+                   const char* source)
 {
-    Socket s = tcp_connect(tunnel_port, source);
+    Socket s = tcp_connect(host, tunnel_port, source);
     const std::string request = tunnel_request(method, tunnel_port);
     if (!s.valid() || !send_all(s.fd(), request + request))
         return Socket();

@@ -39,6 +39,9 @@ Socket accept_client(int listener);
 // TCP to 127.0.0.1:port, from the loopback address `source` when given
 // (e.g. "127.0.0.2", another host to the daemon); invalid when refused.
 Socket tcp_connect(uint16_t port, const char* source = nullptr);
+// The same to the numeric IPv4 `host` (the echo and tunnel listen on an
+// address of their own).
+Socket tcp_connect(const std::string& host, uint16_t port, const char* source = nullptr);
 bool send_all(int fd, std::string_view bytes);
 std::optional<std::string> recv_exact(int fd, size_t count);
 // One read of at most `max` bytes; empty on end of stream or time-out.
@@ -52,6 +55,8 @@ bool quiet_for(int fd, std::chrono::milliseconds period);
 // UDP bound to 127.0.0.1 on a port of the system's choice.
 Socket udp_socket();
 bool udp_send(int fd, uint16_t port, std::string_view payload);
+// To a numeric IPv4 `host` (another loopback address, say).
+bool udp_send(int fd, const std::string& host, uint16_t port, std::string_view payload);
 struct Datagram {
     std::string payload;
     uint16_t from_port = 0;
@@ -73,8 +78,8 @@ std::string tunnel_request(std::string_view method, uint16_t tunnel_port);
 
 // A client through the handshake as the real one does it: the request twice
 // back to back, then exactly the 200 response. Invalid on any deviation.
-Socket open_tunnel(uint16_t tunnel_port, std::string_view method = "CONNECT ",
-                   const char* source = nullptr);
+Socket open_tunnel(const std::string& host, uint16_t tunnel_port,
+                   std::string_view method = "CONNECT ", const char* source = nullptr);
 // Sends the open frame for a UDP relay and returns the port the type 2 frame
 // reports; nullopt on any other answer.
 std::optional<uint16_t> open_udp_relay(int tunnel, std::string_view host, uint16_t port);

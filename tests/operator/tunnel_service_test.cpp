@@ -42,7 +42,9 @@ protected:
         }
     }
 
+    const std::string& tunnel_host() const { return stack_.config().tunnel_host; }
     uint16_t tunnel_port() const { return stack_.config().tunnel_port; }
+    const std::string& echo_host() const { return stack_.config().echo_host; }
     uint16_t echo_udp() const { return stack_.config().echo_udp_port; }
     uint16_t echo_tcp() const { return stack_.config().echo_tcp_port; }
 
@@ -68,11 +70,11 @@ class TunnelMethodTest : public TunnelServiceTest,
 
 TEST_P(TunnelMethodTest, DoubledRequestGetsOneOkAndUdpRelayReachesTheEcho)
 {
-    Socket tunnel = open_tunnel(tunnel_port(), GetParam());
+    Socket tunnel = open_tunnel(tunnel_host(), tunnel_port(), GetParam());
     ASSERT_TRUE(tunnel.valid()) << "no lone 200 response";
     EXPECT_TRUE(quiet_for(tunnel.fd(), 200ms)) << "the second request copy was answered";
 
-    const auto relay_port = open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp());
+    const auto relay_port = open_udp_relay(tunnel.fd(), echo_host(), echo_udp());
     ASSERT_TRUE(relay_port);
     EXPECT_NE(*relay_port, 0);
     expect_udp_echo(tunnel.fd());
@@ -81,9 +83,10 @@ TEST_P(TunnelMethodTest, DoubledRequestGetsOneOkAndUdpRelayReachesTheEcho)
 
 TEST_P(TunnelMethodTest, TcpRelayCarriesAStreamBothWays)
 {
-    Socket tunnel = open_tunnel(tunnel_port(), GetParam());
+    Socket tunnel = open_tunnel(tunnel_host(), tunnel_port(), GetParam());
     ASSERT_TRUE(tunnel.valid());
-    ASSERT_TRUE(send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(echo_tcp()))));
+    ASSERT_TRUE(
+        send_all(tunnel.fd(), frame(1, "2\n" + echo_host() + "\n" + std::to_string(echo_tcp()))));
     const auto connected = read_frame(tunnel.fd());
     ASSERT_TRUE(connected);
     EXPECT_EQ(connected->type, 1);
@@ -112,12 +115,13 @@ INSTANTIATE_TEST_SUITE_P(Methods, TunnelMethodTest, ::testing::Values("NOOB CONN
 
 TEST_F(TunnelServiceTest, OpenFrameAndDataInTheRequestsWriteAreServedInOrder)
 {
-    Socket tunnel = tcp_connect(tunnel_port());
+    Socket tunnel = tcp_connect(tunnel_host(), tunnel_port());
     ASSERT_TRUE(tunnel.valid());
     const std::string request = tunnel_request("NOOB CONNECT ", tunnel_port());
-    ASSERT_TRUE(send_all(tunnel.fd(), request + request +
-                                          frame(1, "1\n127.0.0.1\n" + std::to_string(echo_udp())) +
-                                          frame(2, "Echo this")));
+    ASSERT_TRUE(send_all(tunnel.fd(),
+                         request + request +
+                             frame(1, "1\n" + echo_host() + "\n" + std::to_string(echo_udp())) +
+                             frame(2, "Echo this")));
     EXPECT_EQ(recv_exact(tunnel.fd(), kOk.size()), kOk);
     const auto port = read_frame(tunnel.fd());
     ASSERT_TRUE(port);
@@ -132,9 +136,9 @@ TEST_F(TunnelServiceTest, OpenFrameAndDataInTheRequestsWriteAreServedInOrder)
 // channel types 51, 52, ... in announcement order.
 TEST_F(TunnelServiceTest, ChannelsCarryDatagramsToAndFromAnnouncedDestinations)
 {
-    Socket tunnel = open_tunnel(tunnel_port());
+    Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
     ASSERT_TRUE(tunnel.valid());
-    const auto relay_port = open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp());
+    const auto relay_port = open_udp_relay(tunnel.fd(), echo_host(), echo_udp());
     ASSERT_TRUE(relay_port);
     const Socket& first = first_peer_;
     const Socket& second = second_peer_;
@@ -166,7 +170,7 @@ TEST_F(TunnelServiceTest, ChannelsCarryDatagramsToAndFromAnnouncedDestinations)
         {unannounced.fd(), "from elsewhere", 51},
     };
     for (const auto& r : replies) {
-        ASSERT_TRUE(udp_send(r.from, *relay_port, r.text));
+        ASSERT_TRUE(udp_send(r.from, tunnel_host(), *relay_port, r.text));
         const auto in = read_frame(tunnel.fd());
         ASSERT_TRUE(in) << r.text;
         EXPECT_EQ(in->type, r.type) << r.text;
@@ -177,10 +181,13 @@ TEST_F(TunnelServiceTest, ChannelsCarryDatagramsToAndFromAnnouncedDestinations)
 
 TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
 {
-    Socket named = open_tunnel(tunnel_port());
+    Socket named = open_tunnel(tunnel_host(), tunnel_port());
     ASSERT_TRUE(named.valid());
-    ASSERT_TRUE(open_udp_relay(named.fd(), "localhost", echo_udp()));
-    expect_udp_echo(named.fd());
+    ASSERT_TRUE(open_udp_relay(named.fd(), "localhost", local_port(first_peer_.fd())));
+    ASSERT_TRUE(send_all(named.fd(), frame(2, "by name")));
+    const auto by_name = udp_receive(first_peer_.fd());
+    ASSERT_TRUE(by_name);
+    EXPECT_EQ(by_name->payload, "by name");
 
     const auto unused = free_loopback_ports(1, SOCK_STREAM);
     ASSERT_EQ(unused.size(), 1u);
@@ -192,7 +199,7 @@ TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
         "1\n127.0.0.1\n0",
     };
     for (const auto& open : unreachable) {
-        Socket tunnel = open_tunnel(tunnel_port());
+        Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
         ASSERT_TRUE(tunnel.valid());
         ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
         EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
@@ -209,27 +216,26 @@ TEST_F(TunnelServiceTest, RelaysOnlyToTheOperatorsOwnEndpoints)
     const std::string refused[] = {
         "2\n127.0.0.1\n" + std::to_string(local_port(outside_tcp.fd())),
         "1\n127.0.0.1\n" + std::to_string(local_port(outside_udp.fd())),
-        "2\n127.0.0.1\n" + own,
-        "2\nlocalhost\n" + own,
-        "1\n127.0.0.1\n" + own,
+        "2\n" + tunnel_host() + "\n" + own,
+        "1\n" + tunnel_host() + "\n" + own,
         "2\n10.20.30.40\n5060",
         "1\n192.168.1.1\n5060",
     };
     for (const auto& open : refused) {
-        Socket tunnel = open_tunnel(tunnel_port());
+        Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
         ASSERT_TRUE(tunnel.valid());
         ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
         EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
     }
 
-    Socket tunnel = open_tunnel(tunnel_port());
+    Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
     ASSERT_TRUE(tunnel.valid());
-    ASSERT_TRUE(open_udp_relay(tunnel.fd(), "127.0.0.1", echo_udp()));
+    ASSERT_TRUE(open_udp_relay(tunnel.fd(), echo_host(), echo_udp()));
     const std::string destinations[] = {
         "127.0.0.1\n" + std::to_string(local_port(outside_udp.fd())), // 51
-        "127.0.0.1\n" + own,                                          // 52
+        tunnel_host() + "\n" + own,                                   // 52
         "172.16.0.9\n5060",                                           // 53
-        "127.0.0.1\n" + std::to_string(echo_udp()),                   // 54
+        echo_host() + "\n" + std::to_string(echo_udp()),              // 54
     };
     for (const auto& destination : destinations)
         ASSERT_TRUE(send_all(tunnel.fd(), frame(50, destination)));
@@ -293,7 +299,7 @@ TEST_F(TunnelServiceTest, WhatATargetSendsBeforeClosingReachesTheClientFirst)
     BriefTarget target(std::move(target_listener_), answer, kRuns);
     for (int run = 0; run < kRuns; ++run) {
         SCOPED_TRACE(run);
-        Socket tunnel = open_tunnel(tunnel_port());
+        Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
         ASSERT_TRUE(tunnel.valid());
         ASSERT_TRUE(
             send_all(tunnel.fd(), frame(1, "2\n127.0.0.1\n" + std::to_string(target.port())) +
@@ -327,7 +333,7 @@ TEST_F(TunnelServiceTest, WhatAClientSendsBeforeClosingReachesTheTarget)
             std::string frames;
             for (size_t at = 0; at < data.size(); at += kTunnelMaxPayload)
                 frames += frame(2, std::string_view(data).substr(at, kTunnelMaxPayload));
-            Socket tunnel = tcp_connect(tunnel_port());
+            Socket tunnel = tcp_connect(tunnel_host(), tunnel_port());
             ASSERT_TRUE(tunnel.valid());
             const std::string request = tunnel_request("CONNECT ", tunnel_port());
             ASSERT_TRUE(send_all(tunnel.fd(), request + request +
@@ -376,11 +382,11 @@ class TunnelBadClientTest : public TunnelServiceTest,
 // A malformed client is closed; the daemon and its other clients carry on.
 TEST_P(TunnelBadClientTest, ClosesOnlyThatClient)
 {
-    Socket witness = open_tunnel(tunnel_port());
+    Socket witness = open_tunnel(tunnel_host(), tunnel_port());
     ASSERT_TRUE(witness.valid());
-    ASSERT_TRUE(open_udp_relay(witness.fd(), "127.0.0.1", echo_udp()));
+    ASSERT_TRUE(open_udp_relay(witness.fd(), echo_host(), echo_udp()));
 
-    Socket bad = tcp_connect(tunnel_port());
+    Socket bad = tcp_connect(tunnel_host(), tunnel_port());
     ASSERT_TRUE(bad.valid());
     // The daemon may close before it has read everything, so a failed send is
     // no failure here.
@@ -395,9 +401,9 @@ TEST_P(TunnelBadClientTest, ClosesOnlyThatClient)
     }
 
     expect_udp_echo(witness.fd());
-    Socket fresh = open_tunnel(tunnel_port());
+    Socket fresh = open_tunnel(tunnel_host(), tunnel_port());
     ASSERT_TRUE(fresh.valid());
-    ASSERT_TRUE(open_udp_relay(fresh.fd(), "127.0.0.1", echo_udp()));
+    ASSERT_TRUE(open_udp_relay(fresh.fd(), echo_host(), echo_udp()));
     expect_udp_echo(fresh.fd());
 }
 

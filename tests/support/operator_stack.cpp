@@ -44,7 +44,7 @@ std::string OperatorStack::endpoint(std::string_view service) const
 bool OperatorStack::write_config(std::string* error)
 {
     const auto tcp = free_loopback_ports(4, SOCK_STREAM);
-    const auto udp = free_loopback_ports(3, SOCK_DGRAM);
+    const auto udp = free_loopback_ports(4, SOCK_DGRAM);
     if (tcp.empty() || udp.empty()) {
         *error = "no free loopback ports";
         return false;
@@ -53,23 +53,27 @@ bool OperatorStack::write_config(std::string* error)
     for (const auto& name : options_.services)
         services += (services.empty() ? "" : " ") + name;
 
+    // The echo, tunnel and relay have an address of their own, so that a
+    // packet through them cannot pass for one sent directly on loopback, and
+    // the relay's port stays clear of the probes'.
     std::ostringstream text;
     text << "# generated for a test by OperatorStack\n"
-         << "echo_host = 127.0.0.1\n"
+         << "echo_host = 127.0.0.3\n"
          << "echo_udp_port = " << udp[0] << "\n"
          << "echo_tcp_port = " << tcp[0] << "\n"
-         << "tunnel_host = 127.0.0.1\n"
+         << "tunnel_host = 127.0.0.3\n"
          << "tunnel_port = " << tcp[1] << "\n"
-         << "relay_host = 127.0.0.1\n"
+         << "relay_host = 127.0.0.3\n"
+         << "relay_port = " << udp[1] << "\n"
          << "xmpp_host = 127.0.0.1\n"
          << "xmpp_port = " << tcp[2] << "\n"
          << "web_host = 127.0.0.1\n"
          << "web_port = " << tcp[3] << "\n"
          << "xmpp_dir = " << directory_ << "/xmpp\n"
          << "sip_host = 127.0.0.1\n"
-         << "sip_port = " << udp[1] << "\n"
+         << "sip_port = " << udp[2] << "\n"
          << "sip_server_host = 127.0.0.1\n"
-         << "sip_server_port = " << udp[2] << "\n"
+         << "sip_server_port = " << udp[3] << "\n"
          << "sip_fr_inv_timer_ms = 5000\n"
          << "operatord_services = " << services << "\n";
     for (const auto& [key, value] : options_.extra_config)

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "tools/operator/services/echo_service.h"
+#include "tools/operator/services/relay_service.h"
 #include "tools/operator/services/sip_front.h"
 #include "tools/operator/services/tunnel_service.h"
 #include "tools/operator/services/web_service.h"
@@ -12,12 +13,14 @@ namespace vokar::operatord {
 
 std::span<const ServiceEntry> service_registry()
 {
-    static const std::array<ServiceEntry, 5> entries = {{
+    static const std::array<ServiceEntry, 6> entries = {{
         {"echo_udp", &make_echo_udp_service},
         {"echo_tcp", &make_echo_tcp_service},
         {"tunnel", &make_tunnel_service},
         // Needs xmpp_dir, and its default port is the tunnel's.
         {"web", &make_web_service, false},
+        // Media relay; runs only when named.
+        {"relay", &make_relay_service, false},
         // Needs the SIP server (tools/operator/sip/vokar-sip) behind it.
         {"sip_front", &make_sip_front_service, false},
     }};
