@@ -24,7 +24,7 @@ mkdir -p "$RUN/xmpp" "$RUN/sip" "$RUN/home"
 chmod 700 "$RUN/home"
 
 # Fixed, unprivileged ports, the same at every run.
-services="echo_udp echo_tcp tunnel web sip_front"
+services="echo_udp echo_tcp tunnel web sip_front relay"
 cat >"$CONF" <<CONF
 # Written by make run at every start.
 service_domain = vokar.test
@@ -43,8 +43,8 @@ tunnel_port = 15080
 echo_host = 127.0.0.1
 echo_udp_port = 15469
 echo_tcp_port = 15002
-relay_host = 127.0.0.1
-relay_port = 15000
+relay_host = 127.0.0.3
+relay_port = 10000
 sip_relay_host = 127.0.0.1
 sip_relay_port = 15060
 sip_server_host = 127.0.0.1
