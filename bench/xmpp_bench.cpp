@@ -9,8 +9,8 @@
 
 #include "bench/corpus.h"
 #include "net/connection_interface.h"
+#include "tests/support/scripted_connection.h"
 #include "tests/support/xmpp_server.h"
-#include "tests/xmpp/scripted_connection.h"
 #include "xmpp/jabber_client.h"
 #include "xmpp/jingle_content.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/xmpp/scripted_connection.h"
+#include "tests/support/scripted_connection.h"
 #include "xmpp/jabber_client.h"
 
 namespace vokar::fuzz {

@@ -22,7 +22,7 @@ public:
     std::string last_key;
 };
 
-std::string last_sent(vokar::test::ScriptedTransport::Log& log)
+std::string last_sent(vokar::test::ScriptedConnection::Log& log)
 {
     std::lock_guard lock(log.mutex);
     return log.sent.empty() ? std::string() : log.sent.back();
@@ -35,14 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static vokar::platform::ManualClock clock;
     static vokar::Reactor reactor(clock, false);
     static vokar::DisposalQueue disposal(reactor);
-    vokar::test::ScriptedTransport::Log log;
+    vokar::test::ScriptedConnection::Log log;
     Sink sink;
     {
         vokar::SipStack stack("sip.example.net", reactor, disposal);
         stack.add_listener(&sink);
         stack.add_codec(3);
-        stack.open(std::make_unique<vokar::test::ScriptedTransport>(log), "127.0.0.1", "192.0.2.23",
-                   5060, 5098);
+        stack.open(std::make_unique<vokar::test::ScriptedConnection>(log), "127.0.0.1",
+                   "192.0.2.23", 5060, 5098);
         stack.register_account("4915112345678", "secret");
         stack.on_receive(vokar::test::reply(last_sent(log), 200, "OK"));
         const auto key = stack.call("4930987654", "sip.example.net");

@@ -21,7 +21,7 @@
 #include "base/disposal_queue.h"
 #include "base/reactor.h"
 #include "core/app_controller.h"
-#include "tests/xmpp/scripted_connection.h"
+#include "tests/support/scripted_connection.h"
 
 namespace vokar::test {
 

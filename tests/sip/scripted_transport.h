@@ -1,57 +1,13 @@
 #pragma once
 
-// A datagram transport whose server side is the test: it records what the
-// stack sends and lets the test build the server's answers from it.
+// SIP texts for a test that plays the server behind a ScriptedConnection:
+// it reads the stack's requests and builds the answers from them.
 
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "net/connection_interface.h"
+#include "tests/support/scripted_connection.h"
 
 namespace vokar::test {
-
-class ScriptedTransport : public ConnectionInterface {
-public:
-    struct Log {
-        std::mutex mutex;
-        std::vector<std::string> sent;
-        bool closed = false;
-    };
-
-    explicit ScriptedTransport(Log& log) : log_(log) {}
-
-    void setListener(ConnectionListener* l) override { listener_ = l; }
-    void clearListener(ConnectionListener* l) override
-    {
-        if (listener_ == l)
-            listener_ = nullptr;
-    }
-    void send(const std::string& message) override
-    {
-        std::lock_guard lock(log_.mutex);
-        log_.sent.push_back(message);
-    }
-    bool trySend(const std::string& message) override
-    {
-        send(message);
-        return true;
-    }
-    void open(uint16_t, uint16_t, const std::string&, bool) override
-    {
-        if (listener_)
-            listener_->onConnectResult(0);
-    }
-    void close() override
-    {
-        std::lock_guard lock(log_.mutex);
-        log_.closed = true;
-    }
-
-private:
-    Log& log_;
-    ConnectionListener* listener_ = nullptr;
-};
 
 // The value of the first `name` header of a SIP text, or empty.
 inline std::string header(const std::string& text, const std::string& name)

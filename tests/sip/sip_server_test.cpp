@@ -121,9 +121,30 @@ protected:
         ASSERT_TRUE(caller.wait_for(kSipRemoteRinging));
     }
 
+    // Alice and bob, each logged in on a phone of their own.
+    void log_in_both()
+    {
+        alice_phone_.emplace(server_, reactor_, disposal_);
+        bob_phone_.emplace(server_, reactor_, disposal_);
+        ASSERT_TRUE(alice_phone_->log_in(alice()));
+        ASSERT_TRUE(bob_phone_->log_in(bob()));
+    }
+
+    // Both logged in, bob calls alice and she rings.
+    void log_in_and_ring()
+    {
+        ASSERT_NO_FATAL_FAILURE(log_in_both());
+        ring(*bob_phone_, *alice_phone_, &bob_key_, &alice_key_);
+    }
+
     SipServer server_;
     Reactor reactor_;
     DisposalQueue disposal_{reactor_};
+    // Declared last: the phones go before what they use.
+    std::optional<Phone> alice_phone_;
+    std::optional<Phone> bob_phone_;
+    std::string bob_key_;
+    std::string alice_key_;
 };
 
 TEST_F(SipServerTest, RegistrationWithDigestIsRefreshedBeforeItEnds)
@@ -150,10 +171,9 @@ TEST_F(SipServerTest, WrongPasswordIsRefused)
 
 TEST_F(SipServerTest, AnsweredCallsEndWithByeFromEitherSide)
 {
-    Phone alice_phone(server_, reactor_, disposal_);
-    Phone bob_phone(server_, reactor_, disposal_);
-    ASSERT_TRUE(alice_phone.log_in(alice()));
-    ASSERT_TRUE(bob_phone.log_in(bob()));
+    ASSERT_NO_FATAL_FAILURE(log_in_both());
+    Phone& alice_phone = *alice_phone_;
+    Phone& bob_phone = *bob_phone_;
     for (const bool caller_hangs_up : {true, false}) {
         SCOPED_TRACE(caller_hangs_up ? "caller hangs up" : "callee hangs up");
         std::string bob_key, alice_key;
@@ -173,14 +193,9 @@ TEST_F(SipServerTest, AnsweredCallsEndWithByeFromEitherSide)
 
 TEST_F(SipServerTest, CallerCancelsWhileRinging)
 {
-    Phone alice_phone(server_, reactor_, disposal_);
-    Phone bob_phone(server_, reactor_, disposal_);
-    ASSERT_TRUE(alice_phone.log_in(alice()));
-    ASSERT_TRUE(bob_phone.log_in(bob()));
-    std::string bob_key, alice_key;
-    ring(bob_phone, alice_phone, &bob_key, &alice_key);
-    bob_phone.stack().hangup(bob_key);
-    const auto ended = alice_phone.wait_for(kSipCallEnded);
+    ASSERT_NO_FATAL_FAILURE(log_in_and_ring());
+    bob_phone_->stack().hangup(bob_key_);
+    const auto ended = alice_phone_->wait_for(kSipCallEnded);
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->call.end_reason, SipCall::kEndCancelled);
 }
@@ -189,28 +204,18 @@ TEST_F(SipServerTest, UnansweredCallEndsWithinSeconds)
 {
     if (server_.external())
         GTEST_SKIP() << "the ringing time-out is the external server's";
-    Phone alice_phone(server_, reactor_, disposal_);
-    Phone bob_phone(server_, reactor_, disposal_);
-    ASSERT_TRUE(alice_phone.log_in(alice()));
-    ASSERT_TRUE(bob_phone.log_in(bob()));
-    std::string bob_key, alice_key;
-    ring(bob_phone, alice_phone, &bob_key, &alice_key);
+    ASSERT_NO_FATAL_FAILURE(log_in_and_ring());
     // The server's INVITE time-out (5 s here) ends it with 408.
-    const auto ended = bob_phone.wait_for(kSipCallEnded, 10s);
+    const auto ended = bob_phone_->wait_for(kSipCallEnded, 10s);
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->call.end_reason, SipCall::kEndTimeout);
 }
 
 TEST_F(SipServerTest, CalleeRejectsWithBusy)
 {
-    Phone alice_phone(server_, reactor_, disposal_);
-    Phone bob_phone(server_, reactor_, disposal_);
-    ASSERT_TRUE(alice_phone.log_in(alice()));
-    ASSERT_TRUE(bob_phone.log_in(bob()));
-    std::string bob_key, alice_key;
-    ring(bob_phone, alice_phone, &bob_key, &alice_key);
-    alice_phone.stack().hangup(alice_key);
-    const auto ended = bob_phone.wait_for(kSipCallEnded);
+    ASSERT_NO_FATAL_FAILURE(log_in_and_ring());
+    alice_phone_->stack().hangup(alice_key_);
+    const auto ended = bob_phone_->wait_for(kSipCallEnded);
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->call.end_reason, SipCall::kEndBusy);
 }

@@ -44,8 +44,8 @@ protected:
         stack = std::make_unique<SipStack>("sip.example.net", reactor, disposal, period);
         stack->add_listener(this);
         stack->add_codec(3);
-        stack->open(std::make_unique<test::ScriptedTransport>(log), "127.0.0.1", "192.0.2.23", 5060,
-                    5098);
+        stack->open(std::make_unique<test::ScriptedConnection>(log), "127.0.0.1", "192.0.2.23",
+                    5060, 5098);
         stack->wait_idle();
         std::lock_guard lock(mutex);
         events.clear();
@@ -153,7 +153,7 @@ protected:
     platform::ManualClock clock;
     Reactor reactor{clock, false};
     DisposalQueue disposal{reactor};
-    test::ScriptedTransport::Log log;
+    test::ScriptedConnection::Log log;
     std::mutex mutex;
     std::vector<Seen> events;
     std::unique_ptr<SipStack> stack;

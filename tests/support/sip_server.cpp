@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "tests/support/external_server.h"
 #include "tests/support/scratch.h"
 #include "tools/operator/process/subprocess.h"
 
@@ -15,31 +16,7 @@ constexpr std::string_view kReadyPrefix = "vokar-sip ready";
 
 std::optional<ExternalSip> ExternalSip::parse(std::string_view text, std::string* error)
 {
-    std::vector<std::string> fields;
-    while (fields.size() < 6) {
-        const auto colon = text.find(':');
-        if (colon == std::string_view::npos)
-            break;
-        fields.emplace_back(text.substr(0, colon));
-        text.remove_prefix(colon + 1);
-    }
-    fields.emplace_back(text);
-    if (fields.size() != 7) {
-        *error = "VOKAR_TEST_SIP needs host:port:domain:user1:pass1:user2:pass2";
-        return std::nullopt;
-    }
-    for (const auto& field : fields) {
-        if (field.empty()) {
-            *error = "VOKAR_TEST_SIP has an empty field";
-            return std::nullopt;
-        }
-    }
-    const auto port = platform::parse_port(fields[1]);
-    if (!port) {
-        *error = "VOKAR_TEST_SIP: '" + fields[1] + "' is not a port number";
-        return std::nullopt;
-    }
-    return ExternalSip{fields[0], *port, fields[2], {fields[3], fields[4]}, {fields[5], fields[6]}};
+    return parse_external_server<ExternalSip>(text, "VOKAR_TEST_SIP", error);
 }
 
 SipServer::SipServer(SipServerOptions options) : options_(std::move(options)) {}

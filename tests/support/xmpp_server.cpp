@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/external_server.h"
 #include "tests/support/free_ports.h"
 #include "tools/operator/process/subprocess.h"
 
@@ -28,43 +29,7 @@ std::string trimmed(std::string text)
 
 std::optional<ExternalXmpp> ExternalXmpp::parse(std::string_view text, std::string* error)
 {
-    std::vector<std::string> fields;
-    while (fields.size() < 6) {
-        const auto colon = text.find(':');
-        if (colon == std::string_view::npos)
-            break;
-        fields.emplace_back(text.substr(0, colon));
-        text.remove_prefix(colon + 1);
-    }
-    fields.emplace_back(text);
-    if (fields.size() != 7) {
-        *error = "VOKAR_TEST_XMPP needs host:port:domain:user1:pass1:user2:pass2";
-        return std::nullopt;
-    }
-    ExternalXmpp server;
-    server.host = fields[0];
-    server.domain = fields[2];
-    server.first = {fields[3], fields[4]};
-    server.second = {fields[5], fields[6]};
-    const std::string& port = fields[1];
-    unsigned long number = 0;
-    const bool numeric = !port.empty() && port.size() <= 5 &&
-                         port.find_first_not_of("0123456789") == std::string::npos &&
-                         (number = std::stoul(port)) >= 1 && number <= 65535;
-    if (!numeric) {
-        *error = "VOKAR_TEST_XMPP: '" + port + "' is not a port number";
-        return std::nullopt;
-    }
-    server.port = static_cast<uint16_t>(number);
-    for (const auto* field :
-         {&server.host, &server.domain, &server.first.user, &server.first.password,
-          &server.second.user, &server.second.password}) {
-        if (field->empty()) {
-            *error = "VOKAR_TEST_XMPP has an empty field";
-            return std::nullopt;
-        }
-    }
-    return server;
+    return parse_external_server<ExternalXmpp>(text, "VOKAR_TEST_XMPP", error);
 }
 
 XmppServer::XmppServer(XmppServerOptions options) : options_(std::move(options)) {}

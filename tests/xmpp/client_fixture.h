@@ -12,7 +12,7 @@
 #include "base/base64.h"
 #include "base/reactor.h"
 #include "platform/clock.h"
-#include "tests/xmpp/scripted_connection.h"
+#include "tests/support/scripted_connection.h"
 #include "xmpp/jabber_client.h"
 
 namespace vokar::test {

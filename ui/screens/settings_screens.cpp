@@ -21,6 +21,24 @@ std::vector<std::wstring> volume_steps()
         steps.push_back(std::to_wstring(i));
     return steps;
 }
+
+// The settings screens' commands: Save stores the values shown and confirms
+// with `saved`; Cancel goes back. Any other command is not theirs.
+template <typename Save>
+intptr_t save_or_cancel(UiRoot& root, const platform::Message& message, StringId saved, Save save)
+{
+    switch (static_cast<uint16_t>(message.wparam)) {
+    case kSave:
+        save();
+        root.message(LoadResourceString(saved), MessageKind::Information, true);
+        return 1;
+    case kCancel:
+        root.back();
+        return 1;
+    default:
+        return 0;
+    }
+}
 } // namespace
 
 SettingsScreen::SettingsScreen(Store store)
@@ -50,20 +68,11 @@ intptr_t SettingsScreen::handle_message(const platform::Message& message)
 {
     if (message.code != code(UiMessage::Command))
         return VirtualDialog::handle_message(message);
-    switch (static_cast<uint16_t>(message.wparam)) {
-    case kSave:
+    return save_or_cancel(*root(), message, StringId::SETTINGS_SAVED, [this] {
         if (store_.save)
             store_.save(Values{volume_.selection(), prefix_.text().empty() ? L"-1" : prefix_.text(),
                                autologin_.checked()});
-        root()->message(LoadResourceString(StringId::SETTINGS_SAVED), MessageKind::Information,
-                        true);
-        return 1;
-    case kCancel:
-        root()->back();
-        return 1;
-    default:
-        return 0;
-    }
+    });
 }
 
 FriendsSettingsScreen::FriendsSettingsScreen(Store store)
@@ -97,19 +106,10 @@ intptr_t FriendsSettingsScreen::handle_message(const platform::Message& message)
 {
     if (message.code != code(UiMessage::Command))
         return VirtualDialog::handle_message(message);
-    switch (static_cast<uint16_t>(message.wparam)) {
-    case kSave:
+    return save_or_cancel(*root(), message, StringId::FRIENDS_SETTINGS_SAVED, [this] {
         if (store_.save)
             store_.save(Values{alert_.checked(), offline_.checked(), holler_.checked()});
-        root()->message(LoadResourceString(StringId::FRIENDS_SETTINGS_SAVED),
-                        MessageKind::Information, true);
-        return 1;
-    case kCancel:
-        root()->back();
-        return 1;
-    default:
-        return 0;
-    }
+    });
 }
 
 } // namespace vokar::ui

@@ -10,6 +10,7 @@
 #include "tools/operator/loop/socket_util.h"
 #include "tools/operator/loop/tcp_listener.h"
 #include "tools/operator/loop/tcp_stream.h"
+#include "tools/operator/services/bound_udp_socket.h"
 
 namespace vokar::operatord {
 namespace {
@@ -17,32 +18,17 @@ namespace {
 class EchoUdpService final : public Service {
 public:
     EchoUdpService(EventLoop& loop, const platform::OperatorConfig& config)
-        : loop_(loop), host_(config.echo_host), port_(config.echo_udp_port)
+        : loop_(loop), host_(config.echo_host), port_(config.echo_udp_port), socket_(loop)
     {
-    }
-
-    ~EchoUdpService() override
-    {
-        if (watch_)
-            loop_.unwatch(watch_);
-        if (fd_ >= 0)
-            ::close(fd_);
     }
 
     bool start(std::string* error) override
     {
-        const auto address = configured_address("echo_host", host_, port_, error);
-        if (!address)
-            return false;
-        fd_ = open_bound_socket(SOCK_DGRAM, *address, error);
-        if (fd_ < 0)
-            return false;
-        bound_ = local_address(fd_).value_or(*address);
-        watch_ = loop_.watch(fd_, EPOLLIN, [this](uint32_t) { on_readable(); });
-        return watch_ != 0;
+        return socket_.open(
+            "echo_host", host_, port_, [this](uint32_t) { on_readable(); }, error);
     }
 
-    std::string endpoint() const override { return format_address(bound_); }
+    std::string endpoint() const override { return format_address(socket_.bound()); }
 
 private:
     void on_readable()
@@ -51,7 +37,7 @@ private:
         for (int i = 0; i < 64; ++i) {
             sockaddr_in from{};
             socklen_t from_length = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buffer, EventLoop::kScratchSize, 0,
+            const ssize_t n = ::recvfrom(socket_.fd(), buffer, EventLoop::kScratchSize, 0,
                                          reinterpret_cast<sockaddr*>(&from), &from_length);
             if (n < 0) {
                 if (errno == EINTR)
@@ -59,7 +45,7 @@ private:
                 return;
             }
             // A full send buffer drops the echo, as the network might.
-            ::sendto(fd_, buffer, static_cast<size_t>(n), MSG_DONTWAIT,
+            ::sendto(socket_.fd(), buffer, static_cast<size_t>(n), MSG_DONTWAIT,
                      reinterpret_cast<const sockaddr*>(&from), from_length);
         }
     }
@@ -67,9 +53,7 @@ private:
     EventLoop& loop_;
     std::string host_;
     uint16_t port_;
-    int fd_ = -1;
-    sockaddr_in bound_{};
-    EventLoop::WatchId watch_ = 0;
+    BoundUdpSocket socket_;
 };
 
 class EchoTcpService final : public Service {

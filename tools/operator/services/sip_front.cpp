@@ -11,6 +11,7 @@
 
 #include "base/scramble.h"
 #include "tools/operator/loop/socket_util.h"
+#include "tools/operator/services/bound_udp_socket.h"
 
 namespace vokar::operatord {
 namespace {
@@ -34,7 +35,7 @@ public:
         : loop_(context.loop), limits_(context.limits), host_(context.config.sip_host),
           port_(context.config.sip_port),
           server_host_(context.config.get("sip_server_host", "127.0.0.1")),
-          server_port_text_(context.config.get("sip_server_port", "5070"))
+          server_port_text_(context.config.get("sip_server_port", "5070")), socket_(context.loop)
     {
     }
 
@@ -42,10 +43,6 @@ public:
     {
         while (!mappings_.empty())
             remove(mappings_.begin()->second.get());
-        if (watch_)
-            loop_.unwatch(watch_);
-        if (fd_ >= 0)
-            ::close(fd_);
     }
 
     bool start(std::string* error) override
@@ -61,18 +58,11 @@ public:
         if (!server)
             return false;
         server_ = *server;
-        const auto address = configured_address("sip_host", host_, port_, error);
-        if (!address)
-            return false;
-        fd_ = open_bound_socket(SOCK_DGRAM, *address, error);
-        if (fd_ < 0)
-            return false;
-        bound_ = local_address(fd_).value_or(*address);
-        watch_ = loop_.watch(fd_, EPOLLIN, [this](uint32_t) { on_client_readable(); });
-        return watch_ != 0;
+        return socket_.open(
+            "sip_host", host_, port_, [this](uint32_t) { on_client_readable(); }, error);
     }
 
-    std::string endpoint() const override { return format_address(bound_); }
+    std::string endpoint() const override { return format_address(socket_.bound()); }
 
 private:
     struct Mapping {
@@ -89,7 +79,7 @@ private:
         for (int i = 0; i < kDatagramsPerEvent; ++i) {
             sockaddr_in from{};
             socklen_t from_length = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buffer, EventLoop::kScratchSize, 0,
+            const ssize_t n = ::recvfrom(socket_.fd(), buffer, EventLoop::kScratchSize, 0,
                                          reinterpret_cast<sockaddr*>(&from), &from_length);
             if (n < 0) {
                 if (errno == EINTR)
@@ -124,7 +114,7 @@ private:
                 continue;
             mapping->last_active = Clock::now();
             const std::string bytes = scramble(std::string_view(buffer, static_cast<size_t>(n)));
-            ::sendto(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT,
+            ::sendto(socket_.fd(), bytes.data(), bytes.size(), MSG_DONTWAIT,
                      reinterpret_cast<const sockaddr*>(&mapping->client), sizeof mapping->client);
         }
     }
@@ -144,7 +134,7 @@ private:
 
         auto mapping = std::make_unique<Mapping>();
         mapping->client = client;
-        sockaddr_in local = make_address(bound_.sin_addr, 0);
+        sockaddr_in local = make_address(socket_.bound().sin_addr, 0);
         mapping->fd = open_bound_socket(SOCK_DGRAM, local, nullptr);
         if (mapping->fd < 0)
             return nullptr;
@@ -206,9 +196,7 @@ private:
     std::string server_host_;
     std::string server_port_text_;
     sockaddr_in server_{};
-    int fd_ = -1;
-    sockaddr_in bound_{};
-    EventLoop::WatchId watch_ = 0;
+    BoundUdpSocket socket_;
     std::unordered_map<uint64_t, std::unique_ptr<Mapping>> mappings_;
     std::unordered_map<uint32_t, size_t> per_source_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-// A connection whose server side is a script: the test injects server bytes
-// and reads back, one by one, the texts the client sent.
+// A connection or datagram transport whose server side is the test: it
+// records what the client sends and injects the server's answers.
 
 #include <deque>
 #include <mutex>

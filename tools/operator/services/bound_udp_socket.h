@@ -1,0 +1,61 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tools/operator/loop/event_loop.h"
+#include "tools/operator/loop/socket_util.h"
+
+namespace vokar::operatord {
+
+// A datagram socket bound to a configured address and watched on the loop
+// for input, as the UDP services listen. Unwatched and closed when it goes.
+class BoundUdpSocket {
+public:
+    explicit BoundUdpSocket(EventLoop& loop) : loop_(loop) {}
+    BoundUdpSocket(const BoundUdpSocket&) = delete;
+    BoundUdpSocket& operator=(const BoundUdpSocket&) = delete;
+
+    ~BoundUdpSocket()
+    {
+        if (watch_)
+            loop_.unwatch(watch_);
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    // Binds to host:port (`key` names the host setting in an error) and
+    // calls `on_readable` whenever datagrams wait.
+    bool open(std::string_view key, const std::string& host, uint16_t port,
+              EventLoop::IoCallback on_readable, std::string* error)
+    {
+        const auto address = configured_address(key, host, port, error);
+        if (!address)
+            return false;
+        fd_ = open_bound_socket(SOCK_DGRAM, *address, error);
+        if (fd_ < 0)
+            return false;
+        bound_ = local_address(fd_).value_or(*address);
+        watch_ = loop_.watch(fd_, EPOLLIN, std::move(on_readable));
+        return watch_ != 0;
+    }
+
+    int fd() const { return fd_; }
+    // The address bound, with the port the system chose for port 0.
+    const sockaddr_in& bound() const { return bound_; }
+
+private:
+    EventLoop& loop_;
+    int fd_ = -1;
+    sockaddr_in bound_{};
+    EventLoop::WatchId watch_ = 0;
+};
+
+} // namespace vokar::operatord
