@@ -65,7 +65,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                     s.dialing_prefix = v.dialing_prefix;
                     s.autologin = v.autologin;
                 });
-                p.settings().save();
+                p.settings().save_soon();
             },
     });
     friends_settings_ =
@@ -83,7 +83,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                         s.show_offline_friends = v.show_offline_friends;
                         s.allow_holler = v.allow_holler;
                     });
-                    p.settings().save();
+                    p.settings().save_soon();
                 },
             .edit_im_accounts = {},
         });
@@ -133,7 +133,7 @@ void Client::log_in(const std::wstring& user, const std::wstring& password)
         s.username = user;
         s.password = password;
     });
-    program_->settings().save();
+    program_->settings().save_soon();
     logged_in_once_ = true;
     const std::string u = platform::to_utf8(user);
     const std::string pw = platform::to_utf8(password);
