@@ -109,7 +109,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                 new_version_->show(event.force_update, platform::to_wide(event.update_message),
                                    event.update_url);
             },
-        .network_check = {},
+        .network_check = [this](bool checking) { login_->network_check(checking); },
     });
     root.set_global_handler([this](const platform::Message& m) { return handle_event(m); });
     p.monitor().add_window(root.window());

@@ -7,8 +7,10 @@ namespace vokar::ui {
 
 std::wstring LoginFooter::text() const
 {
-    return LoadResourceString(connected_ ? StringId::LOGIN_FOOTER_ESTABLISHED
-                                         : StringId::LOGIN_FOOTER_ESTABLISHING);
+    if (connected_)
+        return LoadResourceString(StringId::LOGIN_FOOTER_ESTABLISHED);
+    return LoadResourceString(checking_ ? StringId::LOGIN_FOOTER_CHECKING_NETWORK
+                                        : StringId::LOGIN_FOOTER_ESTABLISHING);
 }
 
 void LoginFooter::paint(platform::Canvas& canvas, bool)
@@ -45,6 +47,12 @@ void LoginFooter::set_connected(bool connected)
         stop();
     else
         start(kStepMs, kStepMs);
+    invalidate();
+}
+
+void LoginFooter::set_checking(bool checking)
+{
+    checking_ = checking;
     invalidate();
 }
 

@@ -112,6 +112,15 @@ TEST_F(LoginScreenTest, LoginChecksNetworkThenUsernameThenPassword)
 
 TEST_F(LoginScreenTest, NetworkStatusUpdatesFooterWarnsAndFetchesServerLists)
 {
+    const auto footer = [&] {
+        const UiView v = ui.view();
+        return v.control(LoginScreen::kFooter)->text;
+    };
+    EXPECT_EQ(footer(), L"Establishing Connection");
+    login.network_check(true);
+    EXPECT_EQ(footer(), L"Checking the network") << "the probe may take half a minute";
+    login.network_check(false);
+    EXPECT_EQ(footer(), L"Establishing Connection");
     network_status(true);
     const UiView v = ui.view();
     EXPECT_EQ(v.control(LoginScreen::kFooter)->text, L"Connection Established");
