@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "media/tone_files.h"
-#include "platform/sound.h"
 
 namespace vokar::media {
 
@@ -136,11 +135,6 @@ void AudioEngine::set_ssrc(uint32_t ssrc)
     if (packetizer_) {
         packetizer_->set_ssrc(ssrc);
     }
-}
-
-void AudioEngine::beep()
-{
-    platform::play_sound(L"ZuroVaro");
 }
 
 void AudioEngine::set_volume(int level)

@@ -60,8 +60,6 @@ public:
     void ringing_on() { ringing_ = true; }
     void ringing_off() { ringing_ = false; }
     void play_key_tone(int index) { key_tones_.play_key_tone(index); }
-    // The alert sound "ZuroVaro", played asynchronously by the sound back-end.
-    void beep();
 
     bool ringing() const { return ringing_; }
     bool running() const { return running_; }
