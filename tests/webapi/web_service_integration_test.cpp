@@ -44,8 +44,8 @@ protected:
     void SetUp() override
     {
         test::FullStackOptions options;
-        options.extra_config = {
-            {"sip_port", "15060"}, {"stun_port", "13478"}, {"sip_domain", "sip.example.test"}};
+        // The SIP front listens on the stack's own free port; STUN is not run.
+        options.extra_config = {{"stun_port", "13478"}, {"sip_domain", "sip.example.test"}};
         stack_ = std::make_unique<test::FullStack>(options);
         ASSERT_TRUE(stack_->start()) << stack_->error();
         std::string pattern = (fs::temp_directory_path() / "vokar-webapi-XXXXXX").string();
@@ -92,7 +92,7 @@ TEST_F(WebServiceIntegration, FetchServersFillsTheFourListsAndSavesThem)
 
     const auto& c = stack_->config();
     const std::vector<std::vector<ServerEndpoint>> expected = {
-        {{"127.0.0.1", 15060}},
+        {{"127.0.0.1", c.sip_port}},
         {{"127.0.0.1", c.xmpp_port}},
         {{"127.0.0.1", c.web_port}},
         {{"127.0.0.1", 13478}},
