@@ -58,4 +58,29 @@ private:
     EventLoop::WatchId watch_ = 0;
 };
 
+// Reads the datagrams waiting on `fd`, at most `limit` of them, into the
+// loop's scratch buffer and hands each with its IPv4 source to
+// `on_datagram(from, bytes)`, which returns whether to read on. Returns when
+// none waits, so one busy socket cannot hold the loop.
+template <class OnDatagram>
+void drain_datagrams(EventLoop& loop, int fd, int limit, OnDatagram&& on_datagram)
+{
+    char* buffer = loop.scratch();
+    for (int i = 0; i < limit; ++i) {
+        sockaddr_in from{};
+        socklen_t from_length = sizeof from;
+        const ssize_t n = ::recvfrom(fd, buffer, EventLoop::kScratchSize, 0,
+                                     reinterpret_cast<sockaddr*>(&from), &from_length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (from_length != sizeof from || from.sin_family != AF_INET)
+            continue;
+        if (!on_datagram(from, std::string_view(buffer, static_cast<size_t>(n))))
+            return;
+    }
+}
+
 } // namespace vokar::operatord

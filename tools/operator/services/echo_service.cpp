@@ -33,21 +33,13 @@ public:
 private:
     void on_readable()
     {
-        char* buffer = loop_.scratch();
-        for (int i = 0; i < 64; ++i) {
-            sockaddr_in from{};
-            socklen_t from_length = sizeof from;
-            const ssize_t n = ::recvfrom(socket_.fd(), buffer, EventLoop::kScratchSize, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &from_length);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            // A full send buffer drops the echo, as the network might.
-            ::sendto(socket_.fd(), buffer, static_cast<size_t>(n), MSG_DONTWAIT,
-                     reinterpret_cast<const sockaddr*>(&from), from_length);
-        }
+        drain_datagrams(loop_, socket_.fd(), 64,
+                        [&](const sockaddr_in& from, std::string_view bytes) {
+                            // A full send buffer drops the echo, as the network might.
+                            ::sendto(socket_.fd(), bytes.data(), bytes.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<const sockaddr*>(&from), sizeof from);
+                            return true;
+                        });
     }
 
     EventLoop& loop_;

@@ -1,5 +1,7 @@
 #include "tools/operator/services/relay_service.h"
 
+#include "tools/operator/services/bound_udp_socket.h"
+
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -165,23 +167,10 @@ private:
 
     void on_readable()
     {
-        char* buffer = loop_.scratch();
-        for (int i = 0; i < 64; ++i) {
-            sockaddr_in from{};
-            socklen_t from_length = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buffer, EventLoop::kScratchSize, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &from_length);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            if (from_length != sizeof from || from.sin_family != AF_INET) {
-                ++malformed_;
-                continue;
-            }
-            on_datagram(from, std::string_view(buffer, static_cast<size_t>(n)));
-        }
+        drain_datagrams(loop_, fd_, 64, [&](const sockaddr_in& from, std::string_view bytes) {
+            on_datagram(from, bytes);
+            return true;
+        });
     }
 
     void on_datagram(const sockaddr_in& from, std::string_view bytes)

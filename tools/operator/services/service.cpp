@@ -49,20 +49,28 @@ std::string default_service_list()
     return service_names(true);
 }
 
-std::optional<std::vector<const ServiceEntry*>> select_services(std::string_view list,
-                                                                std::string* error)
+std::vector<std::string_view> config_list_items(std::string_view list)
 {
-    const auto registry = service_registry();
-    std::vector<bool> wanted(registry.size(), false);
     constexpr std::string_view kSeparators = " \t,";
+    std::vector<std::string_view> items;
     while (!list.empty()) {
         const auto start = list.find_first_not_of(kSeparators);
         if (start == std::string_view::npos)
             break;
         list.remove_prefix(start);
         const auto end = std::min(list.find_first_of(kSeparators), list.size());
-        const std::string_view name = list.substr(0, end);
+        items.push_back(list.substr(0, end));
         list.remove_prefix(end);
+    }
+    return items;
+}
+
+std::optional<std::vector<const ServiceEntry*>> select_services(std::string_view list,
+                                                                std::string* error)
+{
+    const auto registry = service_registry();
+    std::vector<bool> wanted(registry.size(), false);
+    for (const std::string_view name : config_list_items(list)) {
         const auto it = std::find_if(registry.begin(), registry.end(),
                                      [&](const ServiceEntry& e) { return e.name == name; });
         if (it == registry.end()) {

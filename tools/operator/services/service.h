@@ -14,6 +14,10 @@
 
 namespace vokar::operatord {
 
+// The items of a configuration list: words separated by blanks, tabs or
+// commas, empty items skipped.
+std::vector<std::string_view> config_list_items(std::string_view list);
+
 // What a service gets from the daemon.
 struct ServiceContext {
     EventLoop& loop;

@@ -75,48 +75,36 @@ private:
 
     void on_client_readable()
     {
-        char* buffer = loop_.scratch();
-        for (int i = 0; i < kDatagramsPerEvent; ++i) {
-            sockaddr_in from{};
-            socklen_t from_length = sizeof from;
-            const ssize_t n = ::recvfrom(socket_.fd(), buffer, EventLoop::kScratchSize, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &from_length);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            const std::string text = unscramble(std::string_view(buffer, static_cast<size_t>(n)));
-            if (text.empty())
-                continue;
-            Mapping* mapping = find_or_add(from);
-            if (!mapping)
-                continue;
-            mapping->last_active = Clock::now();
-            if (text == kKeepAlive)
-                continue;
-            // A full send buffer drops the datagram, as the network might.
-            ::send(mapping->fd, text.data(), text.size(), MSG_DONTWAIT);
-        }
+        drain_datagrams(loop_, socket_.fd(), kDatagramsPerEvent,
+                        [&](const sockaddr_in& from, std::string_view bytes) {
+                            const std::string text = unscramble(bytes);
+                            if (text.empty())
+                                return true;
+                            Mapping* mapping = find_or_add(from);
+                            if (!mapping)
+                                return true;
+                            mapping->last_active = Clock::now();
+                            // A full send buffer drops the datagram, as the
+                            // network might.
+                            if (text != kKeepAlive)
+                                ::send(mapping->fd, text.data(), text.size(), MSG_DONTWAIT);
+                            return true;
+                        });
     }
 
     void on_server_readable(Mapping* mapping)
     {
-        char* buffer = loop_.scratch();
-        for (int i = 0; i < kDatagramsPerEvent; ++i) {
-            const ssize_t n = ::recv(mapping->fd, buffer, EventLoop::kScratchSize, 0);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            if (n == 0)
-                continue;
-            mapping->last_active = Clock::now();
-            const std::string bytes = scramble(std::string_view(buffer, static_cast<size_t>(n)));
-            ::sendto(socket_.fd(), bytes.data(), bytes.size(), MSG_DONTWAIT,
-                     reinterpret_cast<const sockaddr*>(&mapping->client), sizeof mapping->client);
-        }
+        drain_datagrams(loop_, mapping->fd, kDatagramsPerEvent,
+                        [&](const sockaddr_in&, std::string_view received) {
+                            if (received.empty())
+                                return true;
+                            mapping->last_active = Clock::now();
+                            const std::string bytes = scramble(received);
+                            ::sendto(socket_.fd(), bytes.data(), bytes.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<const sockaddr*>(&mapping->client),
+                                     sizeof mapping->client);
+                            return true;
+                        });
     }
 
     // The client's mapping, made on its first datagram; null when the limits

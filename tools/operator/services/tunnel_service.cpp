@@ -1,5 +1,7 @@
 #include "tools/operator/services/tunnel_service.h"
 
+#include "tools/operator/services/bound_udp_socket.h"
+
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -425,20 +427,14 @@ private:
 
     void on_udp_readable()
     {
-        char* buffer = loop_.scratch();
-        for (int i = 0; i < 64 && !client_.full(); ++i) {
-            sockaddr_in from{};
-            socklen_t from_length = sizeof from;
-            const ssize_t n = ::recvfrom(udp_fd_, buffer, EventLoop::kScratchSize, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &from_length);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
-            }
-            const auto type = frame_type_for(from);
-            if (type && static_cast<size_t>(n) <= kTunnelMaxPayload)
-                send_frame(*type, std::string_view(buffer, static_cast<size_t>(n)));
+        if (!client_.full()) {
+            drain_datagrams(loop_, udp_fd_, 64,
+                            [&](const sockaddr_in& from, std::string_view bytes) {
+                                const auto type = frame_type_for(from);
+                                if (type && bytes.size() <= kTunnelMaxPayload)
+                                    send_frame(*type, bytes);
+                                return !client_.full();
+                            });
         }
         update_flow();
     }

@@ -1,5 +1,7 @@
 #include "tools/operator/services/tunnel_targets.h"
 
+#include "tools/operator/services/service.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -42,15 +44,7 @@ std::optional<std::vector<std::pair<std::string, uint16_t>>>
 TunnelTargets::parse_list(std::string_view list, std::string* error)
 {
     std::vector<std::pair<std::string, uint16_t>> entries;
-    constexpr std::string_view kSeparators = " \t,";
-    while (!list.empty()) {
-        const auto start = list.find_first_not_of(kSeparators);
-        if (start == std::string_view::npos)
-            break;
-        list.remove_prefix(start);
-        const auto end = std::min(list.find_first_of(kSeparators), list.size());
-        const std::string_view entry = list.substr(0, end);
-        list.remove_prefix(end);
+    for (const std::string_view entry : config_list_items(list)) {
         const auto colon = entry.rfind(':');
         const auto port = colon == std::string_view::npos
                               ? std::nullopt
