@@ -38,15 +38,12 @@ protected:
 TEST_F(ServerListTest, EmptyListsUseTheirKindsDefaultEndpoint)
 {
     EXPECT_EQ(list(0).current(), (ServerEndpoint{"sip.default", 5060}));
-    EXPECT_EQ(list(1).current(), (ServerEndpoint{"xmpp.default", 5222}));
-    EXPECT_EQ(list(2).current(), (ServerEndpoint{"web.default", 80}));
-    EXPECT_EQ(list(3).current(), (ServerEndpoint{"stun.default", 3478}));
     EXPECT_EQ(list(4).current(), (ServerEndpoint{"127.0.0.1", 443}));
     EXPECT_EQ(list(4).kind(), kServerFallback);
     EXPECT_EQ(default_endpoint(42, config_), (ServerEndpoint{"vokar.test", 80}));
 }
 
-TEST_F(ServerListTest, AnswerWithOneSectionEmptiesTheOthers)
+TEST_F(ServerListTest, AnswerWithOneSectionEmptiesTheOthersAndAnEmptyOneNothing)
 {
     list(1).load("1\nold.xmpp:5222", true);
     store_->apply_server_list_answer("-SIP\nsip1.op:5060\nsip2.op:5060\n-ENDLIST\n");
@@ -57,6 +54,11 @@ TEST_F(ServerListTest, AnswerWithOneSectionEmptiesTheOthers)
     EXPECT_EQ(list(1).current(), (ServerEndpoint{"xmpp.default", 5222}));
     EXPECT_EQ(list(2).current(), (ServerEndpoint{"web.default", 80}));
     EXPECT_EQ(list(3).current(), (ServerEndpoint{"stun.default", 3478}));
+
+    store_->set(&Settings::domain, "keep.domain");
+    store_->apply_server_list_answer("");
+    EXPECT_EQ(list(0).entries().size(), 2u);
+    EXPECT_EQ(store_->get(&Settings::domain), "keep.domain");
 }
 
 TEST_F(ServerListTest, AnswerSectionsAndTheirMarkers)
@@ -80,15 +82,6 @@ TEST_F(ServerListTest, AnswerSectionsAndTheirMarkers)
     const auto answer = ServerListAnswer::parse("-PINGSERVER\nping.op:7\n");
     EXPECT_EQ(answer.ping_servers, (std::vector<std::string>{"ping.op:7"}));
     EXPECT_EQ(answer.count_prefixed(0), "0");
-}
-
-TEST_F(ServerListTest, EmptyAnswerChangesNothing)
-{
-    list(0).load("1\nkeep.op:5060", false);
-    store_->set(&Settings::domain, "keep.domain");
-    store_->apply_server_list_answer("");
-    EXPECT_EQ(list(0).entries().size(), 1u);
-    EXPECT_EQ(store_->get(&Settings::domain), "keep.domain");
 }
 
 TEST_F(ServerListTest, SameAnswerKeepsTheIndexReorderedHostsResetIt)

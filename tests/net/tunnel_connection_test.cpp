@@ -172,36 +172,31 @@ TEST_F(TunnelTest, HandshakeReplies)
     }
 }
 
-TEST_F(TunnelTest, AReplyWithoutSuccessTimesOutAndIsReported)
+// A refusal times out; a disconnect ends the receive at once.
+TEST_F(TunnelTest, AHandshakeWithoutSuccessEndsTheReceiveAndIsReported)
 {
-    auto t = make(TunnelConnection::kRelayUdp, false);
-    ASSERT_TRUE(t->connect("target"));
-    ASSERT_TRUE(peer_.accept());
-    std::thread peer([&] {
-        peer_.write("HTTP/1.1 403 Forbidden\r\n\r\n");
-        clock_.advance(TunnelConnection::kHandshakeTimeoutMs);
-    });
-    std::string out;
-    EXPECT_EQ(t->receive(&out, 3000, false), 0);
-    peer.join();
-    EXPECT_FALSE(t->handshake_done());
-    EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{{kSocketErrorTunnel, 10060}}));
-}
-
-TEST_F(TunnelTest, ADisconnectDuringTheHandshakeEndsTheReceive)
-{
-    auto t = make(TunnelConnection::kRelayUdp, false);
-    ASSERT_TRUE(t->connect("target"));
-    ASSERT_TRUE(peer_.accept());
-    std::thread peer([&] {
-        peer_.write("HTTP/1.1 ");
-        peer_.drop();
-    });
-    std::string out;
-    EXPECT_EQ(t->receive(&out, 3000, false), 0);
-    peer.join();
-    EXPECT_FALSE(t->handshake_done());
-    EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{{kSocketErrorTunnel, 10054}}));
+    for (const bool refused : {true, false}) {
+        SCOPED_TRACE(refused);
+        errors_.reports.clear(); // no connection is alive between the cases
+        auto t = make(TunnelConnection::kRelayUdp, false);
+        ASSERT_TRUE(t->connect("target"));
+        ASSERT_TRUE(peer_.accept());
+        std::thread peer([&] {
+            if (refused) {
+                peer_.write("HTTP/1.1 403 Forbidden\r\n\r\n");
+                clock_.advance(TunnelConnection::kHandshakeTimeoutMs);
+            } else {
+                peer_.write("HTTP/1.1 ");
+                peer_.drop();
+            }
+        });
+        std::string out;
+        EXPECT_EQ(t->receive(&out, 3000, false), 0);
+        peer.join();
+        EXPECT_FALSE(t->handshake_done());
+        EXPECT_EQ(errors_.get(), (std::vector<std::pair<int, int>>{
+                                     {kSocketErrorTunnel, refused ? 10060 : 10054}}));
+    }
 }
 
 // A dead tunnel server is the tunnel's fault; a tunnel the server ends before

@@ -159,8 +159,6 @@ protected:
     std::unique_ptr<SipStack> stack;
 };
 
-// ---------------------------------------------------------------- transactions and timers
-
 struct Schedule {
     const char* name;
     std::vector<uint32_t> sends;
@@ -226,8 +224,6 @@ TEST_F(SipStackTest, KeepAliveIsOneBlankEveryThirtySeconds)
     EXPECT_EQ(std::count(log.sent.begin(), log.sent.end(), " "), 3);
 }
 
-// ---------------------------------------------------------------- registration
-
 TEST_F(SipStackTest, ChallengedRegistrationSucceedsOnceAndRefreshesSilently)
 {
     stack->register_account("4915112345678", "secret");
@@ -292,7 +288,7 @@ TEST_F(SipStackTest, AuthenticationGivesUpAfterItsRetryLimits)
     EXPECT_EQ(sent().size(), 4u); // REGISTER, ACK, REGISTER, ACK
     EXPECT_TRUE(seen(kSipRegistration).empty());
 
-    // 407 on a call: event 7 once; four replacements are answered, the fifth not.
+    // 407 on a call: kSipProxyAuth once; four replacements are answered, the fifth not.
     const std::string key = place_call();
     for (int i = 1; i <= 6; ++i)
         stack->on_receive(reply(last(), 407, "Proxy",
@@ -335,8 +331,6 @@ TEST_F(SipStackTest, BalanceKeepsTheLatestValue)
                             "KestrelBilling: balance:1.25:currency:USD\r\n"));
     EXPECT_EQ(stack->balance_text(), "$1.25");
 }
-
-// ---------------------------------------------------------------- outgoing calls
 
 TEST_F(SipStackTest, OutgoingCallRingsIsAnsweredAndHungUp)
 {
@@ -436,8 +430,6 @@ TEST_F(SipStackTest, AnswerCrossingOurCancelIsAcknowledgedThenEndedWithBye)
     EXPECT_TRUE(seen(kSipCallAnswered).empty());
 }
 
-// ---------------------------------------------------------------- incoming requests
-
 TEST_F(SipStackTest, IncomingCallIsRungAnsweredAndEndedByTheCaller)
 {
     register_ok();
@@ -528,8 +520,6 @@ TEST_F(SipStackTest, UnansweredIncomingCallsAreBounded)
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(seen(kSipIncomingCall).size(), 64u);
 }
-
-// ---------------------------------------------------------------- threads
 
 // A listener blocks inside an event until the owner's hangup and accept,
 // called on another thread, have returned.
