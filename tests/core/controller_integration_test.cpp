@@ -188,19 +188,6 @@ protected:
     std::unique_ptr<AppController> controller_;
 };
 
-TEST_F(ControllerIntegration, LoginEndsWithTheRosterInTheFriendsModel)
-{
-    controller_->login("alice", "alice-pass");
-    ASSERT_TRUE(ui_.wait_for_rosters(1));
-    EXPECT_TRUE(controller_->loggedIn());
-    ASSERT_TRUE(friend_arrives());
-    const auto bob_friend = controller_->friends().find(bob());
-    ASSERT_TRUE(bob_friend);
-    EXPECT_EQ(bob_friend->name, L"bob");
-    EXPECT_EQ(bob_friend->status, kStatusOffline);
-    EXPECT_EQ(attempts(), 1u);
-}
-
 TEST_F(ControllerIntegration, ReconnectsWithBackOffAndLogsInAgainWhenTheServerReturns)
 {
     controller_->login("alice", "alice-pass");

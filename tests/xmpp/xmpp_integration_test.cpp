@@ -10,15 +10,6 @@ using test::LiveClient;
 
 class XmppIntegration : public test::LiveXmppTest {};
 
-TEST_F(XmppIntegration, TwoClientsLogInWithDigestMd5)
-{
-    ASSERT_TRUE(alice_->log_in());
-    ASSERT_TRUE(bob_->log_in());
-    EXPECT_TRUE((*alice_)->authenticated());
-    EXPECT_EQ((*alice_)->full_jid(), alice_->jid() + "/" + (*alice_)->resource());
-    EXPECT_EQ((*alice_)->resource().rfind("Vokar_WM_J_", 0), 0u);
-}
-
 TEST_F(XmppIntegration, AWrongPasswordIsRefused)
 {
     EXPECT_FALSE(alice_->log_in("not-the-password"));
