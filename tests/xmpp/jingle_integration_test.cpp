@@ -80,6 +80,16 @@ TEST_F(JingleIntegration, TheCalleeDeclines)
     EXPECT_EQ((*alice_)->sessionCount(), 0u);
 }
 
+TEST_F(JingleIntegration, AResourceWithoutTheJTokenCannotBeCalled)
+{
+    JabberClient::Options options;
+    options.resource = "Vokar_WM_1234";
+    bob_ = std::make_unique<LiveClient>(server_, server_.accounts()[1], reactor_, options);
+    befriend();
+    EXPECT_EQ((*alice_)->startCall(bob_->jid(), {}, kTransportAddress), nullptr);
+    EXPECT_EQ(alice_->count(is(kEventCallImpossible)), 1u) << "raised before startCall returns";
+}
+
 TEST_F(JingleIntegration, AnOfflineContactCannotBeCalled)
 {
     befriend();
