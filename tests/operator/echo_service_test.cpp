@@ -61,14 +61,6 @@ TEST_F(EchoServiceTest, UdpDatagramsGoBackUnchangedToEachSender)
     EXPECT_EQ(c->payload, large);
 }
 
-TEST_F(EchoServiceTest, TcpEchoesTheProbeText)
-{
-    Socket client = tcp_connect(stack_.config().echo_host, stack_.config().echo_tcp_port);
-    ASSERT_TRUE(client.valid());
-    ASSERT_TRUE(send_all(client.fd(), "Echo this"));
-    EXPECT_EQ(recv_some(client.fd(), 500), "Echo this");
-}
-
 TEST_F(EchoServiceTest, ClientThatStopsSendingStillGetsTheWholeEcho)
 {
     // A small receive window keeps most of the echo waiting in the daemon

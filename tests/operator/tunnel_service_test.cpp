@@ -59,6 +59,14 @@ protected:
         EXPECT_EQ(reply->payload, text);
     }
 
+    void expect_open_closes_tunnel(const std::string& open)
+    {
+        Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
+        ASSERT_TRUE(tunnel.valid());
+        ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
+        EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
+    }
+
     Socket target_listener_ = tcp_listener();
     Socket first_peer_ = udp_socket();
     Socket second_peer_ = udp_socket();
@@ -198,12 +206,8 @@ TEST_F(TunnelServiceTest, TargetsAreLookedUpByNameOrTheTunnelCloses)
         "3\n127.0.0.1\n10469", // neither relay kind
         "1\n127.0.0.1\n0",
     };
-    for (const auto& open : unreachable) {
-        Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
-        ASSERT_TRUE(tunnel.valid());
-        ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
-        EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
-    }
+    for (const auto& open : unreachable)
+        expect_open_closes_tunnel(open);
 }
 
 // Loopback services outside the allowed list, the tunnel itself and private
@@ -221,12 +225,8 @@ TEST_F(TunnelServiceTest, RelaysOnlyToTheOperatorsOwnEndpoints)
         "2\n10.20.30.40\n5060",
         "1\n192.168.1.1\n5060",
     };
-    for (const auto& open : refused) {
-        Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
-        ASSERT_TRUE(tunnel.valid());
-        ASSERT_TRUE(send_all(tunnel.fd(), frame(1, open)));
-        EXPECT_TRUE(closed_by_peer(tunnel.fd())) << open;
-    }
+    for (const auto& open : refused)
+        expect_open_closes_tunnel(open);
 
     Socket tunnel = open_tunnel(tunnel_host(), tunnel_port());
     ASSERT_TRUE(tunnel.valid());

@@ -21,18 +21,5 @@ TEST(MenusTest, EveryMenuHasItsLeftKeyAndPopupsHoldCommands)
     EXPECT_EQ(find_menu(146), nullptr);
 }
 
-TEST(MenusTest, FriendsMenuNestsItsSubmenus)
-{
-    const Menu& m = *find_menu(103);
-    ASSERT_EQ(m.right.items.size(), 7u);
-    const MenuItem& selected = m.right.items[0];
-    EXPECT_EQ(selected.label, L"Selected Friend");
-    ASSERT_EQ(selected.items.size(), 6u);
-    EXPECT_EQ(selected.items[4].command, command(CommandId::HOLLER_FRIEND));
-    EXPECT_EQ(m.right.items[2].items.size(), 7u); // Add Friend: one per network
-    EXPECT_EQ(m.right.items[6].command, command(CommandId::EXIT_VOKAR));
-    EXPECT_EQ(find_menu(100)->right.items.back().command, command(CommandId::EXIT));
-}
-
 } // namespace
 } // namespace vokar::ui
