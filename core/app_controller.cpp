@@ -407,6 +407,7 @@ void AppController::on_chat_message(const JabberEvent* event)
         return;
     }
     friends_.onMessage(to_wide(event->jid), to_wide(event->text));
+    ui_.chat_received(event->jid, event->text);
     ui_.send_message(MessageCode::FriendsListChanged, 0);
 }
 
@@ -514,6 +515,7 @@ void AppController::on_presence_updates(const JabberEvent* event)
             friends_.onRosterItem(jid, to_wide(u.name), u.status);
         else
             friends_.onPresence(jid, to_wide(u.status_text), u.status);
+        ui_.presence_received(u);
         if (u.removed || u.status != kStatusAvailable)
             continue;
         bool hollered = false;

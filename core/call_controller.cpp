@@ -184,6 +184,13 @@ void CallController::setVolume(int volume)
     settings_.save_soon();
 }
 
+void CallController::playKeyTone(int index)
+{
+    std::lock_guard audio(audio_mutex_);
+    if (audio_ && audio_started_)
+        audio_->play_key_tone(index);
+}
+
 // ---- phones
 
 void CallController::start_ringing()

@@ -100,6 +100,9 @@ public:
     void reject();
     void hangUp();
     void setVolume(int volume);
+    // A dial key's tone (0 to 9, 10 for #) in both directions of the call's
+    // running audio; nothing while no audio runs.
+    void playKeyTone(int index);
 
     // Phones.
     void alert();

@@ -9,6 +9,7 @@
 namespace vokar {
 
 struct JabberEvent;
+struct PresenceUpdate;
 
 // What the application core shows on the screens; the user interface
 // implements it. Every operation may be called from any thread (the phones'
@@ -50,6 +51,12 @@ public:
     // the login screen's footer says the network is being checked. False
     // once the probe has ended.
     virtual void show_network_check(bool /*checking*/) {}
+
+    // Each chat message from a friend (sender's bare JID, UTF-8 text) and
+    // each roster or presence update, as they arrive. The screens read the
+    // friends model instead; the headless client reports them one by one.
+    virtual void chat_received(const std::string& /*from*/, const std::string& /*text*/) {}
+    virtual void presence_received(const PresenceUpdate& /*update*/) {}
 };
 
 } // namespace vokar
