@@ -5,6 +5,7 @@
 
 #include "base/messages.h"
 #include "base/strings.h"
+#include "cli/echo_audio.h"
 #include "cli/json.h"
 #include "core/call_controller.h"
 #include "media/key_tone_player.h"
@@ -66,6 +67,14 @@ struct CliApp::Inbox {
 CliApp::CliApp(Setup setup, LineOutput& out)
     : out_(out), setup_(std::move(setup)), inbox_(std::make_shared<Inbox>())
 {
+    std::function<std::unique_ptr<platform::AudioDevices>()> audio = setup_.make_audio_devices;
+    if (setup_.echo) {
+        // A call's speaker starts once the call rings here: time to answer.
+        audio = [this] {
+            return std::make_unique<EchoDevices>(
+                [this] { post_task([this] { answer_ringing_calls(); }); });
+        };
+    }
     window_ = pump_.create_window([this](const platform::Message& m) -> intptr_t {
         return on_window_message(m).value_or(0);
     });
@@ -79,7 +88,7 @@ CliApp::CliApp(Setup setup, LineOutput& out)
         .make_stack = {},
         .request_dialing_prefix = {},
         .terminate = [this] { unregistered(); },
-        .make_audio_devices = setup_.make_audio_devices,
+        .make_audio_devices = std::move(audio),
     });
     web_ = std::make_unique<AccountWebApi>(program_->settings(), program_->config(),
                                            bearer_of(program_->monitor()), this);
@@ -391,10 +400,31 @@ void CliApp::execute(const Command& command)
 
 // ---- calls
 
+void CliApp::answer_ringing_calls()
+{
+    std::vector<std::shared_ptr<CallController>> ringing;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& entry : calls_) {
+            if (!entry.answered && entry.call->isIncoming() &&
+                entry.call->state() == CallController::kAlerting) {
+                entry.answered = true;
+                ringing.push_back(entry.call);
+            }
+        }
+    }
+    for (const auto& call : ringing)
+        call->answer();
+}
+
 std::shared_ptr<CallController> CliApp::find_call(int id, std::string* error)
 {
     std::lock_guard lock(mutex_);
     for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+        if (id != 0 && it->id == id && it->shown == "ended") {
+            *error = "call " + std::to_string(id) + " has ended";
+            return nullptr;
+        }
         if (id != 0 ? it->id == id : it->shown != "ended")
             return it->call;
     }
@@ -434,7 +464,7 @@ void CliApp::on_call_message(MessageCode code, CallController* call)
 {
     if (!call)
         return;
-    std::shared_ptr<CallController> answer_now;
+    bool ringing_here = false;
     {
         std::lock_guard lock(mutex_);
         CallEntry* entry = nullptr;
@@ -454,8 +484,7 @@ void CliApp::on_call_message(MessageCode code, CallController* call)
             break;
         case MessageCode::CallIncoming:
             show_call(*entry, "incoming");
-            if (setup_.echo)
-                answer_now = entry->call;
+            ringing_here = setup_.echo;
             break;
         case MessageCode::CallConnected:
             show_call(*entry, "connected");
@@ -496,11 +525,10 @@ void CliApp::on_call_message(MessageCode code, CallController* call)
             }
         }
     }
-    if (answer_now)
-        post_task([answer_now] {
-            if (answer_now->state() == CallController::kAlerting)
-                answer_now->answer();
-        });
+    // A call rings once it has alerted, just after this message; one whose
+    // speaker started first is answered now.
+    if (ringing_here)
+        post_task([this] { answer_ringing_calls(); });
 }
 
 // ---- what the core shows (any thread)

@@ -35,8 +35,10 @@ public:
         std::string data_dir; // ends with '/'
         std::string user, password;
         // The echo service: accepts every friend request, sends every chat
-        // message back and answers every call at once.
+        // message back and answers every call as it rings, with its own
+        // sound devices that send back what they hear a second later.
         bool echo = false;
+        // Not for the echo.
         std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices;
     };
 
@@ -75,6 +77,7 @@ private:
         int id = 0;
         std::shared_ptr<CallController> call;
         std::string shown; // the state last written
+        bool answered = false;
     };
 
     // GUI thread.
@@ -84,6 +87,8 @@ private:
     void execute(const Command& command);
     void quit();
     void shut_down();
+    // The echo answers every incoming call that rings, once.
+    void answer_ringing_calls();
     // Runs `task` on the GUI thread; dropped once the pump has stopped.
     void post_task(std::function<void()> task);
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cli/cli_app.h"
-#include "cli/echo_audio.h"
 #include "cli/json.h"
 #include "cli/line_io.h"
 #include "cli/options.h"
@@ -110,9 +109,7 @@ int run(const std::vector<std::string>& args)
         .echo = options.echo,
         .make_audio_devices = {},
     };
-    if (options.echo) {
-        setup.make_audio_devices = [] { return std::make_unique<EchoDevices>(); };
-    } else {
+    if (!options.echo) {
         platform::AudioChoice choice = platform::default_audio_choice();
         if (!options.audio_in.empty())
             choice.in = options.audio_in;
