@@ -29,6 +29,8 @@ constexpr size_t kMaxCommandLine = 64 * 1024;
 constexpr auto kUnregisterLimit = std::chrono::seconds(5);
 // Ended calls kept (so their late messages are recognised) before the oldest go.
 constexpr size_t kKeptEndedCalls = 16;
+// How long the echo lets a call ring before it answers.
+constexpr int32_t kAnswerDelayUs = 300 * 1000;
 
 const char* status_name(int status)
 {
@@ -68,13 +70,8 @@ CliApp::CliApp(Setup setup, LineOutput& out)
     : out_(out), setup_(std::move(setup)), inbox_(std::make_shared<Inbox>())
 {
     std::function<std::unique_ptr<platform::AudioDevices>()> audio = setup_.make_audio_devices;
-    if (setup_.echo) {
-        // A call's speaker starts once the call rings here: time to answer.
-        audio = [this] {
-            return std::make_unique<EchoDevices>(
-                [this] { post_task([this] { answer_ringing_calls(); }); });
-        };
-    }
+    if (setup_.echo)
+        audio = [] { return std::make_unique<EchoDevices>(); };
     window_ = pump_.create_window([this](const platform::Message& m) -> intptr_t {
         return on_window_message(m).value_or(0);
     });
@@ -93,6 +90,7 @@ CliApp::CliApp(Setup setup, LineOutput& out)
     web_ = std::make_unique<AccountWebApi>(program_->settings(), program_->config(),
                                            bearer_of(program_->monitor()), this);
     program_->monitor().add_window(window_);
+    answer_timer_ = std::make_unique<ReactorTimer>(program_->reactor(), this, kAnswerDelayUs);
 }
 
 CliApp::~CliApp()
@@ -143,6 +141,8 @@ void CliApp::shut_down()
         unregister_done_.wait_for(lock, kUnregisterLimit, [this] { return unregistered_; });
     }
     program_->app().logout();
+    answer_timer_->stop();
+    answer_timer_.reset();
     web_.reset();
     std::vector<CallEntry> calls;
     {
@@ -400,21 +400,34 @@ void CliApp::execute(const Command& command)
 
 // ---- calls
 
+void CliApp::onTimer()
+{
+    answer_timer_->stop();
+    post_task([this] { answer_ringing_calls(); });
+}
+
 void CliApp::answer_ringing_calls()
 {
     std::vector<std::shared_ptr<CallController>> ringing;
+    bool not_yet = false;
     {
         std::lock_guard lock(mutex_);
         for (auto& entry : calls_) {
-            if (!entry.answered && entry.call->isIncoming() &&
-                entry.call->state() == CallController::kAlerting) {
+            if (entry.answered || !entry.call->isIncoming())
+                continue;
+            const auto state = entry.call->state();
+            if (state == CallController::kAlerting) {
                 entry.answered = true;
                 ringing.push_back(entry.call);
             }
+            not_yet = not_yet || state == CallController::kNew;
         }
     }
     for (const auto& call : ringing)
         call->answer();
+    // A call that has not started to ring yet is looked at again later.
+    if (not_yet)
+        answer_timer_->start();
 }
 
 std::shared_ptr<CallController> CliApp::find_call(int id, std::string* error)
@@ -525,10 +538,10 @@ void CliApp::on_call_message(MessageCode code, CallController* call)
             }
         }
     }
-    // A call rings once it has alerted, just after this message; one whose
-    // speaker started first is answered now.
+    // The call alerts (and tells the caller it rings) just after this
+    // message; the echo answers once that is done, as a person would.
     if (ringing_here)
-        post_task([this] { answer_ringing_calls(); });
+        answer_timer_->start();
 }
 
 // ---- what the core shows (any thread)

