@@ -30,7 +30,7 @@ constexpr auto kUnregisterLimit = std::chrono::seconds(5);
 // Ended calls kept (so their late messages are recognised) before the oldest go.
 constexpr size_t kKeptEndedCalls = 16;
 // How long the echo lets a call ring before it answers.
-constexpr int32_t kAnswerDelayUs = 300 * 1000;
+constexpr uint32_t kAnswerDelayMs = 300;
 
 const char* status_name(int status)
 {
@@ -90,7 +90,6 @@ CliApp::CliApp(Setup setup, LineOutput& out)
     web_ = std::make_unique<AccountWebApi>(program_->settings(), program_->config(),
                                            bearer_of(program_->monitor()), this);
     program_->monitor().add_window(window_);
-    answer_timer_ = std::make_unique<ReactorTimer>(program_->reactor(), this, kAnswerDelayUs);
 }
 
 CliApp::~CliApp()
@@ -141,8 +140,6 @@ void CliApp::shut_down()
         unregister_done_.wait_for(lock, kUnregisterLimit, [this] { return unregistered_; });
     }
     program_->app().logout();
-    answer_timer_->stop();
-    answer_timer_.reset();
     web_.reset();
     std::vector<CallEntry> calls;
     {
@@ -400,10 +397,10 @@ void CliApp::execute(const Command& command)
 
 // ---- calls
 
-void CliApp::onTimer()
+void CliApp::schedule_answer()
 {
-    answer_timer_->stop();
-    post_task([this] { answer_ringing_calls(); });
+    program_->reactor().schedule([this] { post_task([this] { answer_ringing_calls(); }); },
+                                 kAnswerDelayMs, false);
 }
 
 void CliApp::answer_ringing_calls()
@@ -427,7 +424,7 @@ void CliApp::answer_ringing_calls()
         call->answer();
     // A call that has not started to ring yet is looked at again later.
     if (not_yet)
-        answer_timer_->start();
+        schedule_answer();
 }
 
 std::shared_ptr<CallController> CliApp::find_call(int id, std::string* error)
@@ -541,7 +538,7 @@ void CliApp::on_call_message(MessageCode code, CallController* call)
     // The call alerts (and tells the caller it rings) just after this
     // message; the echo answers once that is done, as a person would.
     if (ringing_here)
-        answer_timer_->start();
+        schedule_answer();
 }
 
 // ---- what the core shows (any thread)

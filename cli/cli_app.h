@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "base/reactor.h"
 #include "cli/command.h"
 #include "cli/line_io.h"
 #include "core/controller_ui.h"
@@ -29,7 +28,7 @@ namespace vokar::cli {
 // pump for the network monitor's messages, the commands and the echo's own
 // actions. What the core shows arrives on any thread and is written out at
 // once (through the output's own thread), never waiting for the GUI thread.
-class CliApp final : public ControllerUi, public WebRequestUi, public TimerListener {
+class CliApp final : public ControllerUi, public WebRequestUi {
 public:
     struct Setup {
         platform::OperatorConfig config;
@@ -90,8 +89,8 @@ private:
     void shut_down();
     // The echo answers every incoming call that rings, once.
     void answer_ringing_calls();
-    // TimerListener: the echo's answer delay (reactor thread).
-    void onTimer() override;
+    // Looks for calls to answer a moment from now (any thread).
+    void schedule_answer();
     // Runs `task` on the GUI thread; dropped once the pump has stopped.
     void post_task(std::function<void()> task);
 
@@ -117,7 +116,6 @@ private:
     std::shared_ptr<Inbox> inbox_;
     std::unique_ptr<Program> program_;
     std::unique_ptr<AccountWebApi> web_;
-    std::unique_ptr<ReactorTimer> answer_timer_;
     bool login_started_ = false; // GUI thread
     bool quitting_ = false;      // GUI thread
 
