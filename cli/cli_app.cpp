@@ -25,6 +25,8 @@ enum class CliMessage : uint32_t {
 };
 
 constexpr size_t kMaxCommandLine = 64 * 1024;
+// Lines read ahead of the GUI thread.
+constexpr size_t kMaxQueuedLines = 256;
 // How long quitting waits for the SIP unregistration's outcome.
 constexpr auto kUnregisterLimit = std::chrono::seconds(5);
 // Ended calls kept (so their late messages are recognised) before the oldest go.
@@ -61,6 +63,7 @@ std::string user_of(const std::string& jid)
 // which may still be blocked in a read when the program ends.
 struct CliApp::Inbox {
     std::mutex mutex;
+    std::condition_variable room; // the GUI thread took the lines
     std::deque<LineSplitter::Line> lines;
     bool ended = false;
     platform::Window window;
@@ -105,7 +108,9 @@ int CliApp::run(std::FILE* in)
         LineSplitter splitter(kMaxCommandLine);
         auto hand_over = [&](std::optional<LineSplitter::Line> line, bool ended) {
             {
-                std::lock_guard lock(inbox->mutex);
+                // Input that comes faster than it is handled waits in the pipe.
+                std::unique_lock lock(inbox->mutex);
+                inbox->room.wait(lock, [&] { return inbox->lines.size() < kMaxQueuedLines; });
                 if (line)
                     inbox->lines.push_back(std::move(*line));
                 inbox->ended = ended;
@@ -186,6 +191,7 @@ std::optional<intptr_t> CliApp::on_window_message(const platform::Message& messa
             lines.swap(inbox_->lines);
             ended = inbox_->ended;
         }
+        inbox_->room.notify_all();
         for (const auto& line : lines) {
             if (quitting_)
                 break;
