@@ -27,7 +27,8 @@ bench: build
 
 # The operator stack on loopback and the client against it (tools/run/run.sh).
 run: configure
-	cmake --build $(BUILD) -j $(JOBS) --target vokar vokar-operatord vokar-accounts
+	cmake --build $(BUILD) -j $(JOBS) --target vokar vokar-operatord vokar-accounts \
+	  $$(test -f cli/CMakeLists.txt && echo vokar-cli)
 	@tools/run/run.sh $(BUILD)
 
 clean:

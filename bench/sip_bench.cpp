@@ -1,7 +1,8 @@
 // SIP datagrams: parsing the corpus with our parser and with libosip2's,
 // serialising them, and building the messages the user agent sends. Each
 // reports messages/s and, where the processor's counter can be read,
-// instructions per message (else measure them with callgrind).
+// instructions per message (else measure them with callgrind). Then a
+// registration's round trip through the operator's SIP front and Kamailio.
 
 #include <benchmark/benchmark.h>
 #include <linux/perf_event.h>
@@ -11,13 +12,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/disposal_queue.h"
+#include "base/reactor.h"
 #include "bench/corpus.h"
+#include "net/connection_interface.h"
 #include "sip/sip_builder.h"
+#include "sip/sip_stack.h"
+#include "tests/support/sip_server.h"
 
 namespace {
 
@@ -206,11 +216,88 @@ void BM_SipBuild(benchmark::State& state)
     });
 }
 
+// The outcomes of a SipStack's registrations, in order.
+class RegistrationLog : public vokar::SipListener {
+public:
+    void on_sip_event(int code, const void* data) override
+    {
+        if (code != vokar::kSipRegistration && code != vokar::kSipUnregistration)
+            return;
+        std::lock_guard lock(mutex_);
+        outcomes_.push_back({code, static_cast<const vokar::SipResult*>(data)->code});
+        changed_.notify_all();
+    }
+
+    // Waits for the next outcome; true when it is `code` with success.
+    bool next_succeeded(int code)
+    {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return !outcomes_.empty(); }))
+            return false;
+        const auto [seen, result] = outcomes_.front();
+        outcomes_.erase(outcomes_.begin());
+        return seen == code && result == vokar::SipResult::kSuccess;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::pair<int, int>> outcomes_;
+};
+
+// REGISTER, its digest challenge, the REGISTER with credentials and the
+// 200, over loopback through the scrambling front to Kamailio; the
+// unregistration between two rounds is not timed. The server is started
+// once, at the first run.
+void BM_RegistrationRoundTrip(benchmark::State& state)
+{
+    static std::unique_ptr<vokar::test::SipServer> server;
+    if (!server) {
+        server = std::make_unique<vokar::test::SipServer>();
+        if (!server->start()) {
+            state.SkipWithError(("no SIP server: " + server->error()).c_str());
+            server.reset();
+            return;
+        }
+    }
+    const vokar::test::SipAccount& account = server->accounts()[0];
+    vokar::Reactor reactor;
+    vokar::DisposalQueue disposal(reactor);
+    RegistrationLog log;
+    vokar::SipStack stack(server->domain(), reactor, disposal);
+    stack.add_listener(&log);
+    stack.set_local_address("127.0.0.1", 40000);
+    stack.open(std::make_unique<vokar::ConnectionInterface>(
+                   "127.0.0.1", false, server->scramble(), [](int, int) {}, nullptr,
+                   vokar::TunnelServer{}),
+               server->host(), "127.0.0.1", server->port(), 0);
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        stack.register_account(account.user, account.password);
+        const bool registered = log.next_succeeded(vokar::kSipRegistration);
+        const auto end = std::chrono::steady_clock::now();
+        if (!registered) {
+            state.SkipWithError("the registration did not succeed");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
+        stack.unregister();
+        if (!log.next_succeeded(vokar::kSipUnregistration)) {
+            state.SkipWithError("the unregistration did not succeed");
+            break;
+        }
+    }
+    stack.remove_listener(&log);
+    state.counters["registrations/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 BENCHMARK(BM_SipParse);
 BENCHMARK(BM_OsipParse);
 BENCHMARK(BM_SipToText);
 BENCHMARK(BM_OsipToStr);
 BENCHMARK(BM_SipBuild);
+BENCHMARK(BM_RegistrationRoundTrip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
 
 } // namespace
 
