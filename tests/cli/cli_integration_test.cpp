@@ -260,6 +260,8 @@ TEST_F(CliIntegration, LogsInChatsRefusesBadInputAndQuitsAtEndOfInput)
     EXPECT_TRUE(alice.wait(R"({"ok":"chat"})"));
     EXPECT_TRUE(bob.wait(R"({"event":"chat","from":"alice@)" + domain_ +
                          R"(","text":"Grüße \"quoted\" \\ back"})"));
+    ASSERT_TRUE(
+        bob.wait(R"({"event":"presence","jid":"alice@)" + domain_ + R"(","status":"online")"));
     bob.send("friends");
     const auto friends = bob.wait(R"({"ok":"friends")");
     ASSERT_TRUE(friends);
