@@ -103,7 +103,7 @@ std::vector<int> CallUi::call_codes()
 }
 
 WholeClient::WholeClient(FullStack& stack, XmppAccount account, WholeClientOptions options)
-    : stack_(stack), account_(std::move(account)),
+    : stack_(stack), account_(std::move(account)), xmpp_(options.xmpp),
       dir_(make_temp_directory("vokar-" + account_.user))
 {
     microphone_wav_ = dir_ + "/microphone.wav";
@@ -141,9 +141,11 @@ bool WholeClient::log_in(std::chrono::milliseconds limit)
     if (!eventually([&] { return program_->monitor().connected(); }, left()))
         return false;
     program_->sip().login(account_.user, account_.password);
-    program_->app().login(account_.user, account_.password);
-    return eventually([&] { return program_->app().loggedIn() && program_->sip().sipLoggedIn(); },
-                      left());
+    if (xmpp_)
+        program_->app().login(account_.user, account_.password);
+    return eventually(
+        [&] { return (!xmpp_ || program_->app().loggedIn()) && program_->sip().sipLoggedIn(); },
+        left());
 }
 
 std::shared_ptr<CallController> WholeClient::wait_for(MessageCode code,

@@ -70,6 +70,9 @@ struct WholeClientOptions {
     // The microphone's samples (8 kHz 16-bit mono, raw); empty: two seconds
     // of a 400 Hz square wave.
     std::string microphone_samples;
+    // Whether log_in() logs in to XMPP too: a client without it places its
+    // calls over SIP at once.
+    bool xmpp = true;
     // Changes to the stack's configuration for this client only.
     std::function<void(platform::OperatorConfig&)> configure;
 };
@@ -85,8 +88,9 @@ public:
     WholeClient(const WholeClient&) = delete;
     WholeClient& operator=(const WholeClient&) = delete;
 
-    // Starts the Program and logs in to XMPP (as far as the roster) and SIP
-    // (registered); false when either has not within `limit`.
+    // Starts the Program and logs in to SIP (registered) and, unless the
+    // options say otherwise, XMPP (as far as the roster); false when either
+    // has not within `limit`.
     bool log_in(std::chrono::milliseconds limit = std::chrono::seconds(20));
 
     // See CallUi::wait_for.
@@ -114,6 +118,7 @@ public:
 private:
     FullStack& stack_;
     const XmppAccount account_;
+    const bool xmpp_;
     std::string dir_;
     std::string microphone_wav_, speaker_wav_;
     CallUi ui_;
