@@ -301,6 +301,7 @@ TEST(NetworkMonitorStop, StopEndsAProbeUnderWayAtOnce)
     config.tunnel_port = 1;
     ServerList sip(kServerSip, {"127.0.0.1", 5060});
     ScriptedPinger pinger;
+    pinger.samples.assign(10, 1); // a rating after the probe stays quick
     ProbeResult probe(
         config, [] { return std::string("127.0.0.1"); }, sip, pinger);
     std::vector<Adapter> adapters = {adapter("lo", "127.0.0.1", false)};
