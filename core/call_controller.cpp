@@ -7,6 +7,7 @@
 #include "base/strings.h"
 #include "core/phone_interface.h"
 #include "media/audio_engine.h"
+#include "media/tunnel_channels.h"
 #include "platform/text.h"
 
 namespace vokar {
@@ -235,6 +236,7 @@ bool CallController::start_media(const CallMedia& media)
     std::lock_guard audio(audio_mutex_);
     int volume;
     media::MediaEndpoints endpoints = media.remote;
+    std::shared_ptr<TunnelConnection> tunnel;
     {
         std::lock_guard lock(mutex_);
         // A hang-up on another thread came first: nothing starts any more.
@@ -243,6 +245,7 @@ bool CallController::start_media(const CallMedia& media)
         volume = volume_ = settings_.get(&Settings::volume);
         endpoints.local.address = media_.local_address;
         endpoints.local.port = media_.local_port;
+        tunnel = media_.tunnel;
     }
     if (!audio_)
         return true;
@@ -256,7 +259,9 @@ bool CallController::start_media(const CallMedia& media)
     }
     audio_->ringing_off();
     audio_->set_volume(volume);
-    audio_->start_media(endpoints);
+    if (tunnel && !channels_)
+        channels_ = std::make_unique<media::TunnelChannels>(*tunnel);
+    audio_->start_media(endpoints, tunnel ? channels_.get() : nullptr);
     return true;
 }
 
@@ -287,13 +292,15 @@ void CallController::rejectedByPeer()
 
 void CallController::ringing()
 {
-    start_ringing();
     {
         std::lock_guard lock(mutex_);
-        if (state_ == kEnded)
+        // The far end's ringing notice can arrive after its answer: a call
+        // that is talking (or over) stays so.
+        if (state_ == kTalking || state_ == kEnded)
             return;
         state_ = kAlerting;
     }
+    start_ringing();
     ui_.send_message(MessageCode::CallChanged, self());
 }
 
