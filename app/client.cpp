@@ -3,6 +3,7 @@
 #include "account/number_normalizer.h"
 #include "base/messages.h"
 #include "platform/text.h"
+#include "ui/screens/gateway_screens.h"
 #include "xmpp/jabber_event.h"
 
 namespace vokar::app {
@@ -39,10 +40,6 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .create_account = [this] { root_.show_screen(*create_account_); },
         .open_main_screen = [this] { root_.reset_to_screen(*main_); },
     });
-    main_ = &root.add_screen<ui::MainScreen>(ui::MainScreen::Actions{
-        .hide = std::move(options.hide),
-        .other = [this](uint16_t command) { main_command(command); },
-    });
     create_account_ = &root.add_screen<ui::CreateAccountScreen>(ui::CreateAccountScreen::Actions{
         .select_country = [this] { root_.show_screen(*select_country_); },
         .create = {},
@@ -51,6 +48,26 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
     about_ = &root.add_screen<ui::AboutScreen>();
     entry_ = &root.add_screen<ui::EntryScreen>();
     question_ = &root.add_screen<ui::QuestionScreen>();
+    friends_service_ = std::make_unique<ui::AppFriendsService>(p.app(), p.settings());
+    main_screens_ = std::make_unique<ui::MainScreens>(
+        root, ui::MainScreens::Deps{
+                  .service = *friends_service_,
+                  .friends = p.friends(),
+                  .contacts = p.contacts(),
+                  .call_log = &p.call_log(),
+                  .cellular = nullptr,
+                  .entry = *entry_,
+                  .question = *question_,
+                  .actions =
+                      {
+                          .hide = std::move(options.hide),
+                          .other = [this](uint16_t command) { main_command(command); },
+                          .send_sms = {},
+                          .invite = {},
+                      },
+              });
+    main_ = &main_screens_->main();
+    p.friends().addWindow(root.window());
     new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
     settings_ = &root.add_screen<ui::SettingsScreen>(ui::SettingsScreen::Store{
         .load =
@@ -85,7 +102,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                     });
                     p.settings().save_soon();
                 },
-            .edit_im_accounts = {},
+            .edit_im_accounts = [this] { main_screens_->gateways().open(); },
         });
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
@@ -97,12 +114,12 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                 program_->app().logout();
                 root_.reset_to_screen(*login_);
             },
-        // Yes would open the IM gateway editor, which the main screen's
-        // friends page brings.
+        // Yes opens the IM gateway editor.
         .ask_import_accounts =
             [this] {
                 question_->ask(LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_TITLE),
-                               LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION), {});
+                               LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION),
+                               [this] { main_screens_->gateways().open(); });
             },
         .show_new_version =
             [this](const JabberEvent& event) {
@@ -118,12 +135,14 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
 Client::~Client()
 {
     root_.set_global_handler({});
+    main_screens_->stop();
     program_.reset();
 }
 
 void Client::start()
 {
     root_.show_screen(*login_);
+    main_screens_->start_loading();
     program_->start();
 }
 
@@ -169,7 +188,7 @@ std::optional<intptr_t> Client::handle_event(const platform::Message& message)
         program_->app().bearerLost();
         return 0;
     default:
-        return std::nullopt;
+        return main_screens_->handle_event(message);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "platform/network.h"
 #include "platform/operator_config.h"
 #include "ui/screens/account_screens.h"
+#include "ui/screens/app_friends_service.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
@@ -53,6 +54,7 @@ public:
     Program& program() { return *program_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
+    ui::MainScreens& main_screens() { return *main_screens_; }
     ui::NewVersionScreen& new_version_screen() { return *new_version_; }
     ui::SettingsScreen& settings_screen() { return *settings_; }
     ui::QuestionScreen& question_screen() { return *question_; }
@@ -77,6 +79,8 @@ private:
     ui::SelectCountryScreen* select_country_ = nullptr;
     ui::FriendsSettingsScreen* friends_settings_ = nullptr;
     bool logged_in_once_ = false;
+    std::unique_ptr<ui::AppFriendsService> friends_service_;
+    std::unique_ptr<ui::MainScreens> main_screens_;
 };
 
 } // namespace vokar::app
