@@ -411,6 +411,15 @@ TEST_F(MainScreenTest, GatewaysAreEditedAndDisabled)
     command(CommandId::DISABLE_ACCOUNT);
     EXPECT_EQ(ui.view().message_text, L"Gateway disabled");
     EXPECT_EQ(service.log, (std::vector<std::wstring>{L"register 3 me", L"unregister 3"}));
+    ok();
+
+    // A disabled gateway reads as off although the core still lists it.
+    ui.press(Key::Up); // MSN
+    command(CommandId::DISABLE_ACCOUNT);
+    ok();
+    command(CommandId::GATEWAYS_BACK);
+    command(CommandId::ADD_FRIEND_MSN);
+    EXPECT_EQ(ui.view().message_text, L"MSN gateway is not enabled. Check Friends Settings");
 }
 
 TEST_F(MainScreenTest, GlobalNoticesShowWhateverScreenIsCurrent)

@@ -50,7 +50,7 @@ void EditGatewaysScreen::refresh()
 {
     std::vector<ListView::Row> rows;
     for (int network : kGatewayNetworks) {
-        const bool registered = hub_.service().gateway_registered(network);
+        const bool registered = hub_.gateway_enabled(network);
         rows.push_back({network_icon(network), LoadResourceString(network_name(network)),
                         LoadResourceString(registered ? StringId::GATEWAY_STATE_AVAILABLE
                                                       : StringId::GATEWAY_STATE_OFFLINE)});
@@ -83,7 +83,7 @@ intptr_t EditGatewaysScreen::handle_message(const platform::Message& message)
             hub_.error(StringId::FRIENDS_ERROR_NOT_CONNECTED);
             return 1;
         }
-        hub_.service().unregister_gateway(selected_network());
+        hub_.unregister_gateway(selected_network());
         refresh();
         hub_.info(LoadResourceString(StringId::EDIT_GATEWAYS_DISABLED));
         return 1;
@@ -136,7 +136,7 @@ void EditGatewayScreen::save()
         hub_.error(StringId::FRIENDS_ERROR_NOT_CONNECTED);
         return;
     }
-    hub_.service().register_gateway(network_, user_.text(), password_.text());
+    hub_.register_gateway(network_, user_.text(), password_.text());
     root()->back();
     hub_.info(LoadResourceString(StringId::EDIT_GATEWAY_DETAILS_SET));
 }

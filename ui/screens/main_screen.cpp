@@ -582,7 +582,7 @@ bool FriendsPage::command(uint16_t command)
         for (const AddFriendEntry& e : kEntries) {
             if (!is(e.command))
                 continue;
-            if (e.disabled && !service.gateway_registered(e.network))
+            if (e.disabled && !hub_.gateway_enabled(e.network))
                 hub_.error(*e.disabled);
             else
                 hub_.add_friend().open(e.network);
@@ -821,6 +821,24 @@ bool MainScreens::common_command(uint16_t command, const std::wstring& number)
     default:
         return false;
     }
+}
+
+bool MainScreens::gateway_enabled(int network)
+{
+    return !disabled_gateways_.contains(network) && deps_.service.gateway_registered(network);
+}
+
+void MainScreens::register_gateway(int network, const std::wstring& user,
+                                   const std::wstring& password)
+{
+    disabled_gateways_.erase(network);
+    deps_.service.register_gateway(network, user, password);
+}
+
+void MainScreens::unregister_gateway(int network)
+{
+    disabled_gateways_.insert(network);
+    deps_.service.unregister_gateway(network);
 }
 
 void MainScreens::error(StringId text)

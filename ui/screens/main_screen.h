@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,12 @@ public:
     void info(const std::wstring& text);
     // Brings the friends model's messages into the transcripts.
     void sync_chats();
+    // Whether the network's gateway is registered. The core only ever adds
+    // to its list of registered gateways, so the ones disabled here count as
+    // off until they are registered again.
+    bool gateway_enabled(int network);
+    void register_gateway(int network, const std::wstring& user, const std::wstring& password);
+    void unregister_gateway(int network);
 
 private:
     class Loader;
@@ -222,6 +229,7 @@ private:
     UiRoot& root_;
     Deps deps_;
     ChatLog chats_;
+    std::set<int> disabled_gateways_;
     MainScreen* main_ = nullptr;
     DialerScreen* dialer_ = nullptr;
     FullScreenChatScreen* chat_ = nullptr;
