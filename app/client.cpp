@@ -20,6 +20,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .request_dialing_prefix = {},
         .terminate = {},
         .clock = options.clock,
+        .make_audio_devices = std::move(options.make_audio_devices),
     });
     Program& p = *program_;
 

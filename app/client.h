@@ -37,6 +37,8 @@ public:
         // Opens the new version's download address.
         ui::UrlOpener& opener;
         platform::Clock& clock = platform::system_clock();
+        // The call audio's devices; empty: those of platform::default_audio_choice().
+        std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
     };
 
     Client(ui::UiRoot& root, Options options);
