@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/client_ui.h"
+#include "app/web_request_screens.h"
 #include "core/program.h"
 #include "platform/clock.h"
 #include "platform/network.h"
@@ -16,6 +17,7 @@
 #include "ui/screens/settings_screens.h"
 #include "ui/screens/simple_screens.h"
 #include "ui/ui_root.h"
+#include "webapi/account_web_api.h"
 
 namespace vokar::app {
 
@@ -53,6 +55,8 @@ public:
     void start();
 
     Program& program() { return *program_; }
+    // The account web service's requests, shown on this client's screens.
+    AccountWebApi& web_api() { return *web_api_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
     ui::NewVersionScreen& new_version_screen() { return *new_version_; }
@@ -64,10 +68,15 @@ private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
     void log_in(const std::wstring& user, const std::wstring& password);
     void main_command(uint16_t command);
+    void create_account(const std::wstring& number, const std::wstring& password,
+                        const std::wstring& nickname, const std::wstring& email,
+                        const std::wstring& country_code);
 
     ui::UiRoot& root_;
     ClientUi ui_;
     std::unique_ptr<Program> program_;
+    WebRequestScreens web_screens_;
+    std::unique_ptr<AccountWebApi> web_api_;
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;

@@ -120,7 +120,11 @@ bool LiveUi::log_in(const std::string& number, const std::string& password, uint
     clear_focused_field();
     driver_.type(platform::to_wide(password));
     driver_.press(Key::SoftLeft);
-    // Ends on the main screen, or on an error in the progress screen's place.
+    return wait_for_main_screen(ms);
+}
+
+bool LiveUi::wait_for_main_screen(uint32_t ms)
+{
     driver_.wait_for(
         [this](const UiView& v) {
             return showing(client_->main_screen()) || v.message_kind == MessageKind::Error;

@@ -54,6 +54,9 @@ public:
     // Login and waits (real time) until the main screen is current; false when
     // the login ends otherwise (the message screen then shows why).
     bool log_in(const std::string& number, const std::string& password, uint32_t ms = 30000);
+    // Waits (real time) until the main screen is current or an error message
+    // ended the login; whether the main screen is current.
+    bool wait_for_main_screen(uint32_t ms = 30000);
     // Whether this screen is the current one.
     bool showing(const VirtualDialog& screen) { return driver_.root().current() == &screen; }
 
