@@ -19,6 +19,13 @@ void on_gui(ui::UiRoot& root, const std::function<void()>& fn)
                            reinterpret_cast<uintptr_t>(&fn));
 }
 
+AlertSound::OpenSpeaker default_alert_speaker()
+{
+    if (platform::default_audio_choice().out != "sdl")
+        return {};
+    return [] { return platform::make_audio_devices({"none", "sdl"})->open_wave_out(); };
+}
+
 } // namespace
 
 Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_screens_(root)
@@ -43,6 +50,10 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_
         .make_audio_devices = std::move(options.make_audio_devices),
     });
     Program& p = *program_;
+    alert_ = std::make_shared<AlertSound>(options.open_alert_speaker
+                                              ? std::move(options.open_alert_speaker)
+                                              : default_alert_speaker());
+    platform::set_sound_backend(alert_);
     web_api_ = std::make_unique<AccountWebApi>(p.settings(), p.config(), bearer_of(p.monitor()),
                                                &web_screens_, options.clock);
 
@@ -152,6 +163,7 @@ Client::~Client()
     root_.set_global_handler({});
     // Its requests use the Program's settings and monitor.
     web_api_.reset();
+    platform::set_sound_backend(nullptr);
     program_.reset();
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/alert_sound.h"
 #include "app/client_ui.h"
 #include "app/web_request_screens.h"
 #include "core/program.h"
@@ -41,6 +42,10 @@ public:
         platform::Clock& clock = platform::system_clock();
         // The call audio's devices; empty: those of platform::default_audio_choice().
         std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
+        // Opens the speaker of the new-message beep, once per beep. Empty: the
+        // default speaker when that is the sound card (a WAV file is the
+        // calls'), else none.
+        AlertSound::OpenSpeaker open_alert_speaker = {};
     };
 
     Client(ui::UiRoot& root, Options options);
@@ -77,6 +82,8 @@ private:
     std::unique_ptr<Program> program_;
     WebRequestScreens web_screens_;
     std::unique_ptr<AccountWebApi> web_api_;
+    // Installed as the platform's sound back-end while the client lives.
+    std::shared_ptr<AlertSound> alert_;
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;

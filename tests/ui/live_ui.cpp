@@ -71,6 +71,10 @@ bool LiveUi::start()
             .opener = opener_,
             .clock = platform::system_clock(),
             .make_audio_devices = [audio] { return platform::make_audio_devices(audio); },
+            .open_alert_speaker =
+                [alert = options_.alert_out] {
+                    return platform::make_audio_devices({"none", alert})->open_wave_out();
+                },
         });
     client_->start();
     driver_.settle();

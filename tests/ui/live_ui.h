@@ -19,6 +19,8 @@ struct LiveUiOptions {
     std::map<std::string, std::string> extra_config;
     // The client's call audio: "none", or WAV files (see platform::AudioChoice).
     platform::AudioChoice audio{"none", "none"};
+    // The new-message beep's speaker: "none" or the path of a WAV file.
+    std::string alert_out = "none";
 };
 
 // The windowed client against the whole operator stack on loopback: a
