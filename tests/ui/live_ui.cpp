@@ -33,13 +33,15 @@ LiveUi::LiveUi(LiveUiOptions options) : options_(std::move(options)), stack_(opt
     }
 }
 
+LiveUi::LiveUi(test::FullStack& stack)
+    : LiveUi(LiveUiOptions{
+          .stack = &stack, .extra_config = {}, .audio = {"none", "none"}, .alert_out = "none"})
+{
+}
+
 LiveUi::~LiveUi()
 {
-    if (client_) {
-        // What the core still shows while it logs out is dropped, not waited for.
-        driver_.pump().quit();
-        client_.reset();
-    }
+    stop();
     own_stack_.reset();
     test::remove_directory(data_dir_.empty() ? "" : data_dir_.substr(0, data_dir_.size() - 1));
 }
@@ -81,9 +83,23 @@ bool LiveUi::start()
     return true;
 }
 
+void LiveUi::stop()
+{
+    if (!client_)
+        return;
+    // What the core still shows while it logs out is dropped, not waited for.
+    driver_.pump().quit();
+    client_.reset();
+}
+
+bool LiveUi::pump_until(const std::function<bool()>& done, uint32_t ms)
+{
+    return driver_.wait_for([&](const UiView&) { return done(); }, ms);
+}
+
 bool LiveUi::wait_for_network(uint32_t ms)
 {
-    return driver_.wait_for([this](const UiView&) { return program().monitor().connected(); }, ms);
+    return pump_until([this] { return program().monitor().connected(); }, ms);
 }
 
 void LiveUi::clear_focused_field()

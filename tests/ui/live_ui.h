@@ -40,6 +40,8 @@ public:
     };
 
     explicit LiveUi(LiveUiOptions options = {});
+    // Against a stack the test started (and owns), with the other defaults.
+    explicit LiveUi(test::FullStack& stack);
     // Stops the client (it logs out), then its own stack.
     ~LiveUi();
     LiveUi(const LiveUi&) = delete;
@@ -49,6 +51,10 @@ public:
     // the login screen; false with error() when something does not come up.
     bool start();
     const std::string& error() const { return error_; }
+    // Shuts the client down as the program does once its dialog has ended:
+    // the GUI pump stops, then the client logs out and goes. client() and
+    // program() are gone afterwards.
+    void stop();
 
     // Waits (real time) until the network monitor reports a network.
     bool wait_for_network(uint32_t ms = 30000);
@@ -59,6 +65,10 @@ public:
     // Waits (real time) until the main screen is current or an error message
     // ended the login; whether the main screen is current.
     bool wait_for_main_screen(uint32_t ms = 30000);
+    // Runs the GUI (real time) until `done` holds, up to `ms`. The core's
+    // threads wait for the GUI thread, so a test waits for anything else
+    // (a second client's events, a file) through this, never by blocking.
+    bool pump_until(const std::function<bool()>& done, uint32_t ms = 10000);
     // Whether this screen is the current one.
     bool showing(const VirtualDialog& screen) { return driver_.root().current() == &screen; }
 
