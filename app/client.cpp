@@ -3,12 +3,33 @@
 #include "account/number_normalizer.h"
 #include "base/messages.h"
 #include "platform/text.h"
+#include "platform/window.h"
 #include "ui/screens/gateway_screens.h"
+#include "ui/ui_messages.h"
 #include "xmpp/jabber_event.h"
 
 namespace vokar::app {
 
-Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
+namespace {
+
+// Runs `fn` on the GUI thread (at once when called there); nothing once the
+// pump has stopped.
+void on_gui(ui::UiRoot& root, const std::function<void()>& fn)
+{
+    platform::send_message(root.window(), ui::code(ui::UiMessage::RunOnGuiThread),
+                           reinterpret_cast<uintptr_t>(&fn));
+}
+
+AlertSound::OpenSpeaker default_alert_speaker()
+{
+    if (platform::default_audio_choice().out != "sdl")
+        return {};
+    return [] { return platform::make_audio_devices({"none", "sdl"})->open_wave_out(); };
+}
+
+} // namespace
+
+Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_screens_(root)
 {
     // The core's singletons in start-up order (see Program).
     program_ = std::make_unique<Program>(Program::Options{
@@ -18,11 +39,24 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .adapters = std::move(options.adapters),
         .pinger = std::move(options.pinger),
         .make_stack = std::move(options.make_stack),
-        .request_dialing_prefix = {},
+        // Asked for after a login and by number normalisation; the web API
+        // exists by then (no thread asks before start()).
+        .request_dialing_prefix =
+            [this] {
+                if (web_api_)
+                    web_api_->fetch_dialing_prefix();
+            },
         .terminate = {},
         .clock = options.clock,
+        .make_audio_devices = std::move(options.make_audio_devices),
     });
     Program& p = *program_;
+    alert_ = std::make_shared<AlertSound>(options.open_alert_speaker
+                                              ? std::move(options.open_alert_speaker)
+                                              : default_alert_speaker());
+    platform::set_sound_backend(alert_);
+    web_api_ = std::make_unique<AccountWebApi>(p.settings(), p.config(), bearer_of(p.monitor()),
+                                               &web_screens_, options.clock);
 
     login_ = &root.add_screen<ui::LoginScreen>(ui::LoginScreen::Actions{
         .network_available = [&p] { return p.monitor().connected(); },
@@ -36,13 +70,22 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .stored_password = [&p] { return p.settings().get(&Settings::password); },
         .autologin = [&p] { return p.settings().get(&Settings::autologin); },
         .udp_needs_tunnel = [&p] { return p.probe().needsTunnel(false); },
-        .fetch_server_lists = {},
+        .fetch_server_lists =
+            [this, &p] {
+                if (p.monitor().connected())
+                    web_api_->fetch_servers();
+            },
         .create_account = [this] { root_.show_screen(*create_account_); },
         .open_main_screen = [this] { root_.reset_to_screen(*main_); },
     });
     create_account_ = &root.add_screen<ui::CreateAccountScreen>(ui::CreateAccountScreen::Actions{
         .select_country = [this] { root_.show_screen(*select_country_); },
-        .create = {},
+        .create =
+            [this](const std::wstring& number, const std::wstring& password,
+                   const std::wstring& nickname, const std::wstring& email,
+                   const std::wstring& country_code) {
+                create_account(number, password, nickname, email, country_code);
+            },
     });
     select_country_ = &root.add_screen<ui::SelectCountryScreen>(*create_account_);
     about_ = &root.add_screen<ui::AboutScreen>();
@@ -136,6 +179,9 @@ Client::~Client()
 {
     root_.set_global_handler({});
     main_screens_->stop();
+    // Its requests use the Program's settings and monitor.
+    web_api_.reset();
+    platform::set_sound_backend(nullptr);
     program_.reset();
 }
 
@@ -158,6 +204,17 @@ void Client::log_in(const std::wstring& user, const std::wstring& password)
     const std::string pw = platform::to_utf8(password);
     program_->sip().login(u, pw);
     program_->app().login(u, pw);
+}
+
+void Client::create_account(const std::wstring& number, const std::wstring& password,
+                            const std::wstring& nickname, const std::wstring& email,
+                            const std::wstring& country_code)
+{
+    // A new account is put in the login screen's fields, ready to log in.
+    web_api_->create_account(number, password, nickname, email, country_code,
+                             [this, number, password] {
+                                 on_gui(root_, [&] { login_->set_credentials(number, password); });
+                             });
 }
 
 void Client::main_command(uint16_t command)

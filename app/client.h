@@ -4,7 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "app/alert_sound.h"
 #include "app/client_ui.h"
+#include "app/web_request_screens.h"
 #include "core/program.h"
 #include "platform/clock.h"
 #include "platform/network.h"
@@ -17,6 +19,7 @@
 #include "ui/screens/settings_screens.h"
 #include "ui/screens/simple_screens.h"
 #include "ui/ui_root.h"
+#include "webapi/account_web_api.h"
 
 namespace vokar::app {
 
@@ -38,6 +41,12 @@ public:
         // Opens the new version's download address.
         ui::UrlOpener& opener;
         platform::Clock& clock = platform::system_clock();
+        // The call audio's devices; empty: those of platform::default_audio_choice().
+        std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
+        // Opens the speaker of the new-message beep, once per beep. Empty: the
+        // default speaker when that is the sound card (a WAV file is the
+        // calls'), else none.
+        AlertSound::OpenSpeaker open_alert_speaker = {};
     };
 
     Client(ui::UiRoot& root, Options options);
@@ -52,6 +61,8 @@ public:
     void start();
 
     Program& program() { return *program_; }
+    // The account web service's requests, shown on this client's screens.
+    AccountWebApi& web_api() { return *web_api_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
     ui::MainScreens& main_screens() { return *main_screens_; }
@@ -64,10 +75,17 @@ private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
     void log_in(const std::wstring& user, const std::wstring& password);
     void main_command(uint16_t command);
+    void create_account(const std::wstring& number, const std::wstring& password,
+                        const std::wstring& nickname, const std::wstring& email,
+                        const std::wstring& country_code);
 
     ui::UiRoot& root_;
     ClientUi ui_;
     std::unique_ptr<Program> program_;
+    WebRequestScreens web_screens_;
+    std::unique_ptr<AccountWebApi> web_api_;
+    // Installed as the platform's sound back-end while the client lives.
+    std::shared_ptr<AlertSound> alert_;
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;

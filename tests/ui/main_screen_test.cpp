@@ -462,6 +462,18 @@ TEST_F(MainScreenTest, GlobalNoticesShowWhateverScreenIsCurrent)
     ui.press(Key::SoftRight);
     changed();
     EXPECT_EQ(service.log, std::vector<std::wstring>{L"reject eve@vokar.test"});
+
+    // The import question of a first login waits for the main screen; Yes
+    // opens the gateways.
+    ui.root().reset_to_screen(hub->dialer());
+    ui.settle();
+    send(MessageCode::AskImportAccounts, nullptr);
+    EXPECT_EQ(ui.view().title, L"Vokar - Touch Dialer");
+    ui.root().reset_to_screen(hub->main());
+    ui.settle();
+    EXPECT_EQ(ui.view().title, L"Instant Messaging");
+    ui.press(Key::SoftLeft);
+    EXPECT_EQ(ui.view().title, L"Vokar - Edit Gateways");
 }
 
 TEST(ChatLogTest, PicksUpOnlyNewMessagesWhenTheModelDropsItsOldest)

@@ -647,9 +647,10 @@ MainScreen::MainScreen(MainScreens& hub)
 {
 }
 
-intptr_t MainScreen::handle_message(const platform::Message& message)
+void MainScreen::activate(bool first_time)
 {
-    return PagedScreen::handle_message(message);
+    PagedScreen::activate(first_time);
+    hub_.notices().main_screen_shown();
 }
 
 // ---- the screens together

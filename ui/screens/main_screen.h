@@ -118,7 +118,7 @@ private:
 class MainScreen : public PagedScreen {
 public:
     explicit MainScreen(MainScreens& hub);
-    intptr_t handle_message(const platform::Message& message) override;
+    void activate(bool first_time) override;
     ContactsPage& contacts() { return contacts_; }
     HistoryPage& history() { return history_; }
     FriendsPage& friends() { return friends_; }

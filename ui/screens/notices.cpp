@@ -1,6 +1,7 @@
 #include "ui/screens/notices.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/messages.h"
@@ -98,6 +99,19 @@ void Notices::ask_next_request()
     }
 }
 
+void Notices::ask_import()
+{
+    hub_.question().ask(LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_TITLE),
+                        LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION),
+                        [this] { hub_.gateways().open(); });
+}
+
+void Notices::main_screen_shown()
+{
+    if (std::exchange(import_pending_, false))
+        ask_import();
+}
+
 std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
 {
     switch (static_cast<MessageCode>(message.code)) {
@@ -144,9 +158,12 @@ std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
         return 0;
     }
     case MessageCode::AskImportAccounts:
-        hub_.question().ask(LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_TITLE),
-                            LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION),
-                            [this] { hub_.gateways().open(); });
+        // Asked over the main screen: the login's progress screen is about
+        // to be replaced by it, which would take the question away.
+        if (hub_.root().current() == &hub_.main())
+            ask_import();
+        else
+            import_pending_ = true;
         return 0;
     default:
         return std::nullopt;

@@ -39,6 +39,9 @@ public:
     // A result when the message was a notice that concerns no screen.
     std::optional<intptr_t> handle_event(const platform::Message& message);
     FriendRequestScreen& request_screen() { return request_; }
+    // The main screen became current: a question that arrived before it is
+    // asked now.
+    void main_screen_shown();
     // The network whose gateway a JID belongs to, from its domain's first
     // label; -1 when none.
     static int gateway_network(const std::wstring& jid);
@@ -47,10 +50,12 @@ private:
     // Asks about the next pending request not asked about yet.
     void ask_next_request();
     void show(const std::wstring& text);
+    void ask_import();
 
     MainScreens& hub_;
     FriendRequestScreen& request_;
     std::set<std::wstring> asked_; // JIDs whose request was asked about
+    bool import_pending_ = false;
 };
 
 } // namespace vokar::ui
