@@ -431,7 +431,7 @@ TEST_F(MainScreenTest, GlobalNoticesShowWhateverScreenIsCurrent)
     send(MessageCode::FriendRequestRejected, nullptr);
     EXPECT_EQ(ui.view().message_text, L"Friend request rejected");
     ok();
-    const std::wstring name = L"Bob";
+    const std::wstring name = L"Bob: "; // the friend's chat-line prefix
     send(MessageCode::HollerFriendOnline, &name);
     EXPECT_EQ(ui.view().title, L"Holler");
     EXPECT_EQ(field(HollerScreen::kHeading).text, L"Bob is now online.");

@@ -126,9 +126,14 @@ std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
         show(LoadResourceString(StringId::FRIEND_REQUEST_REJECTED));
         return 0;
     case MessageCode::HollerFriendOnline:
-        if (message.wparam)
-            hub_.holler().show_notice(*reinterpret_cast<const std::wstring*>(message.wparam) +
+        if (message.wparam) {
+            // The core names the friend by its chat-line prefix ("Bob: ").
+            std::wstring name = *reinterpret_cast<const std::wstring*>(message.wparam);
+            if (name.ends_with(L": "))
+                name.resize(name.size() - 2);
+            hub_.holler().show_notice(name +
                                       LoadResourceString(StringId::FRIEND_NOW_ONLINE_SUFFIX));
+        }
         return 0;
     case MessageCode::HollersRetrieved:
         if (message.wparam) {
