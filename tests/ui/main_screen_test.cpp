@@ -6,6 +6,7 @@
 
 #include "account/settings_store.h"
 #include "base/messages.h"
+#include "tests/support/scratch.h"
 #include "ui/screens/contacts_picker.h"
 #include "ui/screens/dialer.h"
 #include "ui/screens/friends_screens.h"
@@ -90,6 +91,8 @@ protected:
     FriendsModel model{settings, FriendsModel::Config{}};
     DeviceContacts contacts{std::make_unique<FakeBook>(), L"15555550100"};
     RecordingService service;
+    const std::string dir = test::make_temp_directory("vokar-main-screen");
+    CallLog call_log{dir + "/CallLog.txt"};
     UiDriver ui;
     EntryScreen& entry = ui.root().add_screen<EntryScreen>();
     QuestionScreen& question = ui.root().add_screen<QuestionScreen>();
@@ -104,7 +107,7 @@ protected:
                 .service = service,
                 .friends = model,
                 .contacts = contacts,
-                .call_log = nullptr,
+                .call_log = &call_log,
                 .cellular = nullptr,
                 .entry = entry,
                 .question = question,
@@ -117,6 +120,11 @@ protected:
         model.addWindow(ui.root().window());
         ui.root().show_screen(hub->main());
         ui.settle();
+    }
+    void TearDown() override
+    {
+        hub->stop();
+        test::remove_directory(dir);
     }
 
     void show_friends()
@@ -198,6 +206,23 @@ TEST_F(MainScreenTest, DiallingFromEachPageChecksForANumber)
     ui.press(Key::Back);
     ui.press(Key::SoftLeft);
     EXPECT_EQ(ui.view().message_text, L"Please enter a number");
+}
+
+TEST_F(MainScreenTest, ContactsAndHistoryLoadOffTheGuiThreadAndNewCallsComeOnTop)
+{
+    call_log.add(L"+15550001", L"", kCallIncoming);
+    hub->start_loading();
+    EXPECT_TRUE(ui.wait_for(
+        [](const UiView& v) { return v.control(ContactsPage::kList)->items.size() == 2; }));
+    hub->main().show(1);
+    EXPECT_TRUE(ui.wait_for([](const UiView& v) {
+        return v.control(HistoryPage::kList)->items == std::vector<std::wstring>{L"Zoe"};
+    }));
+    call_log.add(L"+15559999", L"", kCallMissed);
+    EXPECT_TRUE(ui.wait_for([](const UiView& v) {
+        return v.control(HistoryPage::kList)->items ==
+               std::vector<std::wstring>{L"+15559999", L"Zoe"};
+    }));
 }
 
 TEST_F(MainScreenTest, FriendsPageStatusTextFollowsTheConnectionAndTheList)
