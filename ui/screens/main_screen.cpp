@@ -773,9 +773,12 @@ std::optional<intptr_t> MainScreens::handle_event(const platform::Message& messa
         return 0;
     }
     switch (static_cast<MessageCode>(message.code)) {
-    case MessageCode::FriendsModelChanged:
     case MessageCode::FriendsListChanged:
+        // Sent after new messages too (a selection move sends only
+        // FriendsModelChanged).
         sync_chats();
+        [[fallthrough]];
+    case MessageCode::FriendsModelChanged:
         main_->friends().refresh();
         chat_->refresh();
         break;
