@@ -485,8 +485,16 @@ TEST_F(MainScreenTest, GlobalNoticesShowWhateverScreenIsCurrent)
     ui.settle();
     EXPECT_EQ(field(FriendRequestScreen::kText).text, L"Accept this person as your friend?");
     ui.press(Key::SoftRight);
+    model.remove(L"eve@vokar.test"); // as the core does on a rejection
     changed();
     EXPECT_EQ(service.log, std::vector<std::wstring>{L"reject eve@vokar.test"});
+    EXPECT_NE(ui.view().title, L"eve");
+    // A new request after the answer is asked about again.
+    model.onPresence(L"eve@vokar.test", L"", kStatusPending);
+    ui.settle();
+    EXPECT_EQ(ui.view().title, L"eve");
+    ui.press(Key::SoftLeft);
+    EXPECT_EQ(service.log.back(), L"accept eve@vokar.test");
 
     // The import question of a first login waits for the main screen; Yes
     // opens the gateways.

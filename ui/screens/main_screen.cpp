@@ -469,7 +469,9 @@ intptr_t FriendsPage::handle_message(const platform::Message& message)
             hub_.friends().selectNext();
             return 1;
         case Key::Action:
-            command(ui::command(CommandId::SEND));
+            // The action key sends what was typed; without text it does nothing.
+            if (!input_.text().empty())
+                command(ui::command(CommandId::SEND));
             return 1;
         case Key::Talk:
             call_selected();

@@ -44,10 +44,12 @@ intptr_t FriendRequestScreen::handle_message(const platform::Message& message)
     switch (static_cast<CommandId>(message.wparam)) {
     case CommandId::YES:
         root()->back();
+        hub_.notices().request_answered(jid_);
         hub_.service().accept(jid_, name_);
         return 1;
     case CommandId::NO:
         root()->back();
+        hub_.notices().request_answered(jid_);
         hub_.service().reject(jid_);
         return 1;
     default:
@@ -86,7 +88,8 @@ void Notices::show(const std::wstring& text)
 void Notices::ask_next_request()
 {
     UiRoot& root = hub_.root();
-    if (root.current() == &request_)
+    // Not over the login's progress, which the main screen replaces.
+    if (!main_shown_ || root.current() == &request_ || root.current() == &root.progress_screen())
         return;
     FriendsModel& model = hub_.friends();
     const int n = model.shownCount();
@@ -108,8 +111,11 @@ void Notices::ask_import()
 
 void Notices::main_screen_shown()
 {
+    main_shown_ = true;
     if (std::exchange(import_pending_, false))
         ask_import();
+    else
+        ask_next_request();
 }
 
 std::optional<intptr_t> Notices::handle_event(const platform::Message& message)

@@ -42,6 +42,8 @@ public:
     // The main screen became current: a question that arrived before it is
     // asked now.
     void main_screen_shown();
+    // The request of `jid` was answered: a later one is asked about again.
+    void request_answered(const std::wstring& jid) { asked_.erase(jid); }
     // The network whose gateway a JID belongs to, from its domain's first
     // label; -1 when none.
     static int gateway_network(const std::wstring& jid);
@@ -56,6 +58,7 @@ private:
     FriendRequestScreen& request_;
     std::set<std::wstring> asked_; // JIDs whose request was asked about
     bool import_pending_ = false;
+    bool main_shown_ = false; // questions wait until the user is past the login
 };
 
 } // namespace vokar::ui
