@@ -9,6 +9,7 @@
 #include "tests/support/live_client.h"
 #include "ui/screens/friends_screens.h"
 #include "ui/screens/main_screen.h"
+#include "ui/screens/notices.h"
 #include "ui/ui_messages.h"
 
 namespace vokar::ui::testing {
@@ -148,6 +149,32 @@ TEST_F(MainScreenLive, AddedFriendIsAcceptedChatsBothWaysAndSeesTheCustomStatus)
         return false;
     })) << far->history();
     EXPECT_EQ(live->program().settings().get(&Settings::status_message), L"At lunch");
+}
+
+TEST_F(MainScreenLive, FriendRequestIsAskedAboutAndAccepted)
+{
+    ASSERT_TRUE(stack.start()) << stack.error();
+    far_log_in();
+    near_log_in();
+    (*far)->addContact(kNetworkService, LiveUi::kAccounts[0].user, "", "");
+    ASSERT_TRUE(live->pump_until([&] {
+        return field(FriendRequestScreen::kText).text == L"Accept this person as your friend?";
+    }));
+    EXPECT_EQ(ui().view().title, L"15550102");
+    ui().screenshot("live_friend_request");
+    ui().press(Key::SoftLeft); // Yes
+    EXPECT_EQ(ui().view().message_text,
+              L"Friend request accepted, this may take some time to update");
+    ui().press(Key::SoftLeft);
+    EXPECT_TRUE(far_saw([&](int code, const JabberEvent& e) {
+        if (code != kEventPresence)
+            return false;
+        for (const auto& u : e.updates)
+            if (u.jid == jid(0) && u.status == kStatusAvailable)
+                return true;
+        return false;
+    })) << far->history();
+    EXPECT_TRUE(live->pump_until([&] { return far_status_at_near() == kStatusAvailable; }));
 }
 
 TEST_F(MainScreenLive, HollerToAnOfflineFriendArrivesAtItsNextLogin)
