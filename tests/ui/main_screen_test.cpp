@@ -495,15 +495,19 @@ TEST_F(MainScreenTest, GlobalNoticesShowWhateverScreenIsCurrent)
     EXPECT_EQ(ui.view().title, L"eve");
     ui.press(Key::SoftLeft);
     EXPECT_EQ(service.log.back(), L"accept eve@vokar.test");
+    model.onPresence(L"eve@vokar.test", L"", kStatusOffline); // as the core does
 
-    // The import question of a first login waits for the main screen; Yes
-    // opens the gateways.
-    ui.root().reset_to_screen(hub->dialer());
+    // Notices during the login's progress wait for the main screen, which
+    // replaces it; Yes to the import question opens the gateways.
+    ui.root().progress(L"Logging in", 144, {});
     ui.settle();
     send(MessageCode::AskImportAccounts, nullptr);
-    EXPECT_EQ(ui.view().title, L"Vokar - Touch Dialer");
+    send(MessageCode::HollersRetrieved, &senders);
+    EXPECT_EQ(ui.view().title, L"Vokar - Logging in");
     ui.root().reset_to_screen(hub->main());
     ui.settle();
+    EXPECT_EQ(ui.view().title, L"Vokar - Holler");
+    ui.press(Key::SoftRight); // Close
     EXPECT_EQ(ui.view().title, L"Instant Messaging");
     ui.press(Key::SoftLeft);
     EXPECT_EQ(ui.view().title, L"Vokar - Edit Gateways");

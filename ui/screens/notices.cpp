@@ -1,5 +1,6 @@
 #include "ui/screens/notices.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,8 +89,7 @@ void Notices::show(const std::wstring& text)
 void Notices::ask_next_request()
 {
     UiRoot& root = hub_.root();
-    // Not over the login's progress, which the main screen replaces.
-    if (!main_shown_ || root.current() == &request_ || root.current() == &root.progress_screen())
+    if (!ready() || root.current() == &request_)
         return;
     FriendsModel& model = hub_.friends();
     const int n = model.shownCount();
@@ -109,13 +109,25 @@ void Notices::ask_import()
                         [this] { hub_.gateways().open(); });
 }
 
+bool Notices::ready() const
+{
+    return main_shown_ && hub_.root().current() != &hub_.root().progress_screen();
+}
+
+void Notices::when_ready(std::function<void()> notice)
+{
+    if (ready())
+        notice();
+    else
+        deferred_.push_back(std::move(notice));
+}
+
 void Notices::main_screen_shown()
 {
     main_shown_ = true;
-    if (std::exchange(import_pending_, false))
-        ask_import();
-    else
-        ask_next_request();
+    for (auto& notice : std::exchange(deferred_, {}))
+        notice();
+    ask_next_request();
 }
 
 std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
@@ -137,8 +149,10 @@ std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
             std::wstring name = *reinterpret_cast<const std::wstring*>(message.wparam);
             if (name.ends_with(L": "))
                 name.resize(name.size() - 2);
-            hub_.holler().show_notice(name +
-                                      LoadResourceString(StringId::FRIEND_NOW_ONLINE_SUFFIX));
+            when_ready(
+                [this, text = name + LoadResourceString(StringId::FRIEND_NOW_ONLINE_SUFFIX)] {
+                    hub_.holler().show_notice(text);
+                });
         }
         return 0;
     case MessageCode::HollersRetrieved:
@@ -148,13 +162,18 @@ std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
                  *reinterpret_cast<const std::vector<std::string>*>(message.wparam))
                 senders.push_back(platform::to_wide(s));
             if (!senders.empty())
-                hub_.holler().show_senders(senders);
+                when_ready([this, senders] { hub_.holler().show_senders(senders); });
         }
         return 0;
     case MessageCode::HollerAnswered:
-    case MessageCode::ServiceMessage:
+        // Ends the wait of the holler's progress screen.
         if (message.wparam)
             show(platform::to_wide(*reinterpret_cast<const std::string*>(message.wparam)));
+        return 0;
+    case MessageCode::ServiceMessage:
+        if (message.wparam)
+            when_ready([this, text = platform::to_wide(*reinterpret_cast<const std::string*>(
+                                  message.wparam))] { show(text); });
         return 0;
     case MessageCode::GatewayMessageFailed: {
         if (!message.wparam)
@@ -165,16 +184,11 @@ std::optional<intptr_t> Notices::handle_event(const platform::Message& message)
             caption ? LoadResourceString(*caption) : LoadResourceString(StringId::NETWORK_UNKNOWN);
         if (!event.text.empty())
             text += L": " + platform::to_wide(event.text);
-        hub_.root().message(text, MessageKind::Warning);
+        when_ready([this, text] { hub_.root().message(text, MessageKind::Warning); });
         return 0;
     }
     case MessageCode::AskImportAccounts:
-        // Asked over the main screen: the login's progress screen is about
-        // to be replaced by it, which would take the question away.
-        if (hub_.root().current() == &hub_.main())
-            ask_import();
-        else
-            import_pending_ = true;
+        when_ready([this] { ask_import(); });
         return 0;
     default:
         return std::nullopt;

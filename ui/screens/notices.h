@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/window.h"
 #include "ui/label.h"
@@ -39,8 +41,8 @@ public:
     // A result when the message was a notice that concerns no screen.
     std::optional<intptr_t> handle_event(const platform::Message& message);
     FriendRequestScreen& request_screen() { return request_; }
-    // The main screen became current: a question that arrived before it is
-    // asked now.
+    // The main screen became current: the notices that waited for it are
+    // shown now.
     void main_screen_shown();
     // The request of `jid` was answered: a later one is asked about again.
     void request_answered(const std::wstring& jid) { asked_.erase(jid); }
@@ -53,12 +55,18 @@ private:
     void ask_next_request();
     void show(const std::wstring& text);
     void ask_import();
+    // Notices that push a screen wait until the main screen has been shown
+    // and no progress screen is current: the login's progress is replaced
+    // by the main screen, which would take them away.
+    bool ready() const;
+    void when_ready(std::function<void()> notice);
 
     MainScreens& hub_;
     FriendRequestScreen& request_;
     std::set<std::wstring> asked_; // JIDs whose request was asked about
-    bool import_pending_ = false;
-    bool main_shown_ = false; // questions wait until the user is past the login
+    bool main_shown_ = false;
+    // Notices that arrived during the login, shown over the main screen.
+    std::vector<std::function<void()>> deferred_;
 };
 
 } // namespace vokar::ui
