@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include "base/messages.h"
 #include "platform/thread.h"
@@ -668,13 +669,16 @@ public:
     {
         if (thread_.joinable())
             return;
-        if (hub_.deps_.call_log)
+        if (hub_.deps_.call_log) {
             hub_.deps_.call_log->set_listener(this);
+            listening_ = true;
+        }
         thread_ = platform::Thread([this] { run(); });
     }
+    // Once stopped it no longer touches the call log, which may be gone.
     void stop()
     {
-        if (hub_.deps_.call_log)
+        if (std::exchange(listening_, false))
             hub_.deps_.call_log->set_listener(nullptr);
         thread_.join();
     }
@@ -734,6 +738,7 @@ private:
     std::mutex mutex_;
     std::optional<std::vector<CallLogEntry>> history_;
     std::vector<CallLogEntry> added_;
+    bool listening_ = false; // GUI thread
     platform::Thread thread_;
 };
 
