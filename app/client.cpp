@@ -87,6 +87,22 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                 },
             .edit_im_accounts = {},
         });
+    call_screens_ = std::make_unique<ui::CallScreens>(
+        root, ui::CallScreens::Services{
+                  .jingle_phone = &p.app(),
+                  .log_call = [&p](const std::wstring& number, const std::wstring& name,
+                                   int type) { p.call_log().add(number, name, type); },
+                  .call_volume = [&p] { return p.settings().get(&Settings::volume); },
+                  .save_settings = [&p] { p.settings().save_soon(); },
+                  // Freed on the disposal thread, which may join the call's audio.
+                  .release =
+                      [&p](std::shared_ptr<CallController> call) {
+                          p.disposal().release_after(std::move(call), 0);
+                      },
+                  .show_home = [this] { root_.reset_to_screen(*main_); },
+                  .raise_window = {},
+                  .key_tone = {},
+              });
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
         .main = main_,
@@ -118,6 +134,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
 Client::~Client()
 {
     root_.set_global_handler({});
+    call_screens_.reset();
     program_.reset();
 }
 
@@ -156,6 +173,8 @@ void Client::main_command(uint16_t command)
 
 std::optional<intptr_t> Client::handle_event(const platform::Message& message)
 {
+    if (const auto handled = call_screens_->handle_event(message))
+        return handled;
     switch (static_cast<MessageCode>(message.code)) {
     case MessageCode::BearerLabelChanged:
         login_->network_status_changed();

@@ -10,6 +10,7 @@
 #include "platform/network.h"
 #include "platform/operator_config.h"
 #include "ui/screens/account_screens.h"
+#include "ui/screens/call_screens.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
@@ -57,6 +58,7 @@ public:
     ui::SettingsScreen& settings_screen() { return *settings_; }
     ui::QuestionScreen& question_screen() { return *question_; }
     ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
+    ui::CallScreens& call_screens() { return *call_screens_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
@@ -77,6 +79,8 @@ private:
     ui::SelectCountryScreen* select_country_ = nullptr;
     ui::FriendsSettingsScreen* friends_settings_ = nullptr;
     bool logged_in_once_ = false;
+    // The call screens; they let go of their calls before the Program goes.
+    std::unique_ptr<ui::CallScreens> call_screens_;
 };
 
 } // namespace vokar::app

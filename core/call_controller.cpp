@@ -94,10 +94,13 @@ std::string CallController::remoteMediaAddress() const
 
 bool CallController::moveTo(PhoneInterface* phone)
 {
-    std::lock_guard lock(mutex_);
-    if (state_ != kNew)
-        return false;
-    owner_ = phone;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != kNew)
+            return false;
+        owner_ = phone;
+    }
+    ui_.post_message(MessageCode::CallChanged, self());
     return true;
 }
 
@@ -182,6 +185,13 @@ void CallController::setVolume(int volume)
     }
     settings_.set(&Settings::volume, volume);
     settings_.save_soon();
+}
+
+void CallController::playKeyTone(int tone)
+{
+    std::lock_guard audio(audio_mutex_);
+    if (audio_ && audio_started_)
+        audio_->play_key_tone(tone);
 }
 
 // ---- phones
