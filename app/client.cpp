@@ -22,6 +22,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .clock = options.clock,
     });
     Program& p = *program_;
+    hide_ = options.hide;
 
     login_ = &root.add_screen<ui::LoginScreen>(ui::LoginScreen::Actions{
         .network_available = [&p] { return p.monitor().connected(); },
@@ -103,6 +104,22 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                   .raise_window = {},
                   .key_tone = {},
               });
+    web_ui_ = std::make_unique<ui::WebRequestScreens>(root);
+    web_ = std::make_unique<AccountWebApi>(p.settings(), p.config(), bearer_of(p.monitor()),
+                                           web_ui_.get(), options.clock);
+    send_sms_ = &root.add_screen<ui::SendSmsScreen>(ui::SendSmsScreen::Actions{
+        .send =
+            [this](const std::wstring& recipient, const std::wstring& message,
+                   std::function<void()> on_sent) {
+                web_->send_sms(recipient, message, std::move(on_sent));
+            },
+        .pick_contact = {},
+        .other = [this](uint16_t command) { main_command(command); },
+    });
+    invite_ = &root.add_screen<ui::InviteScreen>(ui::InviteScreen::Actions{
+        .invite = [this](const std::wstring& number) { web_->send_invitation(number); },
+        .pick_contact = {},
+    });
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
         .main = main_,
@@ -135,6 +152,7 @@ Client::~Client()
 {
     root_.set_global_handler({});
     call_screens_.reset();
+    web_.reset();
     program_.reset();
 }
 
@@ -162,6 +180,18 @@ void Client::main_command(uint16_t command)
 {
     constexpr uint16_t kSettings = 10006;
     constexpr uint16_t kFriendsSettings = 10024;
+    constexpr uint16_t kSendSms = 10003;
+    constexpr uint16_t kInvite = 10004;
+    constexpr uint16_t kCheckBalance = 10005;
+    constexpr uint16_t kHide = 10007;
+    if (command == kSendSms)
+        send_sms_->show(L"");
+    else if (command == kInvite)
+        invite_->show(L"");
+    else if (command == kCheckBalance)
+        web_->check_balance();
+    else if (command == kHide && hide_)
+        hide_();
     constexpr uint16_t kAbout = 10008;
     if (command == kAbout)
         root_.show_screen(*about_);

@@ -16,7 +16,9 @@
 #include "ui/screens/new_version_screen.h"
 #include "ui/screens/settings_screens.h"
 #include "ui/screens/simple_screens.h"
+#include "ui/screens/sms_screens.h"
 #include "ui/ui_root.h"
+#include "webapi/account_web_api.h"
 
 namespace vokar::app {
 
@@ -59,6 +61,9 @@ public:
     ui::QuestionScreen& question_screen() { return *question_; }
     ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
     ui::CallScreens& call_screens() { return *call_screens_; }
+    ui::SendSmsScreen& send_sms_screen() { return *send_sms_; }
+    ui::InviteScreen& invite_screen() { return *invite_; }
+    AccountWebApi& web() { return *web_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
@@ -81,6 +86,13 @@ private:
     bool logged_in_once_ = false;
     // The call screens; they let go of their calls before the Program goes.
     std::unique_ptr<ui::CallScreens> call_screens_;
+    // The account web service's requests (SMS, invitations, balance), shown
+    // on the root's progress and message screens.
+    ui::SendSmsScreen* send_sms_ = nullptr;
+    ui::InviteScreen* invite_ = nullptr;
+    std::unique_ptr<ui::WebRequestScreens> web_ui_;
+    std::unique_ptr<AccountWebApi> web_;
+    std::function<void()> hide_;
 };
 
 } // namespace vokar::app
