@@ -3,6 +3,8 @@
 #include "account/number_normalizer.h"
 #include "base/messages.h"
 #include "platform/text.h"
+#include "ui/screens/contacts_picker.h"
+#include "ui/screens/gateway_screens.h"
 #include "xmpp/jabber_event.h"
 
 namespace vokar::app {
@@ -40,10 +42,6 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .create_account = [this] { root_.show_screen(*create_account_); },
         .open_main_screen = [this] { root_.reset_to_screen(*main_); },
     });
-    main_ = &root.add_screen<ui::MainScreen>(ui::MainScreen::Actions{
-        .hide = std::move(options.hide),
-        .other = [this](uint16_t command) { main_command(command); },
-    });
     create_account_ = &root.add_screen<ui::CreateAccountScreen>(ui::CreateAccountScreen::Actions{
         .select_country = [this] { root_.show_screen(*select_country_); },
         .create = {},
@@ -52,6 +50,25 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
     about_ = &root.add_screen<ui::AboutScreen>();
     entry_ = &root.add_screen<ui::EntryScreen>();
     question_ = &root.add_screen<ui::QuestionScreen>();
+    friends_service_ = std::make_unique<ui::AppFriendsService>(p.app(), p.settings());
+    main_screens_ = std::make_unique<ui::MainScreens>(
+        root, ui::MainScreens::Deps{
+                  .service = *friends_service_,
+                  .friends = p.friends(),
+                  .contacts = p.contacts(),
+                  .call_log = &p.call_log(),
+                  .cellular = nullptr,
+                  .entry = *entry_,
+                  .question = *question_,
+                  .actions = {
+                      .hide = std::move(options.hide),
+                      .other = [this](uint16_t command) { main_command(command); },
+                      .send_sms = [this](const std::wstring& number) { send_sms_->show(number); },
+                      .invite = [this](const std::wstring& number) { invite_->show(number); },
+                  },
+              });
+    main_ = &main_screens_->main();
+    p.friends().addWindow(root.window());
     new_version_ = &root.add_screen<ui::NewVersionScreen>(options.opener);
     settings_ = &root.add_screen<ui::SettingsScreen>(ui::SettingsScreen::Store{
         .load =
@@ -86,7 +103,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                     });
                     p.settings().save_soon();
                 },
-            .edit_im_accounts = {},
+            .edit_im_accounts = [this] { main_screens_->gateways().open(); },
         });
     call_screens_ = std::make_unique<ui::CallScreens>(
         root, ui::CallScreens::Services{
@@ -113,12 +130,12 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                    std::function<void()> on_sent) {
                 web_->send_sms(recipient, message, std::move(on_sent));
             },
-        .pick_contact = {},
+        .pick_contact = [this](ui::ContactPicked on_pick) { pick_contact(std::move(on_pick)); },
         .other = [this](uint16_t command) { main_command(command); },
     });
     invite_ = &root.add_screen<ui::InviteScreen>(ui::InviteScreen::Actions{
         .invite = [this](const std::wstring& number) { web_->send_invitation(number); },
-        .pick_contact = {},
+        .pick_contact = [this](ui::ContactPicked on_pick) { pick_contact(std::move(on_pick)); },
     });
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
@@ -130,12 +147,12 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                 program_->app().logout();
                 root_.reset_to_screen(*login_);
             },
-        // Yes would open the IM gateway editor, which the main screen's
-        // friends page brings.
+        // Yes opens the IM gateway editor.
         .ask_import_accounts =
             [this] {
                 question_->ask(LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_TITLE),
-                               LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION), {});
+                               LoadResourceString(StringId::IMPORT_IM_ACCOUNTS_QUESTION),
+                               [this] { main_screens_->gateways().open(); });
             },
         .show_new_version =
             [this](const JabberEvent& event) {
@@ -151,6 +168,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
 Client::~Client()
 {
     root_.set_global_handler({});
+    main_screens_->stop();
     call_screens_.reset();
     web_.reset();
     program_.reset();
@@ -159,6 +177,7 @@ Client::~Client()
 void Client::start()
 {
     root_.show_screen(*login_);
+    main_screens_->start_loading();
     program_->start();
 }
 
@@ -176,19 +195,18 @@ void Client::log_in(const std::wstring& user, const std::wstring& password)
     program_->app().login(u, pw);
 }
 
+void Client::pick_contact(ui::ContactPicked on_pick)
+{
+    main_screens_->picker().pick(ui::ContactsPicker::kCancelMenu, std::move(on_pick));
+}
+
 void Client::main_command(uint16_t command)
 {
     constexpr uint16_t kSettings = 10006;
     constexpr uint16_t kFriendsSettings = 10024;
-    constexpr uint16_t kSendSms = 10003;
-    constexpr uint16_t kInvite = 10004;
     constexpr uint16_t kCheckBalance = 10005;
     constexpr uint16_t kHide = 10007;
-    if (command == kSendSms)
-        send_sms_->show(L"");
-    else if (command == kInvite)
-        invite_->show(L"");
-    else if (command == kCheckBalance)
+    if (command == kCheckBalance)
         web_->check_balance();
     else if (command == kHide && hide_)
         hide_();
@@ -218,7 +236,7 @@ std::optional<intptr_t> Client::handle_event(const platform::Message& message)
         program_->app().bearerLost();
         return 0;
     default:
-        return std::nullopt;
+        return main_screens_->handle_event(message);
     }
 }
 

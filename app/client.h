@@ -10,6 +10,7 @@
 #include "platform/network.h"
 #include "platform/operator_config.h"
 #include "ui/screens/account_screens.h"
+#include "ui/screens/app_friends_service.h"
 #include "ui/screens/call_screens.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
@@ -56,6 +57,7 @@ public:
     Program& program() { return *program_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
+    ui::MainScreens& main_screens() { return *main_screens_; }
     ui::NewVersionScreen& new_version_screen() { return *new_version_; }
     ui::SettingsScreen& settings_screen() { return *settings_; }
     ui::QuestionScreen& question_screen() { return *question_; }
@@ -69,6 +71,8 @@ private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
     void log_in(const std::wstring& user, const std::wstring& password);
     void main_command(uint16_t command);
+    // The contacts picker for the SMS and invitation screens.
+    void pick_contact(ui::ContactPicked on_pick);
 
     ui::UiRoot& root_;
     ClientUi ui_;
@@ -84,6 +88,8 @@ private:
     ui::SelectCountryScreen* select_country_ = nullptr;
     ui::FriendsSettingsScreen* friends_settings_ = nullptr;
     bool logged_in_once_ = false;
+    std::unique_ptr<ui::AppFriendsService> friends_service_;
+    std::unique_ptr<ui::MainScreens> main_screens_;
     // The call screens; they let go of their calls before the Program goes.
     std::unique_ptr<ui::CallScreens> call_screens_;
     // The account web service's requests (SMS, invitations, balance), shown

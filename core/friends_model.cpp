@@ -353,6 +353,12 @@ int FriendsModel::shownCount()
     return static_cast<int>(shown_.size());
 }
 
+int FriendsModel::count()
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(all_.size());
+}
+
 int FriendsModel::selected()
 {
     std::lock_guard lock(mutex_);
