@@ -3,13 +3,34 @@
 #include "account/number_normalizer.h"
 #include "base/messages.h"
 #include "platform/text.h"
+#include "platform/window.h"
 #include "ui/screens/contacts_picker.h"
 #include "ui/screens/gateway_screens.h"
+#include "ui/ui_messages.h"
 #include "xmpp/jabber_event.h"
 
 namespace vokar::app {
 
-Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
+namespace {
+
+// Runs `fn` on the GUI thread (at once when called there); nothing once the
+// pump has stopped.
+void on_gui(ui::UiRoot& root, const std::function<void()>& fn)
+{
+    platform::send_message(root.window(), ui::code(ui::UiMessage::RunOnGuiThread),
+                           reinterpret_cast<uintptr_t>(&fn));
+}
+
+AlertSound::OpenSpeaker default_alert_speaker()
+{
+    if (platform::default_audio_choice().out != "sdl")
+        return {};
+    return [] { return platform::make_audio_devices({"none", "sdl"})->open_wave_out(); };
+}
+
+} // namespace
+
+Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_screens_(root)
 {
     // The core's singletons in start-up order (see Program).
     program_ = std::make_unique<Program>(Program::Options{
@@ -19,12 +40,25 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .adapters = std::move(options.adapters),
         .pinger = std::move(options.pinger),
         .make_stack = std::move(options.make_stack),
-        .request_dialing_prefix = {},
+        // Asked for after a login and by number normalisation; the web API
+        // exists by then (no thread asks before start()).
+        .request_dialing_prefix =
+            [this] {
+                if (web_api_)
+                    web_api_->fetch_dialing_prefix();
+            },
         .terminate = {},
         .clock = options.clock,
+        .make_audio_devices = std::move(options.make_audio_devices),
     });
     Program& p = *program_;
     hide_ = options.hide;
+    alert_ = std::make_shared<AlertSound>(options.open_alert_speaker
+                                              ? std::move(options.open_alert_speaker)
+                                              : default_alert_speaker());
+    platform::set_sound_backend(alert_);
+    web_api_ = std::make_unique<AccountWebApi>(p.settings(), p.config(), bearer_of(p.monitor()),
+                                               &web_screens_, options.clock);
 
     login_ = &root.add_screen<ui::LoginScreen>(ui::LoginScreen::Actions{
         .network_available = [&p] { return p.monitor().connected(); },
@@ -38,13 +72,22 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
         .stored_password = [&p] { return p.settings().get(&Settings::password); },
         .autologin = [&p] { return p.settings().get(&Settings::autologin); },
         .udp_needs_tunnel = [&p] { return p.probe().needsTunnel(false); },
-        .fetch_server_lists = {},
+        .fetch_server_lists =
+            [this, &p] {
+                if (p.monitor().connected())
+                    web_api_->fetch_servers();
+            },
         .create_account = [this] { root_.show_screen(*create_account_); },
         .open_main_screen = [this] { root_.reset_to_screen(*main_); },
     });
     create_account_ = &root.add_screen<ui::CreateAccountScreen>(ui::CreateAccountScreen::Actions{
         .select_country = [this] { root_.show_screen(*select_country_); },
-        .create = {},
+        .create =
+            [this](const std::wstring& number, const std::wstring& password,
+                   const std::wstring& nickname, const std::wstring& email,
+                   const std::wstring& country_code) {
+                create_account(number, password, nickname, email, country_code);
+            },
     });
     select_country_ = &root.add_screen<ui::SelectCountryScreen>(*create_account_);
     about_ = &root.add_screen<ui::AboutScreen>();
@@ -121,20 +164,17 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root)
                   .raise_window = {},
                   .key_tone = {},
               });
-    web_ui_ = std::make_unique<ui::WebRequestScreens>(root);
-    web_ = std::make_unique<AccountWebApi>(p.settings(), p.config(), bearer_of(p.monitor()),
-                                           web_ui_.get(), options.clock);
     send_sms_ = &root.add_screen<ui::SendSmsScreen>(ui::SendSmsScreen::Actions{
         .send =
             [this](const std::wstring& recipient, const std::wstring& message,
                    std::function<void()> on_sent) {
-                web_->send_sms(recipient, message, std::move(on_sent));
+                web_api_->send_sms(recipient, message, std::move(on_sent));
             },
         .pick_contact = [this](ui::ContactPicked on_pick) { pick_contact(std::move(on_pick)); },
         .other = [this](uint16_t command) { main_command(command); },
     });
     invite_ = &root.add_screen<ui::InviteScreen>(ui::InviteScreen::Actions{
-        .invite = [this](const std::wstring& number) { web_->send_invitation(number); },
+        .invite = [this](const std::wstring& number) { web_api_->send_invitation(number); },
         .pick_contact = [this](ui::ContactPicked on_pick) { pick_contact(std::move(on_pick)); },
     });
     ui_.set_screens(ClientUi::Screens{
@@ -170,7 +210,9 @@ Client::~Client()
     root_.set_global_handler({});
     main_screens_->stop();
     call_screens_.reset();
-    web_.reset();
+    // Its requests use the Program's settings and monitor.
+    web_api_.reset();
+    platform::set_sound_backend(nullptr);
     program_.reset();
 }
 
@@ -195,6 +237,17 @@ void Client::log_in(const std::wstring& user, const std::wstring& password)
     program_->app().login(u, pw);
 }
 
+void Client::create_account(const std::wstring& number, const std::wstring& password,
+                            const std::wstring& nickname, const std::wstring& email,
+                            const std::wstring& country_code)
+{
+    // A new account is put in the login screen's fields, ready to log in.
+    web_api_->create_account(number, password, nickname, email, country_code,
+                             [this, number, password] {
+                                 on_gui(root_, [&] { login_->set_credentials(number, password); });
+                             });
+}
+
 void Client::pick_contact(ui::ContactPicked on_pick)
 {
     main_screens_->picker().pick(ui::ContactsPicker::kCancelMenu, std::move(on_pick));
@@ -207,7 +260,7 @@ void Client::main_command(uint16_t command)
     constexpr uint16_t kCheckBalance = 10005;
     constexpr uint16_t kHide = 10007;
     if (command == kCheckBalance)
-        web_->check_balance();
+        web_api_->check_balance();
     else if (command == kHide && hide_)
         hide_();
     constexpr uint16_t kAbout = 10008;

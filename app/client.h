@@ -4,7 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "app/alert_sound.h"
 #include "app/client_ui.h"
+#include "app/web_request_screens.h"
 #include "core/program.h"
 #include "platform/clock.h"
 #include "platform/network.h"
@@ -41,6 +43,12 @@ public:
         // Opens the new version's download address.
         ui::UrlOpener& opener;
         platform::Clock& clock = platform::system_clock();
+        // The call audio's devices; empty: those of platform::default_audio_choice().
+        std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
+        // Opens the speaker of the new-message beep, once per beep. Empty: the
+        // default speaker when that is the sound card (a WAV file is the
+        // calls'), else none.
+        AlertSound::OpenSpeaker open_alert_speaker = {};
     };
 
     Client(ui::UiRoot& root, Options options);
@@ -55,6 +63,8 @@ public:
     void start();
 
     Program& program() { return *program_; }
+    // The account web service's requests, shown on this client's screens.
+    AccountWebApi& web_api() { return *web_api_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
     ui::MainScreens& main_screens() { return *main_screens_; }
@@ -65,7 +75,6 @@ public:
     ui::CallScreens& call_screens() { return *call_screens_; }
     ui::SendSmsScreen& send_sms_screen() { return *send_sms_; }
     ui::InviteScreen& invite_screen() { return *invite_; }
-    AccountWebApi& web() { return *web_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
@@ -73,10 +82,17 @@ private:
     void main_command(uint16_t command);
     // The contacts picker for the SMS and invitation screens.
     void pick_contact(ui::ContactPicked on_pick);
+    void create_account(const std::wstring& number, const std::wstring& password,
+                        const std::wstring& nickname, const std::wstring& email,
+                        const std::wstring& country_code);
 
     ui::UiRoot& root_;
     ClientUi ui_;
     std::unique_ptr<Program> program_;
+    WebRequestScreens web_screens_;
+    std::unique_ptr<AccountWebApi> web_api_;
+    // Installed as the platform's sound back-end while the client lives.
+    std::shared_ptr<AlertSound> alert_;
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;
@@ -92,12 +108,9 @@ private:
     std::unique_ptr<ui::MainScreens> main_screens_;
     // The call screens; they let go of their calls before the Program goes.
     std::unique_ptr<ui::CallScreens> call_screens_;
-    // The account web service's requests (SMS, invitations, balance), shown
-    // on the root's progress and message screens.
+    // Send SMS and Invite a friend, on the web API.
     ui::SendSmsScreen* send_sms_ = nullptr;
     ui::InviteScreen* invite_ = nullptr;
-    std::unique_ptr<ui::WebRequestScreens> web_ui_;
-    std::unique_ptr<AccountWebApi> web_;
     std::function<void()> hide_;
 };
 

@@ -3,8 +3,6 @@
 #include <memory>
 
 #include "base/strings.h"
-#include "ui/message_screen.h"
-#include "ui/progress_screen.h"
 #include "ui/theme.h"
 #include "ui/ui_messages.h"
 #include "ui/ui_root.h"
@@ -280,36 +278,6 @@ intptr_t InviteScreen::handle_message(const platform::Message& message)
     default:
         return 0;
     }
-}
-
-// ---- the requests' screens
-
-void WebRequestScreens::show_progress(const std::wstring& text,
-                                      std::function<void(int command)> on_key)
-{
-    root_.progress(text, kHideMenu, [on_key = std::move(on_key)](uint16_t command) {
-        if (on_key)
-            on_key(command);
-    });
-}
-
-void WebRequestScreens::hide_progress()
-{
-    on_gui(root_, [this] {
-        if (root_.current() == &root_.progress_screen())
-            root_.back();
-    });
-}
-
-void WebRequestScreens::show_message(const std::wstring& text, bool error,
-                                     MessagePlacement placement)
-{
-    const MessageKind kind = error ? MessageKind::Error : MessageKind::Information;
-    on_gui(root_, [&] {
-        const bool replace = placement == MessagePlacement::ReplaceCurrent ||
-                             root_.current() == &root_.progress_screen();
-        root_.message(text, kind, replace);
-    });
 }
 
 } // namespace vokar::ui

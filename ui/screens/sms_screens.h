@@ -8,7 +8,6 @@
 #include "ui/text_box.h"
 #include "ui/ui_timers.h"
 #include "ui/virtual_dialog.h"
-#include "webapi/web_request.h"
 
 namespace vokar::ui {
 
@@ -91,20 +90,6 @@ public:
 private:
     Actions actions_;
     TextBox& number_;
-};
-
-// The web requests' progress screen (with Hide) and messages on the root.
-class WebRequestScreens final : public WebRequestUi {
-public:
-    static constexpr int kHideMenu = 145;
-
-    explicit WebRequestScreens(UiRoot& root) : root_(root) {}
-    void show_progress(const std::wstring& text, std::function<void(int command)> on_key) override;
-    void hide_progress() override;
-    void show_message(const std::wstring& text, bool error, MessagePlacement placement) override;
-
-private:
-    UiRoot& root_;
 };
 
 } // namespace vokar::ui
