@@ -290,13 +290,15 @@ void CallController::rejectedByPeer()
 
 void CallController::ringing()
 {
-    start_ringing();
     {
         std::lock_guard lock(mutex_);
-        if (state_ == kEnded)
+        // The far end's ringing notice can arrive after its answer: a call
+        // that is talking (or over) stays so.
+        if (state_ == kTalking || state_ == kEnded)
             return;
         state_ = kAlerting;
     }
+    start_ringing();
     ui_.send_message(MessageCode::CallChanged, self());
 }
 
