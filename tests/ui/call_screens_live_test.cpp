@@ -13,6 +13,7 @@
 #include "tools/operator/accounts/account_store.h"
 #include "ui/screens/call_screens.h"
 #include "ui/screens/sms_screens.h"
+#include "ui/ui_messages.h"
 
 namespace vokar::ui::testing {
 namespace {
@@ -164,6 +165,18 @@ TEST_F(CallScreensLiveTest, SmsAndInvitationReachTheOperatorsOutbox)
         EXPECT_TRUE(store && store->outbox(&rows, &error)) << error;
         return rows;
     };
+    // Check Balance on the main screen shows the service's answer.
+    platform::post_message(ui().root().window(), code(UiMessage::Command),
+                           command(CommandId::CHECK_BALANCE));
+    ASSERT_TRUE(ui().wait_for(
+        [](const UiView& v) {
+            return v.message_kind == MessageKind::Information &&
+                   v.message_text.find(L"5.00") != std::wstring::npos;
+        },
+        kWaitMs));
+    ui().screenshot("live_balance");
+    ui().press(Key::SoftLeft); // OK
+
     SendSmsScreen& sms = live.client().send_sms_screen();
     sms.show(L"15550177");
     ui().settle();
