@@ -4,6 +4,7 @@
 #include "base/messages.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "ui/screens/contacts_picker.h"
 #include "ui/screens/gateway_screens.h"
 #include "ui/ui_messages.h"
 #include "xmpp/jabber_event.h"
@@ -51,6 +52,7 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_
         .make_audio_devices = std::move(options.make_audio_devices),
     });
     Program& p = *program_;
+    hide_ = options.hide;
     alert_ = std::make_shared<AlertSound>(options.open_alert_speaker
                                               ? std::move(options.open_alert_speaker)
                                               : default_alert_speaker());
@@ -101,13 +103,12 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_
                   .cellular = nullptr,
                   .entry = *entry_,
                   .question = *question_,
-                  .actions =
-                      {
-                          .hide = std::move(options.hide),
-                          .other = [this](uint16_t command) { main_command(command); },
-                          .send_sms = {},
-                          .invite = {},
-                      },
+                  .actions = {
+                      .hide = std::move(options.hide),
+                      .other = [this](uint16_t command) { main_command(command); },
+                      .send_sms = [this](const std::wstring& number) { send_sms_->show(number); },
+                      .invite = [this](const std::wstring& number) { invite_->show(number); },
+                  },
               });
     main_ = &main_screens_->main();
     p.friends().addWindow(root.window());
@@ -147,6 +148,35 @@ Client::Client(ui::UiRoot& root, Options options) : root_(root), ui_(root), web_
                 },
             .edit_im_accounts = [this] { main_screens_->gateways().open(); },
         });
+    call_screens_ = std::make_unique<ui::CallScreens>(
+        root, ui::CallScreens::Services{
+                  .jingle_phone = &p.app(),
+                  .log_call = [&p](const std::wstring& number, const std::wstring& name,
+                                   int type) { p.call_log().add(number, name, type); },
+                  .call_volume = [&p] { return p.settings().get(&Settings::volume); },
+                  .save_settings = [&p] { p.settings().save_soon(); },
+                  // Freed on the disposal thread, which may join the call's audio.
+                  .release =
+                      [&p](std::shared_ptr<CallController> call) {
+                          p.disposal().release_after(std::move(call), 0);
+                      },
+                  .show_home = [this] { root_.reset_to_screen(*main_); },
+                  .raise_window = {},
+                  .key_tone = {},
+              });
+    send_sms_ = &root.add_screen<ui::SendSmsScreen>(ui::SendSmsScreen::Actions{
+        .send =
+            [this](const std::wstring& recipient, const std::wstring& message,
+                   std::function<void()> on_sent) {
+                web_api_->send_sms(recipient, message, std::move(on_sent));
+            },
+        .pick_contact = [this](ui::ContactPicked on_pick) { pick_contact(std::move(on_pick)); },
+        .other = [this](uint16_t command) { main_command(command); },
+    });
+    invite_ = &root.add_screen<ui::InviteScreen>(ui::InviteScreen::Actions{
+        .invite = [this](const std::wstring& number) { web_api_->send_invitation(number); },
+        .pick_contact = [this](ui::ContactPicked on_pick) { pick_contact(std::move(on_pick)); },
+    });
     ui_.set_screens(ClientUi::Screens{
         .login = login_,
         .main = main_,
@@ -179,6 +209,7 @@ Client::~Client()
 {
     root_.set_global_handler({});
     main_screens_->stop();
+    call_screens_.reset();
     // Its requests use the Program's settings and monitor.
     web_api_.reset();
     platform::set_sound_backend(nullptr);
@@ -217,10 +248,21 @@ void Client::create_account(const std::wstring& number, const std::wstring& pass
                              });
 }
 
+void Client::pick_contact(ui::ContactPicked on_pick)
+{
+    main_screens_->picker().pick(ui::ContactsPicker::kCancelMenu, std::move(on_pick));
+}
+
 void Client::main_command(uint16_t command)
 {
     constexpr uint16_t kSettings = 10006;
     constexpr uint16_t kFriendsSettings = 10024;
+    constexpr uint16_t kCheckBalance = 10005;
+    constexpr uint16_t kHide = 10007;
+    if (command == kCheckBalance)
+        web_api_->check_balance();
+    else if (command == kHide && hide_)
+        hide_();
     constexpr uint16_t kAbout = 10008;
     if (command == kAbout)
         root_.show_screen(*about_);
@@ -232,6 +274,8 @@ void Client::main_command(uint16_t command)
 
 std::optional<intptr_t> Client::handle_event(const platform::Message& message)
 {
+    if (const auto handled = call_screens_->handle_event(message))
+        return handled;
     switch (static_cast<MessageCode>(message.code)) {
     case MessageCode::BearerLabelChanged:
         login_->network_status_changed();

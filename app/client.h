@@ -13,11 +13,13 @@
 #include "platform/operator_config.h"
 #include "ui/screens/account_screens.h"
 #include "ui/screens/app_friends_service.h"
+#include "ui/screens/call_screens.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
 #include "ui/screens/settings_screens.h"
 #include "ui/screens/simple_screens.h"
+#include "ui/screens/sms_screens.h"
 #include "ui/ui_root.h"
 #include "webapi/account_web_api.h"
 
@@ -70,11 +72,16 @@ public:
     ui::SettingsScreen& settings_screen() { return *settings_; }
     ui::QuestionScreen& question_screen() { return *question_; }
     ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
+    ui::CallScreens& call_screens() { return *call_screens_; }
+    ui::SendSmsScreen& send_sms_screen() { return *send_sms_; }
+    ui::InviteScreen& invite_screen() { return *invite_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
     void log_in(const std::wstring& user, const std::wstring& password);
     void main_command(uint16_t command);
+    // The contacts picker for the SMS and invitation screens.
+    void pick_contact(ui::ContactPicked on_pick);
     void create_account(const std::wstring& number, const std::wstring& password,
                         const std::wstring& nickname, const std::wstring& email,
                         const std::wstring& country_code);
@@ -99,6 +106,12 @@ private:
     bool logged_in_once_ = false;
     std::unique_ptr<ui::AppFriendsService> friends_service_;
     std::unique_ptr<ui::MainScreens> main_screens_;
+    // The call screens; they let go of their calls before the Program goes.
+    std::unique_ptr<ui::CallScreens> call_screens_;
+    // Send SMS and Invite a friend, on the web API.
+    ui::SendSmsScreen* send_sms_ = nullptr;
+    ui::InviteScreen* invite_ = nullptr;
+    std::function<void()> hide_;
 };
 
 } // namespace vokar::app

@@ -59,7 +59,7 @@ std::vector<TransportAddress> MediaAddressFinder::jingle_addresses(MediaParamete
         addresses.push_back({local, "peer", port});
         if (const auto mapped = stun_query(local, port))
             addresses.push_back({mapped->host, "stun", mapped->port});
-        addresses.push_back({s_.relay_address, "proxy", kRelayMediaPort});
+        addresses.push_back({s_.relay_address, "proxy", s_.relay_port});
         return addresses;
     }
     auto tunnel = std::make_shared<TunnelConnection>(
@@ -96,8 +96,8 @@ void MediaAddressFinder::sip_addresses(SipStackInterface& stack, MediaParameters
         s_.make_connection(local, false, false, [](int, int) {});
     if (!connection)
         return;
-    connection->open(static_cast<uint16_t>(draw_port(6500)), kSipRelayPort, s_.sip_relay_address,
-                     false);
+    connection->open(static_cast<uint16_t>(draw_port(6500)),
+                     static_cast<uint16_t>(s_.sip_relay_port), s_.sip_relay_address, false);
     const auto tunnel = connection->uses_tunnel() ? connection->tunnel() : nullptr;
     if (!tunnel)
         return;

@@ -38,10 +38,13 @@ public:
         TunnelServer tunnel;
         std::string relay_address;     // the operator's media relay
         std::string sip_relay_address; // and its SIP relay
+        int relay_port = kRelayMediaPort;
+        int sip_relay_port = kSipRelayPort;
     };
 
     static constexpr uint32_t kStunLimitMs = 7000;
     static constexpr uint32_t kRelayLimitMs = 5000;
+    // The default ports of the relays; the configuration may move them.
     static constexpr int kRelayMediaPort = 10000;
     static constexpr int kSipRelayPort = 5060;
 

@@ -94,10 +94,13 @@ std::string CallController::remoteMediaAddress() const
 
 bool CallController::moveTo(PhoneInterface* phone)
 {
-    std::lock_guard lock(mutex_);
-    if (state_ != kNew)
-        return false;
-    owner_ = phone;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != kNew)
+            return false;
+        owner_ = phone;
+    }
+    ui_.post_message(MessageCode::CallChanged, self());
     return true;
 }
 
@@ -182,6 +185,13 @@ void CallController::setVolume(int volume)
     }
     settings_.set(&Settings::volume, volume);
     settings_.save_soon();
+}
+
+void CallController::playKeyTone(int tone)
+{
+    std::lock_guard audio(audio_mutex_);
+    if (audio_ && audio_started_)
+        audio_->play_key_tone(tone);
 }
 
 // ---- phones
@@ -280,13 +290,15 @@ void CallController::rejectedByPeer()
 
 void CallController::ringing()
 {
-    start_ringing();
     {
         std::lock_guard lock(mutex_);
-        if (state_ == kEnded)
+        // The far end's ringing notice can arrive after its answer: a call
+        // that is talking (or over) stays so.
+        if (state_ == kTalking || state_ == kEnded)
             return;
         state_ = kAlerting;
     }
+    start_ringing();
     ui_.send_message(MessageCode::CallChanged, self());
 }
 

@@ -100,6 +100,9 @@ public:
     void reject();
     void hangUp();
     void setVolume(int volume);
+    // Plays a dial key's tone (0 to 9, 10 for #) in both directions while
+    // the call's audio runs; nothing otherwise.
+    void playKeyTone(int tone);
 
     // Phones.
     void alert();
@@ -112,8 +115,9 @@ public:
     void stopAudio();
     void ended(const std::wstring& text);
 
-    // Moves the call to `phone` while it is still new; false once it has
-    // left state kNew (a hang-up came first).
+    // Moves the call to `phone` while it is still new, and posts CallChanged
+    // so that the screens learn of the move; false once it has left state
+    // kNew (a hang-up came first).
     bool moveTo(PhoneInterface* phone);
     void setNumber(const std::wstring& number, const std::wstring& display_name);
     void setMediaParameters(const MediaParameters& media);

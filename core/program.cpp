@@ -66,15 +66,16 @@ Program::Program(Options options)
         [this] { return settings_->server_list(SettingsStore::kStunList).current(); },
         options.stun_query ? std::move(options.stun_query) : query_stun, connections,
         TunnelServer{config_.tunnel_host, config_.tunnel_port}, config_.relay_host,
-        config_.sip_relay_host});
+        config_.sip_relay_host, config_.relay_port, config_.sip_relay_port});
 
     AppController::Config app_config;
     app_config.calls.discovery = media_addresses_.get();
     app_config.calls.history = options.call_history ? options.call_history : logged_calls_.get();
     if (audio_devices_) {
         app_config.calls.make_audio = [this](int payload_type) {
-            return std::make_unique<media::AudioEngine>(payload_type, *audio_devices_,
-                                                        config_.relay_host, clock_);
+            return std::make_unique<media::AudioEngine>(
+                payload_type, *audio_devices_,
+                media::MediaEndpoint{config_.relay_host, config_.relay_port}, clock_);
         };
     }
     app_config.service_domain = config_.service_domain;

@@ -351,7 +351,27 @@ void SipPhone::place(const std::shared_ptr<CallController>& call)
     std::optional<std::string> key;
     if (s) {
         discover(*s->stack, *call);
+        {
+            std::lock_guard lock(mutex_);
+            placing_ = true;
+            held_.clear();
+        }
         key = s->stack->call(platform::to_utf8(call->number()), settings_.get(&Settings::domain));
+    }
+    bool kept = false;
+    std::vector<std::pair<int, SipCall>> early;
+    {
+        std::lock_guard lock(mutex_);
+        placing_ = false;
+        CallEntry* e = key ? find_locked(call.get()) : nullptr;
+        if (e) {
+            e->key = *key;
+            keys_.push_back(*key);
+            kept = true;
+            replaying_ = *key;
+        } else {
+            held_.clear();
+        }
     }
     if (!key) {
         // No stack, or not registered: the call cannot go out.
@@ -359,17 +379,27 @@ void SipPhone::place(const std::shared_ptr<CallController>& call)
             call->ended(LoadResourceString(StringId::CALL_ENDED));
         return;
     }
-    bool kept = false;
-    {
-        std::lock_guard lock(mutex_);
-        if (CallEntry* e = find_locked(call.get())) {
-            e->key = *key;
-            keys_.push_back(*key);
-            kept = true;
-        }
-    }
-    if (!kept)
+    if (!kept) {
         s->stack->hangup(*key); // hung up while the INVITE was being made
+        return;
+    }
+    // Hands on what came early, and what comes meanwhile, in order.
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            early.clear();
+            for (auto& held : held_)
+                if (held.second.call_key == *key)
+                    early.push_back(std::move(held));
+            held_.clear();
+            if (early.empty()) {
+                replaying_.clear();
+                return;
+            }
+        }
+        for (const auto& [code, sip] : early)
+            dispatch(code, sip);
+    }
 }
 
 void SipPhone::ringing(CallController* call)
@@ -418,6 +448,20 @@ void SipPhone::on_call_event(int code, const SipCall& sip)
 {
     if (code == kSipIncomingCall)
         return on_incoming_call(sip);
+    {
+        std::lock_guard lock(mutex_);
+        const CallEntry* e = find_locked(sip.call_key);
+        if (e ? sip.call_key == replaying_ : placing_) {
+            if (held_.size() < kMaxHeldEvents)
+                held_.emplace_back(code, sip);
+            return;
+        }
+    }
+    dispatch(code, sip);
+}
+
+void SipPhone::dispatch(int code, const SipCall& sip)
+{
     std::shared_ptr<CallController> call;
     {
         std::lock_guard lock(mutex_);

@@ -109,6 +109,8 @@ private:
         std::string key; // empty until the stack has given one
     };
     void on_call_event(int code, const SipCall& sip);
+    // Hands a call event to the call of its key, if it is still ours.
+    void dispatch(int code, const SipCall& sip);
     void on_incoming_call(const SipCall& sip);
     // Runs on the call thread.
     void place(const std::shared_ptr<CallController>& call);
@@ -137,6 +139,14 @@ private:
     std::condition_variable stacks_freed_;
     std::vector<CallEntry> calls_;
     std::vector<std::string> keys_; // calls in progress
+    // The answers to an INVITE can come before the stack has handed its key
+    // back: while a call is being placed (placing_), events of unknown keys
+    // are held, and those of the new key are then handed on in order before
+    // any later one (replaying_ names that key meanwhile).
+    static constexpr size_t kMaxHeldEvents = 32;
+    bool placing_ = false;
+    std::string replaying_;
+    std::vector<std::pair<int, SipCall>> held_;
 
     std::atomic<bool> login_in_progress_{false};
     std::atomic<bool> logged_in_{false};

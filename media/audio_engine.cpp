@@ -8,11 +8,10 @@
 
 namespace vokar::media {
 
-AudioEngine::AudioEngine(int payload_type, platform::AudioDevices& devices,
-                         std::string relay_address, platform::Clock& clock)
-    : devices_(devices), relay_address_(std::move(relay_address)), clock_(clock),
-      key_tones_(embedded_key_tones()), payload_type_(payload_type),
-      recorder_([this](int report) { on_recorder(report); })
+AudioEngine::AudioEngine(int payload_type, platform::AudioDevices& devices, MediaEndpoint relay,
+                         platform::Clock& clock)
+    : devices_(devices), relay_(std::move(relay)), clock_(clock), key_tones_(embedded_key_tones()),
+      payload_type_(payload_type), recorder_([this](int report) { on_recorder(report); })
 {
     recorder_.configure(WaveFormat{});
     player_.configure(WaveFormat{});
@@ -60,7 +59,7 @@ bool AudioEngine::start_media(const MediaEndpoints& endpoints, MediaChannels* ch
     if (!running_ || sending_) {
         return false;
     }
-    auto session = std::make_unique<MediaSession>(endpoints, relay_address_, channels);
+    auto session = std::make_unique<MediaSession>(endpoints, relay_, channels);
     if (!session->open()) {
         return false;
     }

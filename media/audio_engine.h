@@ -33,10 +33,17 @@ public:
         uint32_t bytes_received = 0; // each packet's length plus 8
     };
 
-    // devices: the client's wave-in and wave-out choice. relay_address: the
-    // service's media relay for the session's destinations.
-    AudioEngine(int payload_type, platform::AudioDevices& devices, std::string relay_address,
+    // devices: the client's wave-in and wave-out choice. relay: the service's
+    // media relay (address and port) for the session's destinations.
+    AudioEngine(int payload_type, platform::AudioDevices& devices, MediaEndpoint relay,
                 platform::Clock& clock = platform::system_clock());
+    // The relay at MediaSession::kRelayPort.
+    AudioEngine(int payload_type, platform::AudioDevices& devices, std::string relay_address,
+                platform::Clock& clock = platform::system_clock())
+        : AudioEngine(payload_type, devices,
+                      MediaEndpoint{std::move(relay_address), MediaSession::kRelayPort}, clock)
+    {
+    }
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
@@ -87,7 +94,7 @@ private:
     std::shared_ptr<Packetizer> packetizer() const;
 
     platform::AudioDevices& devices_;
-    const std::string relay_address_;
+    const MediaEndpoint relay_;
     platform::Clock& clock_;
     KeyTonePlayer key_tones_;
 

@@ -18,14 +18,14 @@ MediaEndpoint normalised(MediaEndpoint e)
 
 } // namespace
 
-MediaSession::MediaSession(const MediaEndpoints& endpoints, std::string relay_address,
+MediaSession::MediaSession(const MediaEndpoints& endpoints, MediaEndpoint relay,
                            MediaChannels* channels)
     : local_(normalised(endpoints.local)), channels_(channels)
 {
     MediaEndpoint stun = normalised(endpoints.stun);
     MediaEndpoint lan = normalised(endpoints.lan);
     MediaEndpoint direct = normalised(endpoints.direct);
-    const MediaEndpoint relay{std::move(relay_address), kRelayPort};
+    relay = normalised(std::move(relay));
     const bool direct_is_lan = direct.address == lan.address && direct.port == lan.port;
 
     // The connection address adds nothing when it is the public or the local

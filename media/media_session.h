@@ -55,11 +55,18 @@ public:
     static constexpr int kRelayPort = 10000;
     static constexpr size_t kMaxDatagram = 512;
 
-    // relay_address: the service's media relay, used where the far end's
-    // connection address adds nothing. channels: carry the packets over the
-    // tunnel instead of UDP (optional, must outlive the session).
-    MediaSession(const MediaEndpoints& endpoints, std::string relay_address,
+    // relay: the service's media relay (its address and configured port),
+    // used where the far end's connection address adds nothing. channels:
+    // carry the packets over the tunnel instead of UDP (optional, must
+    // outlive the session).
+    MediaSession(const MediaEndpoints& endpoints, MediaEndpoint relay,
                  MediaChannels* channels = nullptr);
+    // The relay at its default port, kRelayPort.
+    MediaSession(const MediaEndpoints& endpoints, std::string relay_address,
+                 MediaChannels* channels = nullptr)
+        : MediaSession(endpoints, MediaEndpoint{std::move(relay_address), kRelayPort}, channels)
+    {
+    }
     ~MediaSession();
     MediaSession(const MediaSession&) = delete;
     MediaSession& operator=(const MediaSession&) = delete;

@@ -28,6 +28,8 @@ PACKAGES=(
   prosody prosody-modules lua-cyrussasl lua-unbound sasl2-bin libsasl2-modules
   # the operator's SIP service: Kamailio, reading accounts through SQLite
   kamailio kamailio-sqlite-modules
+  # the operator's STUN service: stund
+  stun-server
   # packet filter for the transport-probe tests (used only inside a private
   # network namespace that the test makes)
   iptables

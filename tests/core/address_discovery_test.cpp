@@ -60,7 +60,9 @@ struct FinderRig {
              nullptr,
              {},
              "192.0.2.10",
-             "192.0.2.11"});
+             "192.0.2.11",
+             15010,
+             15060});
     }
     DirectUdp policy;
     test::FakeBearer bearer;
@@ -84,7 +86,7 @@ TEST(AddressDiscoveryTest, DirectUdpOffersLocalStunAndRelayAddresses)
     EXPECT_EQ(addresses[1].port, 40000);
     EXPECT_EQ(addresses[2].name, "proxy");
     EXPECT_EQ(addresses[2].ip, "192.0.2.10");
-    EXPECT_EQ(addresses[2].port, 10000);
+    EXPECT_EQ(addresses[2].port, 15010) << "the configured relay port";
     EXPECT_EQ(r.queries, std::vector<std::string>{"10.0.0.5:" + std::to_string(media.local_port) +
                                                   ">stun.test/7000"});
 

@@ -20,6 +20,8 @@ public:
         std::vector<std::string> calls, ringing, accepted, hangups;
         SipListener* listener = nullptr;
         std::atomic<bool> registered{false};
+        // The server's answers to an INVITE arrive before call() returns.
+        bool answers_first = false;
         std::vector<std::string> get(std::vector<std::string> Log::*list)
         {
             std::lock_guard lock(mutex);
@@ -53,7 +55,15 @@ public:
     std::optional<std::string> call(const std::string& user, const std::string&) override
     {
         log_.add(&Log::calls, user);
-        return "k" + std::to_string(log_.get(&Log::calls).size());
+        const std::string key = "k" + std::to_string(log_.get(&Log::calls).size());
+        if (log_.answers_first) {
+            SipCall c;
+            c.call_key = key;
+            log_.listener->on_sip_event(kSipProxyAuth, &c);
+            c.end_reason = SipCall::kEndBusy;
+            log_.listener->on_sip_event(kSipCallEnded, &c);
+        }
+        return key;
     }
     void ringing(const std::string& key) override { log_.add(&Log::ringing, key); }
     void accept(const std::string& key) override { log_.add(&Log::accepted, key); }
@@ -206,12 +216,16 @@ TEST(CallControllerTest, CallWithoutJingleGoesOutOverSipAndEndsWithTheReasonsTex
     EXPECT_EQ(call->state(), CallController::kAlerting);
     r.sip_event(kSipCallAnswered, "k1");
     EXPECT_EQ(call->state(), CallController::kTalking);
+    r.sip_event(kSipRemoteRinging, "k1"); // overtaken by the answer: changes nothing
+    EXPECT_EQ(call->state(), CallController::kTalking);
     EXPECT_EQ(call->mediaParameters().local_address, "127.0.0.1");
     r.sip_event(kSipCallEnded, "k1", SipCall::kEndBusy);
     EXPECT_EQ(call->state(), CallController::kEnded);
     EXPECT_EQ(call->statusText(), L"Call Ended - Busy");
     EXPECT_EQ(r.phone.callCount(), 0u);
+    // The move to SIP is posted as a change, for the screens.
     EXPECT_EQ(codes_of(r.call_messages()), (std::vector<std::pair<int, bool>>{{2125, false},
+                                                                              {2124, true},
                                                                               {2124, false},
                                                                               {2127, false},
                                                                               {2124, false},
@@ -221,6 +235,21 @@ TEST(CallControllerTest, CallWithoutJingleGoesOutOverSipAndEndsWithTheReasonsTex
     EXPECT_EQ(SipPhone::callEndText(SipCall::kEndTimeout), StringId::CALL_ENDED_TIMED_OUT);
     EXPECT_EQ(SipPhone::callEndText(SipCall::kEndNotFound), StringId::CALL_ENDED_INVALID_NUMBER);
     EXPECT_EQ(SipPhone::callEndText(SipCall::kEndOther), StringId::CALL_ENDED);
+}
+
+TEST(CallControllerTest, AnswersThatOvertakeTheInviteStillReachTheCall)
+{
+    CallRig r;
+    r.stack.answers_first = true;
+    r.sip_registered();
+    r.ui.take();
+    const auto call = r.app.makeCall(L"0821110000");
+    ASSERT_TRUE(eventually([&] { return call->state() == CallController::kEnded; }));
+    EXPECT_EQ(call->statusText(), L"Call Ended - Busy");
+    EXPECT_EQ(r.phone.callCount(), 0u);
+    EXPECT_EQ(codes_of(r.call_messages()),
+              (std::vector<std::pair<int, bool>>{
+                  {2125, false}, {2130, true}, {2124, false}, {2129, true}}));
 }
 
 TEST(CallControllerTest, MissedSipCallReportsMissedBeforeChangedAndOver)

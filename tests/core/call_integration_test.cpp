@@ -1,202 +1,237 @@
-// A call between two users through the operator's XMPP server: alice calls
-// bob, bob's phone rings, he answers, alice hangs up; both sides' calls and
-// window messages, with WAV audio on both ends.
+// Calls between whole clients through the operator's stack (XMPP, SIP and the
+// operator daemon), with WAV audio on every end: each side's calls, window
+// messages, end texts and call log.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/socket.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <thread>
-
-#include "account/settings_store.h"
-#include "base/disposal_queue.h"
-#include "base/reactor.h"
-#include "core/app_controller.h"
-#include "media/audio_engine.h"
-#include "platform/audio_device.h"
+#include "account/call_log.h"
+#include "core/program.h"
 #include "platform/text.h"
-#include "tests/support/free_ports.h"
+#include "tests/core/core_test_support.h"
 #include "tests/support/full_stack.h"
+#include "tests/support/live_client.h"
+#include "tests/support/whole_client.h"
 
 namespace vokar {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::WholeClient;
+using test::WholeClientOptions;
 
-// The call messages a user's screens were sent or posted.
-class CallUi : public ControllerUi {
-public:
-    intptr_t send_message(MessageCode code, uintptr_t wparam) override
-    {
-        add(code, wparam, false);
-        return 0;
-    }
-    void post_message(MessageCode code, uintptr_t wparam) override { add(code, wparam, true); }
-    void show_progress(StringId) override {}
-    void show_message(StringId, StringId) override {}
-    void show_message(const std::wstring&, StringId) override {}
-    void show_main_screen() override {}
-    void ask_import_accounts() override {}
-    bool progress_screen_current() override { return false; }
-    void show_new_version(const JabberEvent&) override {}
+constexpr int kChanged = static_cast<int>(MessageCode::CallChanged);
+constexpr int kCreated = static_cast<int>(MessageCode::CallCreated);
+constexpr int kIncoming = static_cast<int>(MessageCode::CallIncoming);
+constexpr int kConnected = static_cast<int>(MessageCode::CallConnected);
+constexpr int kMissed = static_cast<int>(MessageCode::CallMissed);
+constexpr int kOver = static_cast<int>(MessageCode::CallOver);
 
-    // Waits for the message; its call, held as a screen holds it.
-    std::shared_ptr<CallController> wait_for(MessageCode code,
-                                             std::chrono::milliseconds limit = 10s)
+// alice and bob are friends; carol and bobby are strangers to both.
+class CallIntegration : public ::testing::Test {
+protected:
+    CallIntegration()
+        : stack_(test::FullStackOptions{.extra_config = {},
+                                        .accounts = {{"alice", "alice-pass"},
+                                                     {"bob", "bob-pass"},
+                                                     {"carol", "carol-pass"},
+                                                     {"bobby", "bobby-pass"}}})
     {
-        std::unique_lock lock(mutex_);
-        uintptr_t found = 0;
-        changed_.wait_for(lock, limit, [&] {
-            for (const auto& [c, w] : messages_)
-                if (c == code)
-                    found = w;
-            return found != 0;
-        });
-        return found ? reinterpret_cast<CallController*>(found)->shared_from_this() : nullptr;
     }
-    std::vector<int> codes()
+    void SetUp() override
     {
-        std::lock_guard lock(mutex_);
-        std::vector<int> out;
-        for (const auto& m : messages_)
-            if (code(m.first) >= 2124 && code(m.first) <= 2130)
-                out.push_back(code(m.first));
-        return out;
+        ASSERT_TRUE(stack_.start()) << stack_.error();
+        ASSERT_TRUE(stack_.befriend()) << stack_.error();
+    }
+    void TearDown() override { clients_.clear(); }
+
+    // A logged-in client of the account; `sip_only`: not logged in to XMPP,
+    // so its calls go out over SIP at once.
+    WholeClient& client(const std::string& user, bool sip_only = false)
+    {
+        WholeClientOptions options;
+        options.xmpp = !sip_only;
+        clients_.push_back(std::make_unique<WholeClient>(
+            stack_, test::XmppAccount{user, user + "-pass"}, options));
+        EXPECT_TRUE(clients_.back()->log_in()) << user;
+        return *clients_.back();
     }
 
-private:
-    void add(MessageCode code, uintptr_t wparam, bool /*posted*/)
+    // Both ends hear the other's microphone for half a second.
+    static bool speech_both_ways(WholeClient& a, WholeClient& b)
     {
-        std::lock_guard lock(mutex_);
-        messages_.emplace_back(code, wparam);
-        changed_.notify_all();
+        return test::eventually(
+            [&] { return a.heard_samples() > 4000 && b.heard_samples() > 4000; });
     }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::pair<MessageCode, uintptr_t>> messages_;
+
+    test::FullStack stack_;
+    std::vector<std::unique_ptr<WholeClient>> clients_;
 };
 
-class LoopbackBearer : public Bearer {
-public:
-    bool connected() const override { return true; }
-    std::string local_address() const override { return "127.0.0.1"; }
-};
-
-// Each user's media on its own loopback port.
-class LoopbackAddresses : public AddressDiscovery {
-public:
-    explicit LoopbackAddresses(int port) : port_(port) {}
-    std::vector<TransportAddress> jingle_addresses(MediaParameters& media) override
-    {
-        media.local_address = "127.0.0.1";
-        media.local_port = port_;
-        return {{"127.0.0.1", "peer", port_}};
-    }
-    void sip_addresses(SipStackInterface&, MediaParameters&) override {}
-
-private:
-    const int port_;
-};
-
-// One user: settings, screens and a controller logged in to the stack.
-struct User {
-    User(test::FullStack& stack, const std::string& dir, const std::string& name, int media_port,
-         Reactor& reactor, DisposalQueue& disposal)
-        : addresses(media_port),
-          devices(platform::make_audio_devices({dir + "/tone.wav", dir + "/" + name + ".wav"})),
-          settings(dir + "/" + name + "-settings", stack.config())
-    {
-        AppController::Config config;
-        config.service_domain = stack.config().service_domain;
-        config.calls.discovery = &addresses;
-        config.calls.make_audio = [this](int payload) {
-            return std::make_unique<media::AudioEngine>(payload, *devices, "127.0.0.1");
-        };
-        app = std::make_unique<AppController>(
-            AppController::Services{settings, bearer, ui, platform::system_clock(), disposal,
-                                    AppController::client_factory(reactor, stack.config()),
-                                    make_connection_factory(nullptr, TunnelServer{})},
-            config);
-        app->login(name, name + "-pass");
-    }
-    // The friend is online with the client that takes calls.
-    bool sees_online(const std::wstring& jid)
-    {
-        for (int i = 0; i < 1000; ++i) {
-            const auto f = app->friends().find(jid);
-            if (f && f->status == kStatusAvailable)
-                return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
-    LoopbackAddresses addresses;
-    std::unique_ptr<platform::AudioDevices> devices;
-    SettingsStore settings;
-    LoopbackBearer bearer;
-    CallUi ui;
-    std::unique_ptr<AppController> app;
-};
-
-TEST(CallIntegration, JingleCallRingsIsAnsweredAndHungUp)
+TEST_F(CallIntegration, JingleCallRingsIsAnsweredAndHungUp)
 {
-    test::FullStack stack;
-    ASSERT_TRUE(stack.start()) << stack.error();
-    ASSERT_TRUE(stack.befriend()) << stack.error();
-    std::string pattern = (fs::temp_directory_path() / "vokar-call-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(pattern.data()));
-    const std::string dir = pattern;
-    {
-        // Two seconds of a 400 Hz tone for both microphones.
-        std::string samples;
-        for (int i = 0; i < 16000; ++i) {
-            const int16_t v = static_cast<int16_t>((i / 10) % 2 ? 8000 : -8000);
-            samples.append(reinterpret_cast<const char*>(&v), 2);
-        }
-        std::ofstream(dir + "/tone.wav", std::ios::binary)
-            << platform::wav_header(static_cast<uint32_t>(samples.size())) << samples;
-    }
+    WholeClient& alice = client("alice");
+    WholeClient& bob = client("bob");
+    ASSERT_TRUE(alice.sees_online("bob"));
+    const auto call = alice.program().app().makeCall(L"bob");
+    const auto incoming = bob.wait_for(MessageCode::CallIncoming);
+    ASSERT_NE(incoming, nullptr);
+    EXPECT_EQ(incoming->number(), L"alice");
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallChanged)); // the peer rings
+    EXPECT_EQ(call->state(), CallController::kAlerting);
+    EXPECT_EQ(call->owner(), &alice.program().app());
+
+    incoming->answer();
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallConnected));
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallConnected));
+    EXPECT_EQ(call->state(), CallController::kTalking);
+    EXPECT_EQ(incoming->state(), CallController::kTalking);
+    EXPECT_TRUE(speech_both_ways(alice, bob));
+
+    call->hangUp();
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallOver));
+    EXPECT_EQ(incoming->state(), CallController::kEnded);
+    EXPECT_EQ(incoming->statusText(), L"busy");
+    EXPECT_EQ(alice.ui().call_codes(),
+              (std::vector<int>{kCreated, kChanged, kConnected, kChanged, kChanged}));
+    EXPECT_EQ(bob.ui().call_codes(),
+              (std::vector<int>{kIncoming, kConnected, kChanged, kChanged, kOver}));
+
+    // The caller's log holds the outgoing call, also in its file; the
+    // callee's holds nothing.
+    const auto logged = alice.program().call_log().entries();
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].number, L"bob");
+    EXPECT_EQ(logged[0].type, kCallOutgoing);
+    EXPECT_TRUE(bob.program().call_log().entries().empty());
+    CallLog reread(alice.directory() + "/CallLog.txt");
+    EXPECT_TRUE(test::eventually([&] {
+        reread.load();
+        return reread.entries().size() == 1 && reread.entries()[0].number == L"bob";
+    }));
+}
+
+// bob's only XMPP resource has no Jingle: the same call goes out over SIP.
+TEST_F(CallIntegration, ACallToAResourceWithoutJingleGoesOverSip)
+{
+    WholeClient& alice = client("alice");
+    WholeClient& bob = client("bob", true);
     Reactor reactor;
-    DisposalQueue disposal{reactor};
-    const std::string domain = stack.config().service_domain;
-    {
-        const std::vector<uint16_t> ports = test::free_loopback_ports(2, SOCK_DGRAM);
-        ASSERT_EQ(ports.size(), 2u);
-        User alice(stack, dir, "alice", ports[0], reactor, disposal);
-        User bob(stack, dir, "bob", ports[1], reactor, disposal);
-        ASSERT_TRUE(alice.sees_online(platform::to_wide("bob@" + domain)));
+    JabberClient::Options no_jingle;
+    no_jingle.resource = "Vokar_WM_1234";
+    test::LiveClient bob_im(stack_.xmpp(), stack_.accounts()[1], reactor, no_jingle);
+    ASSERT_TRUE(bob_im.log_in());
+    ASSERT_TRUE(alice.sees_online("bob"));
 
-        const auto call = alice.app->makeCall(L"bob");
-        const auto incoming = bob.ui.wait_for(MessageCode::CallIncoming);
-        ASSERT_NE(incoming, nullptr);
-        EXPECT_EQ(incoming->number(), L"alice");
-        ASSERT_TRUE(alice.ui.wait_for(MessageCode::CallChanged)); // the peer rings
-        EXPECT_EQ(call->state(), CallController::kAlerting);
-        EXPECT_EQ(call->owner(), alice.app.get());
+    const auto call = alice.program().app().makeCall(L"bob");
+    const auto incoming = bob.wait_for(MessageCode::CallIncoming);
+    ASSERT_NE(incoming, nullptr);
+    EXPECT_EQ(incoming->number(), L"alice");
+    EXPECT_EQ(incoming->owner(), &bob.program().sip());
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallChanged)); // 180 Ringing
+    EXPECT_EQ(call->owner(), &alice.program().sip());
+    EXPECT_EQ(call->state(), CallController::kAlerting);
 
-        incoming->answer();
-        ASSERT_TRUE(bob.ui.wait_for(MessageCode::CallConnected));
-        ASSERT_TRUE(alice.ui.wait_for(MessageCode::CallConnected));
-        EXPECT_EQ(call->state(), CallController::kTalking);
-        EXPECT_EQ(incoming->state(), CallController::kTalking);
+    incoming->answer();
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallConnected));
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallConnected));
+    EXPECT_TRUE(speech_both_ways(alice, bob));
 
-        call->hangUp();
-        ASSERT_TRUE(bob.ui.wait_for(MessageCode::CallOver));
-        EXPECT_EQ(incoming->state(), CallController::kEnded);
-        EXPECT_EQ(incoming->statusText(), L"busy");
-        EXPECT_EQ(alice.ui.codes(), (std::vector<int>{2125, 2124, 2127, 2124, 2124}));
-        EXPECT_EQ(bob.ui.codes(), (std::vector<int>{2126, 2127, 2124, 2124, 2129}));
-        alice.app->logout();
-        bob.app->logout();
-    }
-    fs::remove_all(dir);
+    call->hangUp();
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallOver));
+    EXPECT_EQ(incoming->statusText(), L"Call Ended");
+    EXPECT_EQ(alice.ui().count(MessageCode::CallCreated), 1u) << "one call, one screen";
+    EXPECT_EQ(alice.program().sip().callCount(), 0u);
+    EXPECT_EQ(bob.program().sip().callCount(), 0u);
+}
+
+// A refusal (486), no answer until the server's INVITE time-out (408) and a
+// number nobody has (404), each with its end text.
+TEST_F(CallIntegration, SipCallsEndWithTheTextOfTheirEnd)
+{
+    WholeClient& alice = client("alice", true);
+    WholeClient& bob = client("bob", true);
+
+    const auto busy = alice.program().app().makeCall(L"bob");
+    const auto refused = bob.wait_for(MessageCode::CallIncoming);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(busy->owner(), &alice.program().sip());
+    refused->reject();
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallOver));
+    EXPECT_EQ(busy->statusText(), L"Call Ended - Busy");
+
+    // The server gives up on bob after its fr_inv_timer (5 s here).
+    const auto unanswered = alice.program().app().makeCall(L"bob");
+    const auto ringing = bob.wait_for(MessageCode::CallIncoming, 10s, 2);
+    ASSERT_NE(ringing, nullptr);
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallOver, 15s, 2));
+    EXPECT_EQ(unanswered->statusText(), L"Call Ended - Timed Out");
+    // bob's phone stops ringing: a missed call, before its last redraw.
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallOver)) << "the rejected call sent none";
+    const std::vector<int> codes = bob.ui().call_codes();
+    EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()),
+              (std::vector<int>{kMissed, kChanged, kOver}));
+
+    const auto unknown = alice.program().app().makeCall(L"15550199");
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallOver, 10s, 3));
+    EXPECT_EQ(unknown->statusText(), L"Invalid Number");
+    EXPECT_EQ(bob.ui().count(MessageCode::CallIncoming), 2u);
+}
+
+// bob talks with alice; a second call to him is refused as busy and his
+// call goes on.
+TEST_F(CallIntegration, ASecondIncomingJingleCallIsRefusedAsBusy)
+{
+    WholeClient& alice = client("alice");
+    WholeClient& bob = client("bob");
+    ASSERT_TRUE(alice.sees_online("bob"));
+    const auto call = alice.program().app().makeCall(L"bob");
+    const auto incoming = bob.wait_for(MessageCode::CallIncoming);
+    ASSERT_NE(incoming, nullptr);
+    incoming->answer();
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallConnected));
+
+    // alice's second resource, which takes Jingle calls, calls bob too.
+    Reactor reactor;
+    test::LiveClient alice_im(stack_.xmpp(), stack_.accounts()[0], reactor);
+    ASSERT_TRUE(alice_im.log_in());
+    const std::string bob_jid = "bob@" + stack_.config().service_domain;
+    ASSERT_TRUE(alice_im.wait_for_status(bob_jid, kStatusAvailable));
+    ASSERT_NE(alice_im->startCall(bob_jid, {{"127.0.0.1", "peer", 9999}}, kTransportAddress),
+              nullptr);
+    ASSERT_TRUE(
+        alice_im.wait_for([](int code, const JabberEvent&) { return code == kEventCallEnded; }));
+    EXPECT_EQ(alice_im.last(kEventCallEnded)->text, "busy");
+    EXPECT_EQ(bob.ui().count(MessageCode::CallIncoming), 1u);
+    EXPECT_EQ(incoming->state(), CallController::kTalking);
+    EXPECT_EQ(call->state(), CallController::kTalking);
+    EXPECT_EQ(bob.program().app().currentCall(), incoming);
+}
+
+TEST_F(CallIntegration, IncomingSipCallsAreRefusedWhileBusyAndFromTheUsersOwnName)
+{
+    WholeClient& alice = client("alice", true);
+    WholeClient& bob = client("bob", true);
+    WholeClient& carol = client("carol", true);
+    WholeClient& bobby = client("bobby", true);
+
+    const auto call = alice.program().app().makeCall(L"bob");
+    const auto incoming = bob.wait_for(MessageCode::CallIncoming);
+    ASSERT_NE(incoming, nullptr);
+    incoming->answer();
+    ASSERT_TRUE(alice.wait_for(MessageCode::CallConnected));
+
+    const auto second = carol.program().app().makeCall(L"bob");
+    ASSERT_TRUE(carol.wait_for(MessageCode::CallOver));
+    EXPECT_EQ(second->statusText(), L"Call Ended - Busy");
+    EXPECT_EQ(incoming->state(), CallController::kTalking);
+    call->hangUp();
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallOver));
+
+    // "bobby" contains "bob": refused although bob is free.
+    const auto own_name = bobby.program().app().makeCall(L"bob");
+    ASSERT_TRUE(bobby.wait_for(MessageCode::CallOver));
+    EXPECT_EQ(own_name->statusText(), L"Call Ended - Busy");
+    EXPECT_EQ(bob.ui().count(MessageCode::CallIncoming), 1u);
 }
 
 } // namespace

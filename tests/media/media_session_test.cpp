@@ -77,6 +77,9 @@ TEST(MediaSessionDestinations, RelayAndDropRules)
             EXPECT_EQ(s.state(d), e.port != 0 ? Session::kCandidate : Session::kUnused) << d;
         }
     }
+    // A relay on a configured port is used on that port.
+    Session moved({{"127.0.0.1", 0}, none, lan, lan}, MediaEndpoint{kRelay, 15010});
+    EXPECT_EQ(moved.destination(Session::kDirect).port, 15010);
 }
 
 TEST(MediaSessionTunnel, AnnouncesSpraysThenKeepsToTheConfirmedChannel)

@@ -1,25 +1,44 @@
 #include "tests/support/full_stack.h"
 
+#include <sys/socket.h>
+
 #include "base/reactor.h"
 #include "platform/clock.h"
+#include "tests/support/free_ports.h"
 #include "tests/support/live_client.h"
 #include "tools/operator/xmpp/xmpp_instance.h"
 
 namespace vokar::test {
 namespace {
 
-OperatorStackOptions daemon_options(const FullStackOptions& options)
+// Fixed ports, so that the shared configuration can name the STUN server
+// before it runs.
+StunServerOptions stun_options()
+{
+    StunServerOptions stun;
+    const auto ports = free_loopback_ports(2, SOCK_DGRAM);
+    if (ports.size() == 2) {
+        stun.port = ports[0];
+        stun.alt_port = ports[1];
+    }
+    return stun;
+}
+
+OperatorStackOptions daemon_options(const FullStackOptions& options, const StunServer& stun)
 {
     OperatorStackOptions daemon;
-    daemon.services = {"echo_udp", "echo_tcp", "tunnel", "web", "sip_front"};
-    daemon.extra_config = options.extra_config;
+    daemon.services = {"echo_udp", "echo_tcp", "tunnel", "web", "sip_front", "relay"};
+    daemon.extra_config["stun_host"] = stun.host();
+    daemon.extra_config["stun_port"] = std::to_string(stun.port());
+    for (const auto& [key, value] : options.extra_config)
+        daemon.extra_config[key] = value;
     return daemon;
 }
 
 } // namespace
 
 FullStack::FullStack(FullStackOptions options)
-    : options_(std::move(options)), daemon_(daemon_options(options_))
+    : options_(std::move(options)), stun_(stun_options()), daemon_(daemon_options(options_, stun_))
 {
 }
 
@@ -32,6 +51,10 @@ FullStack::~FullStack()
 bool FullStack::start()
 {
     error_.clear();
+    if (!stun_.running() && !stun_.start()) {
+        error_ = "STUN server: " + stun_.error() + "\n" + stun_.log();
+        return false;
+    }
     if (!daemon_.running() && !daemon_.start()) {
         error_ = "vokar-operatord: " + daemon_.error();
         return false;

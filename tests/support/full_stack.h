@@ -8,6 +8,7 @@
 #include "platform/operator_config.h"
 #include "tests/support/operator_stack.h"
 #include "tests/support/sip_server.h"
+#include "tests/support/stun_server.h"
 #include "tests/support/xmpp_server.h"
 
 namespace vokar::test {
@@ -19,13 +20,13 @@ struct FullStackOptions {
     std::vector<XmppAccount> accounts = {{"alice", "alice-pass"}, {"bob", "bob-pass"}};
 };
 
-// The whole operator side for a client's integration tests: vokar-operatord
-// with echo, tunnel, web and sip_front, our XMPP server with two accounts and
-// our SIP server behind the front with the same accounts, sharing
-// one operator.conf. The web service and the XMPP server use the same
-// instance, so an account signed up on the web logs in to XMPP at once.
-// Always our own servers (VOKAR_TEST_XMPP does not apply: the web service
-// needs the server's accounts).
+// The whole operator side for a client's integration tests: the STUN server,
+// vokar-operatord with echo, tunnel, web, sip_front and the media relay, our
+// XMPP server with two accounts and our SIP server behind the front with the
+// same accounts, sharing one operator.conf (which names the STUN server, or
+// the one VOKAR_TEST_STUN names, as stun_host:stun_port). The web service and the XMPP server use
+// the same instance, so an account signed up on the web logs in to XMPP at once. Always our own
+// servers (VOKAR_TEST_XMPP does not apply: the web service needs the server's accounts).
 //
 //   FullStack stack;
 //   ASSERT_TRUE(stack.start()) << stack.error();
@@ -33,16 +34,18 @@ struct FullStackOptions {
 class FullStack {
 public:
     explicit FullStack(FullStackOptions options = {});
-    // Stops the XMPP server, then the daemon, and removes their directories.
+    // Stops the SIP and XMPP servers, the daemon, then the STUN server, and
+    // removes their directories.
     ~FullStack();
     FullStack(const FullStack&) = delete;
     FullStack& operator=(const FullStack&) = delete;
 
-    // Starts the daemon, the XMPP server, then the SIP server; false with error() when
-    // either does not come up.
+    // Starts the STUN server, the daemon, the XMPP server, then the SIP server;
+    // false with error() when one does not come up.
     bool start();
     const std::string& error() const { return error_; }
 
+    StunServer& stun() { return stun_; }
     OperatorStack& daemon() { return daemon_; }
     // Valid after a successful start().
     XmppServer& xmpp() { return *xmpp_; }
@@ -66,6 +69,7 @@ public:
 
 private:
     FullStackOptions options_;
+    StunServer stun_; // its ports are chosen first: the daemon's configuration names them
     OperatorStack daemon_;
     std::unique_ptr<XmppServer> xmpp_; // made once the daemon's configuration exists
     std::unique_ptr<SipServer> sip_;
