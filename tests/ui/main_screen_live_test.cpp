@@ -7,6 +7,8 @@
 #include "live_ui.h"
 #include "platform/text.h"
 #include "tests/support/live_client.h"
+#include "tests/support/whole_client.h"
+#include "ui/screens/call_screens.h"
 #include "ui/screens/friends_screens.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/notices.h"
@@ -200,6 +202,41 @@ TEST_F(MainScreenLive, HollerToAnOfflineFriendArrivesAtItsNextLogin)
     EXPECT_TRUE(live->pump_until([&] { return ui().view().title == L"Holler"; }));
     EXPECT_EQ(field(HollerScreen::kHeading).text, L"15550102 is now online.");
     ui().screenshot("live_holler_friend_online");
+}
+
+TEST_F(MainScreenLive, CallsFromTheFriendsPageAndTheDialerReachTheFarParty)
+{
+    ASSERT_TRUE(stack.start()) << stack.error();
+    ASSERT_TRUE(stack.befriend()) << stack.error();
+    test::WholeClient callee(stack, LiveUi::kAccounts[1]);
+    ASSERT_TRUE(callee.log_in());
+    near_log_in();
+    ASSERT_TRUE(live->pump_until([&] { return far_status_at_near() == kStatusAvailable; }));
+    const auto incoming = [&](size_t n) {
+        return live->pump_until([&] { return callee.ui().count(MessageCode::CallIncoming) >= n; },
+                                15000);
+    };
+    const auto hang_up = [&] {
+        CallScreens& calls = live->client().call_screens();
+        ASSERT_TRUE(live->showing(calls.call_screen()));
+        ui().press(Key::SoftLeft); // Hangup
+        ASSERT_TRUE(
+            live->pump_until([&] { return callee.ui().count(MessageCode::CallOver) >= 1; }, 15000));
+        ui().advance(CallScreens::kBackDelayMs);
+    };
+
+    live->program().friends().select(0);
+    ui().press(Key::Talk);
+    EXPECT_TRUE(incoming(1));
+    hang_up();
+
+    // Contacts page: a digit opens the dialer.
+    live->client().main_screens().main().show(0);
+    ui().settle();
+    press_digits(LiveUi::kAccounts[1].user);
+    EXPECT_EQ(ui().view().title, L"Vokar - Touch Dialer");
+    ui().press(Key::SoftLeft); // Dial
+    EXPECT_TRUE(incoming(2));
 }
 
 } // namespace
