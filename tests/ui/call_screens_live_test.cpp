@@ -40,7 +40,8 @@ protected:
         ASSERT_TRUE(stack.start() && stack.befriend()) << stack.error();
         // The far party first: from here on the test thread waits only while
         // pumping the GUI, which the client's threads may be sending to.
-        far_client = std::make_unique<test::WholeClient>(stack, LiveUi::kAccounts[1]);
+        far_client =
+            std::make_unique<test::WholeClient>(stack, LiveUi::kAccounts[1], far_options());
         ASSERT_TRUE(far().log_in());
         ASSERT_TRUE(live.start()) << live.error();
         // No first-login question over the main screen.
@@ -48,9 +49,20 @@ protected:
         ASSERT_TRUE(live.log_in(me().user, me().password))
             << platform::to_utf8(ui().view().title) << " / "
             << platform::to_utf8(ui().view().message_text);
-        ASSERT_TRUE(ui().wait_for([&](const UiView&) { return far().sees_online(me().user, {}); },
-                                  kWaitMs));
+        if (!far_options().xmpp)
+            return;
+        // Each sees the other online, so calls between them go over Jingle.
+        const std::wstring far_jid =
+            far_number() + L"@" + platform::to_wide(stack.config().service_domain);
+        ASSERT_TRUE(ui().wait_for(
+            [&](const UiView&) {
+                const auto f = live.program().friends().find(far_jid);
+                return f && f->status == kStatusAvailable && far().sees_online(me().user, {});
+            },
+            kWaitMs));
     }
+    // The far party logs in to both services unless a test says otherwise.
+    virtual test::WholeClientOptions far_options() const { return {}; }
 
     static const test::XmppAccount& me() { return LiveUi::kAccounts[0]; }
     static std::wstring far_number() { return L"15550102"; }
@@ -92,7 +104,9 @@ TEST_F(CallScreensLiveTest, OutgoingCallAnsweredByTheFarParty)
 {
     live.program().app().makeCall(far_number());
     ui().settle();
-    EXPECT_TRUE(live.showing(screens().call_screen()));
+    ASSERT_TRUE(live.showing(screens().call_screen()))
+        << platform::to_utf8(ui().view().title) << " / "
+        << platform::to_utf8(ui().view().message_text);
     const auto answered = far_got(MessageCode::CallIncoming);
     ASSERT_NE(answered, nullptr);
     EXPECT_TRUE(shows(CallScreen::kStatus, L"Ringing..."));
@@ -154,6 +168,31 @@ TEST_F(CallScreensLiveTest, IncomingCallsAcceptedRejectedAndGivenUp)
         [&](const UiView&) { return live.showing(live.client().main_screen()); }, kWaitMs));
     EXPECT_EQ(newest_call().number, L"+" + far_number());
     EXPECT_EQ(newest_call().type, kCallMissed);
+}
+
+// A far party without XMPP: the call cannot go over Jingle and goes out over SIP.
+class SipCallScreensLiveTest : public CallScreensLiveTest {
+protected:
+    test::WholeClientOptions far_options() const override
+    {
+        test::WholeClientOptions options;
+        options.xmpp = false;
+        return options;
+    }
+};
+
+TEST_F(SipCallScreensLiveTest, CallMovedToSipShowsTheOutgoingScreenUntilAnswered)
+{
+    live.program().app().makeCall(far_number());
+    ASSERT_TRUE(titled(L"Vokar - Outgoing call"));
+    ui().screenshot("live_outgoing_call");
+    const auto answered = far_got(MessageCode::CallIncoming);
+    ASSERT_NE(answered, nullptr);
+    answered->answer();
+    ASSERT_TRUE(shows(CallScreen::kStatus, L"Talking..."));
+    EXPECT_TRUE(live.showing(screens().call_screen()));
+    ui().press(Key::SoftLeft); // Hangup
+    EXPECT_NE(far_got(MessageCode::CallOver), nullptr);
 }
 
 TEST_F(CallScreensLiveTest, SmsAndInvitationReachTheOperatorsOutbox)
