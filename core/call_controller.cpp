@@ -100,7 +100,7 @@ bool CallController::moveTo(PhoneInterface* phone)
             return false;
         owner_ = phone;
     }
-    ui_.post_message(MessageCode::CallChanged, self());
+    ui_.post_message(MessageCode::CallMoved, self());
     return true;
 }
 

@@ -223,9 +223,7 @@ TEST(CallControllerTest, CallWithoutJingleGoesOutOverSipAndEndsWithTheReasonsTex
     EXPECT_EQ(call->state(), CallController::kEnded);
     EXPECT_EQ(call->statusText(), L"Call Ended - Busy");
     EXPECT_EQ(r.phone.callCount(), 0u);
-    // The move to SIP is posted as a change, for the screens.
     EXPECT_EQ(codes_of(r.call_messages()), (std::vector<std::pair<int, bool>>{{2125, false},
-                                                                              {2124, true},
                                                                               {2124, false},
                                                                               {2127, false},
                                                                               {2124, false},

@@ -429,6 +429,7 @@ std::optional<intptr_t> CallScreens::handle_event(const platform::Message& messa
         return 1;
     case MessageCode::CallChanged:
     case MessageCode::CallConnected:
+    case MessageCode::CallMoved:
         on_changed(call);
         return 1;
     case MessageCode::CallMissed:

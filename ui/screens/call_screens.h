@@ -152,7 +152,8 @@ private:
 };
 
 // The call screens and the call window messages (CallCreated, CallIncoming,
-// CallChanged, CallConnected, CallMissed, CallOver, CallAudioStopped), which
+// CallChanged, CallConnected, CallMissed, CallOver, CallAudioStopped and
+// CallMoved), which
 // the client's global handler hands to handle_event whatever screen is
 // current. A screen holds its call while it shows it; the phones hold it
 // while it is theirs. The message parameter is only matched against the
