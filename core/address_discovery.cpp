@@ -69,6 +69,7 @@ std::vector<TransportAddress> MediaAddressFinder::jingle_addresses(MediaParamete
         return addresses;
     if (const uint16_t relay = wait_for_relay_port(*tunnel, kRelayLimitMs)) {
         addresses.push_back({s_.relay_address, "proxy", relay});
+        media.tunnel = tunnel;           // its media channels carry the voice
         media.relay = std::move(tunnel); // open for as long as the call lasts
     }
     return addresses;
@@ -104,6 +105,7 @@ void MediaAddressFinder::sip_addresses(SipStackInterface& stack, MediaParameters
     if (const uint16_t relay = wait_for_relay_port(*tunnel, kRelayLimitMs)) {
         stack.set_stun_address(s_.sip_relay_address, relay);
         stack.set_local_address(s_.sip_relay_address, relay);
+        media.tunnel = tunnel;
         media.relay = std::move(connection);
     }
 }

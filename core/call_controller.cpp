@@ -7,6 +7,7 @@
 #include "base/strings.h"
 #include "core/phone_interface.h"
 #include "media/audio_engine.h"
+#include "media/tunnel_channels.h"
 #include "platform/text.h"
 
 namespace vokar {
@@ -238,6 +239,7 @@ bool CallController::start_media(const CallMedia& media)
     std::lock_guard audio(audio_mutex_);
     int volume;
     media::MediaEndpoints endpoints = media.remote;
+    std::shared_ptr<TunnelConnection> tunnel;
     {
         std::lock_guard lock(mutex_);
         // A hang-up on another thread came first: nothing starts any more.
@@ -246,6 +248,7 @@ bool CallController::start_media(const CallMedia& media)
         volume = volume_ = settings_.get(&Settings::volume);
         endpoints.local.address = media_.local_address;
         endpoints.local.port = media_.local_port;
+        tunnel = media_.tunnel;
     }
     if (!audio_)
         return true;
@@ -259,7 +262,9 @@ bool CallController::start_media(const CallMedia& media)
     }
     audio_->ringing_off();
     audio_->set_volume(volume);
-    audio_->start_media(endpoints);
+    if (tunnel && !channels_)
+        channels_ = std::make_unique<media::TunnelChannels>(*tunnel);
+    audio_->start_media(endpoints, tunnel ? channels_.get() : nullptr);
     return true;
 }
 

@@ -16,9 +16,11 @@ namespace vokar {
 class PhoneInterface;
 class SettingsStore;
 class SipStackInterface;
+class TunnelConnection;
 namespace media {
 class AudioEngine;
-}
+class TunnelChannels;
+} // namespace media
 
 // Where a call's media are bound on this side.
 struct MediaParameters {
@@ -26,6 +28,9 @@ struct MediaParameters {
     int local_port = 0;
     // Keeps the tunnel relay of a call that needs one open for the call.
     std::shared_ptr<void> relay;
+    // Where UDP needs the tunnel: the tunnel whose media channels carry the
+    // call's voice (null: plain UDP).
+    std::shared_ptr<TunnelConnection> tunnel;
 };
 
 // What the far end offers for a call's voice: its payload types in its
@@ -167,6 +172,8 @@ private:
 
     // Serialises the engine's operations; taken before mutex_, never after.
     std::mutex audio_mutex_;
+    // The tunnel's media channels the engine's session uses; they outlive it.
+    std::unique_ptr<media::TunnelChannels> channels_;
     std::unique_ptr<media::AudioEngine> audio_;
     bool audio_started_ = false;
 };

@@ -426,9 +426,19 @@ void SipPhone::accept(CallController* call)
     const auto s = current();
     if (!s || key.empty())
         return;
-    s->stack->accept(key);
-    // The caller's media are known from the INVITE: they start at once.
-    call->connected(call->sipMedia());
+    // On the call thread, after the media addresses it is still finding for
+    // this call: the answer's session description and the call's media
+    // port come from them.
+    call_thread_.post([this, s, key, shared = call->shared_from_this()] {
+        {
+            std::lock_guard lock(mutex_);
+            if (!find_locked(shared.get()))
+                return; // hung up meanwhile
+        }
+        s->stack->accept(key);
+        // The caller's media are known from the INVITE: they start at once.
+        shared->connected(shared->sipMedia());
+    });
 }
 
 void SipPhone::reject(CallController* call)

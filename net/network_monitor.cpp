@@ -75,6 +75,8 @@ void NetworkMonitor::start()
 {
     if (running_)
         return;
+    stopping_ = false;
+    probe_.allow_runs();
     running_ = true;
     rating_running_ = true;
     first_pass_ = true;
@@ -88,6 +90,8 @@ void NetworkMonitor::stop()
     stopping_ = true;
     running_ = false;
     rating_running_ = false;
+    // A probe or rating under way ends within a moment instead of its 30 s.
+    probe_.cancel_runs();
     adapter_thread_.join();
     rating_thread_.join();
 }
@@ -145,7 +149,8 @@ void NetworkMonitor::run_pass()
         if (probe_observer_)
             probe_observer_->probing(false);
         connected_ = !chosen_address.empty() && chosen_address != "0.0.0.0";
-        announce_change();
+        if (!stopping_)
+            announce_change();
     } else if (is_activesync_name(chosen_name) && local_address().empty() &&
                bearer_label() != LoadResourceString(StringId::BEARER_ACTIVESYNC)) {
         // A desktop-sync link alone never becomes the bearer, but the screens

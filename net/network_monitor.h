@@ -62,6 +62,8 @@ public:
 
     // Starts the adapter loop and the link-rating thread.
     void start();
+    // Stops both threads; a probe or link rating under way is cut short, so
+    // this returns within a moment.
     void stop();
 
     // One pass of the adapter loop (what the adapter thread does every 1-5 s).

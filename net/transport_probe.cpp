@@ -115,7 +115,7 @@ bool ProbeResult::check_tunnel()
             --tunnel_checks_left_;
         });
     const uint32_t start = clock_.tick_count();
-    while (!https_works_ && !connect_works_ && tunnel_checks_left_ > 0 &&
+    while (!https_works_ && !connect_works_ && tunnel_checks_left_ > 0 && !cancelled_ &&
            clock_.tick_count() - start < kTunnelCheckMs)
         clock_.sleep_ms(100);
     running_ = false;
@@ -136,7 +136,7 @@ void ProbeResult::run_ms(uint32_t total_ms)
     clock_.sleep_ms(200);
     tcp_works_ = udp_works_ = https_works_ = connect_works_ = false;
     passes_ = 0;
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < 3 && !cancelled_; ++pass) {
         running_ = true;
         ++passes_;
         if (!tcp_works_) {
@@ -154,7 +154,8 @@ void ProbeResult::run_ms(uint32_t total_ms)
         }
         window_ms_ = static_cast<int>(total_ms / 3);
         const uint32_t start = clock_.tick_count();
-        while (running_ && clock_.tick_count() - start < static_cast<uint32_t>(window_ms_)) {
+        while (running_ && !cancelled_ &&
+               clock_.tick_count() - start < static_cast<uint32_t>(window_ms_)) {
             if (tcp_works_ && udp_works_) {
                 running_ = false;
                 break;
@@ -302,6 +303,8 @@ int ProbeResult::rateLink()
         return -1;
     int samples[5];
     for (int& sample : samples) {
+        if (cancelled_)
+            return -1;
         std::string payload(64, '\0');
         for (char& c : payload)
             c = static_cast<char>(platform::crt_rand() & 0xFF);

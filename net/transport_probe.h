@@ -28,6 +28,10 @@ public:
     virtual void run(int timeout_s) = 0;
     // 1 (worst) to 4 (best), or -1 when the SIP server cannot be resolved.
     virtual int rateLink() = 0;
+    // Shutdown: a run under way ends within a moment, and later runs and
+    // ratings return at once until allow_runs().
+    virtual void cancel_runs() {}
+    virtual void allow_runs() {}
 };
 
 // Finds out which transports reach the operator: "Echo this" to the echo
@@ -60,6 +64,8 @@ public:
     // The probe with its total time in milliseconds (each pass gets a third).
     void run_ms(uint32_t total_ms);
     int rateLink() override;
+    void cancel_runs() override { cancelled_ = true; }
+    void allow_runs() override { cancelled_ = false; }
 
     bool needsTunnel(bool use_tcp) const override;
     bool prefersConnect() const override { return !https_works_; }
@@ -102,6 +108,7 @@ private:
     std::atomic<bool> https_works_{false};
     std::atomic<bool> connect_works_{false};
     std::atomic<bool> running_{false};
+    std::atomic<bool> cancelled_{false}; // the waits of runs, checks and ratings end
     std::atomic<int> passes_{0};
     std::atomic<int> tunnel_checks_left_{0}; // tunnel tests of a check still running
 

@@ -18,6 +18,7 @@ public:
     struct Log {
         std::mutex mutex;
         std::vector<std::string> calls, ringing, accepted, hangups;
+        std::vector<std::string> media_then_answers; // set_rtp_port and accept, in order
         SipListener* listener = nullptr;
         std::atomic<bool> registered{false};
         // The server's answers to an INVITE arrive before call() returns.
@@ -39,7 +40,10 @@ public:
     void add_codec(int) override {}
     void set_display_name(const std::string&) override {}
     void set_local_address(const std::string&, int) override {}
-    void set_rtp_port(int) override {}
+    void set_rtp_port(int port) override
+    {
+        log_.add(&Log::media_then_answers, "rtp " + std::to_string(port));
+    }
     void set_stun_address(const std::string&, int) override {}
     bool open(std::unique_ptr<ConnectionInterface> transport, const std::string&,
               const std::string&, uint16_t, uint16_t) override
@@ -66,7 +70,11 @@ public:
         return key;
     }
     void ringing(const std::string& key) override { log_.add(&Log::ringing, key); }
-    void accept(const std::string& key) override { log_.add(&Log::accepted, key); }
+    void accept(const std::string& key) override
+    {
+        log_.add(&Log::accepted, key);
+        log_.add(&Log::media_then_answers, "accept " + key);
+    }
     void hangup(const std::string& key) override { log_.add(&Log::hangups, key); }
     std::string balance_text() override { return {}; }
 
@@ -76,6 +84,7 @@ private:
 };
 
 // Media bound on loopback, any port; a Jingle call offers its local address.
+// A SIP call's discovery can be held, as a slow STUN query holds it.
 class LoopbackDiscovery : public AddressDiscovery {
 public:
     std::vector<TransportAddress> jingle_addresses(MediaParameters& media) override
@@ -83,10 +92,24 @@ public:
         media.local_address = "127.0.0.1";
         return {{"127.0.0.1", "peer", 8600}};
     }
-    void sip_addresses(SipStackInterface&, MediaParameters& media) override
+    void sip_addresses(SipStackInterface& stack, MediaParameters& media) override
     {
+        std::unique_lock lock(mutex_);
+        released_.wait(lock, [&] { return !held_; });
         media.local_address = "127.0.0.1";
+        stack.set_rtp_port(8642);
     }
+    void hold(bool held)
+    {
+        std::lock_guard lock(mutex_);
+        held_ = held;
+        released_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool held_ = false;
 };
 
 // Both phones with calls: a scripted SIP stack, real XMPP clients over
@@ -275,6 +298,27 @@ TEST(CallControllerTest, MissedSipCallReportsMissedBeforeChangedAndOver)
     EXPECT_EQ(messages[2].wparam, reinterpret_cast<uintptr_t>(call.get()));
     EXPECT_EQ(call->statusText(), L"Call Ended - Cancelled");
     EXPECT_EQ(call->number(), L"bob");
+}
+
+// The answer's session description names the media port the discovery
+// gives the stack: an answer waits for it.
+TEST(CallControllerTest, AnsweringASipCallWaitsForItsMediaAddresses)
+{
+    CallRig r;
+    r.sip_registered();
+    r.ui.take();
+    r.discovery.hold(true);
+    r.sip_event(kSipIncomingCall, "in1");
+    const auto messages = r.call_messages();
+    ASSERT_FALSE(messages.empty());
+    const auto call = reinterpret_cast<CallController*>(messages[0].wparam)->shared_from_this();
+    call->answer();
+    EXPECT_TRUE(r.stack.get(&CallStack::Log::accepted).empty()) << "answered before its media";
+    r.discovery.hold(false);
+    ASSERT_TRUE(eventually([&] { return call->state() == CallController::kTalking; }));
+    EXPECT_EQ(r.stack.get(&CallStack::Log::media_then_answers),
+              (std::vector<std::string>{"rtp 8642", "accept in1"}));
+    call->hangUp();
 }
 
 TEST(CallControllerTest, JingleCallIsAnsweredAndEndsWithThePeersReason)

@@ -219,6 +219,7 @@ TEST_F(CallIntegration, IncomingSipCallsAreRefusedWhileBusyAndFromTheUsersOwnNam
     ASSERT_NE(incoming, nullptr);
     incoming->answer();
     ASSERT_TRUE(alice.wait_for(MessageCode::CallConnected));
+    ASSERT_TRUE(bob.wait_for(MessageCode::CallConnected));
 
     const auto second = carol.program().app().makeCall(L"bob");
     ASSERT_TRUE(carol.wait_for(MessageCode::CallOver));

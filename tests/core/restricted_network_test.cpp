@@ -5,18 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <thread>
 
 #include "core/program.h"
+#include "media/voice_codec.h"
+#include "platform/audio_device.h"
 #include "platform/text.h"
+#include "tests/core/core_test_support.h"
 #include "tests/support/full_stack.h"
 #include "tests/support/live_client.h"
 #include "tests/support/restricted_network.h"
 #include "tests/support/scratch.h"
+#include "tests/support/whole_client.h"
 
 namespace vokar {
 namespace {
@@ -301,6 +308,188 @@ TEST_F(RestrictedNetworkTest, ADeadTunnelDoesNotAdvanceTheXmppServerList)
     ASSERT_TRUE(net_.become_client());
     ASSERT_TRUE(ui_.wait_for_rosters(2, 30s));
     EXPECT_EQ(list.index(), index);
+}
+
+} // namespace
+} // namespace vokar
+
+namespace vokar {
+namespace {
+
+// The speech both microphones play, three times over: alice's as recorded,
+// bob's backwards, so that each direction is told apart.
+std::vector<int16_t> speech(bool reversed)
+{
+    const std::string file = test::read_file(VOKAR_CORE_TEST_SPEECH);
+    const auto samples = platform::wav_samples(file);
+    std::vector<int16_t> once(samples ? samples->size() / 2 : 0);
+    if (samples)
+        std::memcpy(once.data(), samples->data(), once.size() * 2);
+    if (reversed)
+        std::reverse(once.begin(), once.end());
+    std::vector<int16_t> out;
+    for (int i = 0; i < 3; ++i)
+        out.insert(out.end(), once.begin(), once.end());
+    return out;
+}
+
+std::string bytes_of(const std::vector<int16_t>& pcm)
+{
+    return std::string(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2);
+}
+
+// The speech as the far end hears it: through the call's codec (Speex).
+std::vector<int16_t> through_codec(const std::vector<int16_t>& pcm)
+{
+    media::VoiceCodec codec(CallController::kPayloadSpeex);
+    std::vector<int16_t> out, decoded(media::kDecodeBufferBytes / 2);
+    for (size_t at = 0; at + media::kBlockBytes / 2 <= pcm.size(); at += media::kBlockBytes / 2) {
+        const media::EncodedBlock block = codec.encode(pcm.data() + at, media::kBlockBytes);
+        const size_t n = codec.decode(reinterpret_cast<const uint8_t*>(block.data.data()),
+                                      block.data.size(), decoded.data(), media::kDecodeBufferBytes);
+        out.insert(out.end(), decoded.begin(), decoded.begin() + n / 2);
+    }
+    return out;
+}
+
+// The median, over the last three whole seconds the speaker played (but the
+// very last half second), of each second's best normalised correlation with
+// any stretch of the sent speech. The speech repeats every `period` samples,
+// and the microphone started at an unknown point of it.
+double heard_correlation(const std::vector<int16_t>& heard, const std::vector<int16_t>& sent,
+                         size_t period)
+{
+    constexpr size_t kWindow = 8000;
+    std::vector<double> best;
+    for (int w = 1; w <= 3; ++w) {
+        if (heard.size() < 4000 + w * kWindow)
+            break;
+        const int16_t* h = heard.data() + heard.size() - 4000 - w * kWindow;
+        double heard_energy = 0;
+        for (size_t i = 0; i < kWindow; ++i)
+            heard_energy += double(h[i]) * h[i];
+        double top = 0;
+        for (size_t lag = 0; lag < period && lag + kWindow <= sent.size(); ++lag) {
+            double cross = 0, sent_energy = 0;
+            for (size_t i = 0; i < kWindow; ++i) {
+                cross += double(h[i]) * sent[lag + i];
+                sent_energy += double(sent[lag + i]) * sent[lag + i];
+            }
+            if (heard_energy > 0 && sent_energy > 0)
+                top = std::max(top, cross / std::sqrt(heard_energy * sent_energy));
+        }
+        best.push_back(top);
+    }
+    if (best.empty())
+        return 0;
+    std::sort(best.begin(), best.end());
+    return best[best.size() / 2];
+}
+
+// Two whole clients, both inside the filter, call each other over Jingle.
+class RestrictedCallTest : public ::testing::Test {
+protected:
+    // A call's tunnel relay names the client's own media address as its
+    // target; the operator's tunnel allows the range calls draw from.
+    static test::FullStackOptions stack_options()
+    {
+        std::string media;
+        for (int port = 8500; port < 9500; ++port)
+            media += "127.0.0.1:" + std::to_string(port) + " ";
+        test::FullStackOptions options;
+        options.extra_config["tunnel_allowed_targets"] = media;
+        return options;
+    }
+
+    void SetUp() override
+    {
+        std::string why;
+        if (!net_.enter(&why))
+            GTEST_SKIP() << why;
+        ASSERT_TRUE(stack_.start()) << stack_.error();
+        ASSERT_TRUE(stack_.befriend()) << stack_.error();
+    }
+    void TearDown() override
+    {
+        alice_.reset();
+        bob_.reset();
+    }
+
+    void filter(const std::string& rule)
+    {
+        std::string why;
+        ASSERT_TRUE(net_.filter(rule, &why)) << why;
+    }
+
+    // Both clients log in from inside the filter, at once: where the probe
+    // finds UDP blocked it runs its three passes.
+    void log_in_both()
+    {
+        ASSERT_TRUE(net_.become_client());
+        test::WholeClientOptions a, b;
+        a.microphone_samples = bytes_of(speech(false));
+        b.microphone_samples = bytes_of(speech(true));
+        alice_ = std::make_unique<test::WholeClient>(stack_, stack_.accounts()[0], a);
+        bob_ = std::make_unique<test::WholeClient>(stack_, stack_.accounts()[1], b);
+        bool bob_in = false;
+        std::thread bob([&] { bob_in = bob_->log_in(60s); });
+        const bool alice_in = alice_->log_in(60s);
+        bob.join();
+        ASSERT_TRUE(alice_in && bob_in);
+        ASSERT_TRUE(alice_->sees_online("bob"));
+    }
+
+    // alice calls bob, they talk for four seconds and alice hangs up; each
+    // must have heard the other's speech.
+    void talk()
+    {
+        const auto call = alice_->program().app().makeCall(L"bob");
+        const auto incoming = bob_->wait_for(MessageCode::CallIncoming, 20s);
+        ASSERT_NE(incoming, nullptr);
+        incoming->answer();
+        ASSERT_TRUE(alice_->wait_for(MessageCode::CallConnected, 10s));
+        ASSERT_TRUE(bob_->wait_for(MessageCode::CallConnected));
+        // Four seconds of speech at bob, the speaker's real-time pace.
+        ASSERT_TRUE(test::eventually([&] { return bob_->heard_samples() > 16000; }));
+        call->hangUp(); // stops alice's audio before it returns
+        ASSERT_TRUE(bob_->wait_for(MessageCode::CallOver));
+        const size_t period = speech(false).size() / 3;
+        const double at_bob =
+            heard_correlation(bob_->speaker_samples(), through_codec(speech(false)), period);
+        const double at_alice =
+            heard_correlation(alice_->speaker_samples(), through_codec(speech(true)), period);
+        RecordProperty("correlation_at_bob", std::to_string(at_bob));
+        RecordProperty("correlation_at_alice", std::to_string(at_alice));
+        EXPECT_GE(at_bob, 0.6);
+        EXPECT_GE(at_alice, 0.6);
+    }
+
+    test::RestrictedNetwork net_;
+    test::FullStack stack_{stack_options()};
+    std::unique_ptr<test::WholeClient> alice_, bob_;
+};
+
+TEST_F(RestrictedCallTest, WithDirectUdpBetweenTheClientsBlockedVoiceGoesThroughTheRelay)
+{
+    const std::string relay = std::to_string(stack_.config().relay_port);
+    filter("-p udp --sport 8500:9499 --dport 8500:9499 -j DROP");
+    filter("-p udp --dport " + relay);
+    ASSERT_NO_FATAL_FAILURE(log_in_both());
+    ASSERT_NO_FATAL_FAILURE(talk());
+    EXPECT_GT(net_.counted("-p udp --dport " + relay), 100) << "voice packets to the relay";
+}
+
+// Every UDP datagram of the clients is refused: calls, like SIP, go through
+// the tunnel, and the voice through its media channels.
+TEST_F(RestrictedCallTest, WithAllUdpBlockedVoiceGoesThroughTheTunnel)
+{
+    filter("-p udp -j REJECT");
+    filter("-p tcp --dport " + std::to_string(stack_.config().tunnel_port) + " --syn");
+    ASSERT_NO_FATAL_FAILURE(log_in_both());
+    ASSERT_TRUE(alice_->program().probe().needsTunnel(false));
+    ASSERT_NO_FATAL_FAILURE(talk());
+    // Both phones' SIP connections, and a media relay for each end of the call.
+    EXPECT_GE(net_.counted("-p tcp --dport " + std::to_string(stack_.config().tunnel_port)), 4);
 }
 
 } // namespace

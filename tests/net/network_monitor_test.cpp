@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "base/messages.h"
+#include "platform/datagram_socket.h"
+#include "platform/socket.h"
 
 namespace vokar {
 namespace {
@@ -278,6 +284,52 @@ TEST(ProbeResultFlags, NeedsTunnelOnlyWhenTheDirectTransportFailsAndATunnelWorks
     EXPECT_FALSE(probe.needsTunnel(false));
     EXPECT_FALSE(probe.needsTunnel(true));
     EXPECT_TRUE(probe.prefersConnect());
+}
+
+// The echo service is a UDP socket that never answers, so the probe would
+// run its three 10 s passes; stopping the monitor cuts it short.
+TEST(NetworkMonitorStop, StopEndsAProbeUnderWayAtOnce)
+{
+    platform::DatagramSocket silent;
+    ASSERT_EQ(silent.open(platform::parse_ipv4("127.0.0.1"), 0), platform::kWsaOk);
+    platform::OperatorConfig config;
+    config.adapter = "lo";
+    config.echo_host = "127.0.0.1";
+    config.echo_udp_port = silent.local_port();
+    config.echo_tcp_port = 1; // refused
+    config.tunnel_host = "127.0.0.1";
+    config.tunnel_port = 1;
+    ServerList sip(kServerSip, {"127.0.0.1", 5060});
+    ScriptedPinger pinger;
+    pinger.samples.assign(10, 1); // a rating after the probe stays quick
+    ProbeResult probe(
+        config, [] { return std::string("127.0.0.1"); }, sip, pinger);
+    std::vector<Adapter> adapters = {adapter("lo", "127.0.0.1", false)};
+
+    class Started : public ProbeObserver {
+    public:
+        void probing(bool running) override
+        {
+            std::lock_guard lock(mutex);
+            started = started || running;
+            changed.notify_all();
+        }
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool started = false;
+    } observer;
+    NetworkMonitor monitor(config, std::make_unique<ScriptedAdapters>(adapters), probe);
+    monitor.set_probe_observer(&observer);
+    monitor.start();
+    {
+        std::unique_lock lock(observer.mutex);
+        ASSERT_TRUE(observer.changed.wait_for(lock, std::chrono::seconds(5),
+                                              [&] { return observer.started; }));
+    }
+    const auto before = std::chrono::steady_clock::now();
+    monitor.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    EXPECT_FALSE(probe.udpWorks());
 }
 
 } // namespace

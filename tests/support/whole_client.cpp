@@ -57,35 +57,50 @@ void CallUi::post_message(MessageCode code, uintptr_t wparam)
 
 void CallUi::add(MessageCode code, uintptr_t wparam)
 {
+    Message m{code, {}};
+    if (code >= MessageCode::CallChanged && code <= MessageCode::CallAudioStopped && wparam)
+        m.call = reinterpret_cast<CallController*>(wparam)->weak_from_this();
     std::lock_guard lock(mutex_);
-    messages_.emplace_back(code, wparam);
+    messages_.push_back(std::move(m));
     changed_.notify_all();
+}
+
+const CallUi::Message* CallUi::wait_locked(std::unique_lock<std::mutex>& lock, MessageCode code,
+                                           std::chrono::milliseconds limit, size_t nth)
+{
+    const Message* found = nullptr;
+    changed_.wait_for(lock, limit, [&] {
+        size_t seen = 0;
+        for (const Message& m : messages_)
+            if (m.code == code && ++seen == nth) {
+                found = &m;
+                return true;
+            }
+        return false;
+    });
+    return found;
 }
 
 std::shared_ptr<CallController> CallUi::wait_for(MessageCode code, std::chrono::milliseconds limit,
                                                  size_t nth)
 {
     std::unique_lock lock(mutex_);
-    uintptr_t found = 0;
-    changed_.wait_for(lock, limit, [&] {
-        size_t seen = 0;
-        for (const auto& [c, w] : messages_)
-            if (c == code && ++seen == nth) {
-                found = w;
-                return true;
-            }
-        return false;
-    });
-    // The phones hold a call at least until its CallOver has been posted.
-    return found ? reinterpret_cast<CallController*>(found)->shared_from_this() : nullptr;
+    const Message* m = wait_locked(lock, code, limit, nth);
+    return m ? m->call.lock() : nullptr;
+}
+
+bool CallUi::arrived(MessageCode code, std::chrono::milliseconds limit, size_t nth)
+{
+    std::unique_lock lock(mutex_);
+    return wait_locked(lock, code, limit, nth) != nullptr;
 }
 
 size_t CallUi::count(MessageCode code)
 {
     std::lock_guard lock(mutex_);
     size_t n = 0;
-    for (const auto& m : messages_)
-        n += m.first == code;
+    for (const Message& m : messages_)
+        n += m.code == code;
     return n;
 }
 
@@ -93,12 +108,9 @@ std::vector<int> CallUi::call_codes()
 {
     std::lock_guard lock(mutex_);
     std::vector<int> out;
-    for (const auto& m : messages_) {
-        const int c = static_cast<int>(m.first);
-        if (c >= static_cast<int>(MessageCode::CallChanged) &&
-            c <= static_cast<int>(MessageCode::CallAudioStopped))
-            out.push_back(c);
-    }
+    for (const Message& m : messages_)
+        if (m.code >= MessageCode::CallChanged && m.code <= MessageCode::CallAudioStopped)
+            out.push_back(static_cast<int>(m.code));
     return out;
 }
 
@@ -119,9 +131,12 @@ WholeClient::WholeClient(FullStack& stack, XmppAccount account, WholeClientOptio
         options.configure(config);
     Program::Options program{
         config, dir_ + "/__settings", ui_, nullptr, std::make_unique<QuickPinger>(), {}, {}, {}};
-    program.make_audio_devices = [this] {
-        return platform::make_audio_devices({microphone_wav_, speaker_wav_});
-    };
+    program.make_audio_devices = std::move(options.audio_devices);
+    if (!program.make_audio_devices) {
+        program.make_audio_devices = [this] {
+            return platform::make_audio_devices({microphone_wav_, speaker_wav_});
+        };
+    }
     program_ = std::make_unique<Program>(std::move(program));
 }
 

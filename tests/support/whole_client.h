@@ -28,6 +28,9 @@
 namespace vokar {
 class CallController;
 class Program;
+namespace platform {
+class AudioDevices;
+}
 } // namespace vokar
 
 namespace vokar::test {
@@ -36,7 +39,8 @@ class FullStack;
 
 // The screens of a client as the core sees them: every window message sent or
 // posted, in order. Call messages carry their call, which wait_for hands out
-// as a screen takes it.
+// as a screen holds it. The recorder does not keep calls alive: a call nobody
+// holds any more is gone, as on a screen that has closed it.
 class CallUi : public ControllerUi {
 public:
     intptr_t send_message(MessageCode code, uintptr_t wparam) override;
@@ -50,20 +54,29 @@ public:
     void show_new_version(const JabberEvent&) override {}
 
     // The call of the nth (from 1) message with this code, once it has come;
-    // null when it has not within `limit`.
+    // null when it has not within `limit` (or its call is gone).
     std::shared_ptr<CallController> wait_for(MessageCode code, std::chrono::milliseconds limit,
                                              size_t nth = 1);
+    // Whether the nth message with this code has come within `limit`.
+    bool arrived(MessageCode code, std::chrono::milliseconds limit, size_t nth = 1);
     // How many messages with this code came.
     size_t count(MessageCode code);
     // The codes of the call messages (CallChanged to CallAudioStopped) in order.
     std::vector<int> call_codes();
 
 private:
+    struct Message {
+        MessageCode code;
+        std::weak_ptr<CallController> call; // taken while the sender holds it
+    };
     void add(MessageCode code, uintptr_t wparam);
+    // Waits for the nth message with this code; null when it has not come.
+    const Message* wait_locked(std::unique_lock<std::mutex>& lock, MessageCode code,
+                               std::chrono::milliseconds limit, size_t nth);
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<std::pair<MessageCode, uintptr_t>> messages_;
+    std::vector<Message> messages_;
 };
 
 struct WholeClientOptions {
@@ -73,6 +86,9 @@ struct WholeClientOptions {
     // Whether log_in() logs in to XMPP too: a client without it places its
     // calls over SIP at once.
     bool xmpp = true;
+    // The client's sound devices instead of the WAV files (benches time
+    // them); the WAV paths are then unused.
+    std::function<std::unique_ptr<platform::AudioDevices>()> audio_devices;
     // Changes to the stack's configuration for this client only.
     std::function<void(platform::OperatorConfig&)> configure;
 };
