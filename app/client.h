@@ -4,18 +4,24 @@
 #include <memory>
 #include <string>
 
+#include "app/alert_sound.h"
 #include "app/client_ui.h"
+#include "app/web_request_screens.h"
 #include "core/program.h"
 #include "platform/clock.h"
 #include "platform/network.h"
 #include "platform/operator_config.h"
 #include "ui/screens/account_screens.h"
+#include "ui/screens/app_friends_service.h"
+#include "ui/screens/call_screens.h"
 #include "ui/screens/login_screen.h"
 #include "ui/screens/main_screen.h"
 #include "ui/screens/new_version_screen.h"
 #include "ui/screens/settings_screens.h"
 #include "ui/screens/simple_screens.h"
+#include "ui/screens/sms_screens.h"
 #include "ui/ui_root.h"
+#include "webapi/account_web_api.h"
 
 namespace vokar::app {
 
@@ -37,6 +43,12 @@ public:
         // Opens the new version's download address.
         ui::UrlOpener& opener;
         platform::Clock& clock = platform::system_clock();
+        // The call audio's devices; empty: those of platform::default_audio_choice().
+        std::function<std::unique_ptr<platform::AudioDevices>()> make_audio_devices = {};
+        // Opens the speaker of the new-message beep, once per beep. Empty: the
+        // default speaker when that is the sound card (a WAV file is the
+        // calls'), else none.
+        AlertSound::OpenSpeaker open_alert_speaker = {};
     };
 
     Client(ui::UiRoot& root, Options options);
@@ -51,21 +63,36 @@ public:
     void start();
 
     Program& program() { return *program_; }
+    // The account web service's requests, shown on this client's screens.
+    AccountWebApi& web_api() { return *web_api_; }
     ui::LoginScreen& login_screen() { return *login_; }
     ui::MainScreen& main_screen() { return *main_; }
+    ui::MainScreens& main_screens() { return *main_screens_; }
     ui::NewVersionScreen& new_version_screen() { return *new_version_; }
     ui::SettingsScreen& settings_screen() { return *settings_; }
     ui::QuestionScreen& question_screen() { return *question_; }
     ui::FriendsSettingsScreen& friends_settings_screen() { return *friends_settings_; }
+    ui::CallScreens& call_screens() { return *call_screens_; }
+    ui::SendSmsScreen& send_sms_screen() { return *send_sms_; }
+    ui::InviteScreen& invite_screen() { return *invite_; }
 
 private:
     std::optional<intptr_t> handle_event(const platform::Message& message);
     void log_in(const std::wstring& user, const std::wstring& password);
     void main_command(uint16_t command);
+    // The contacts picker for the SMS and invitation screens.
+    void pick_contact(ui::ContactPicked on_pick);
+    void create_account(const std::wstring& number, const std::wstring& password,
+                        const std::wstring& nickname, const std::wstring& email,
+                        const std::wstring& country_code);
 
     ui::UiRoot& root_;
     ClientUi ui_;
     std::unique_ptr<Program> program_;
+    WebRequestScreens web_screens_;
+    std::unique_ptr<AccountWebApi> web_api_;
+    // Installed as the platform's sound back-end while the client lives.
+    std::shared_ptr<AlertSound> alert_;
     ui::LoginScreen* login_ = nullptr;
     ui::MainScreen* main_ = nullptr;
     ui::NewVersionScreen* new_version_ = nullptr;
@@ -77,6 +104,14 @@ private:
     ui::SelectCountryScreen* select_country_ = nullptr;
     ui::FriendsSettingsScreen* friends_settings_ = nullptr;
     bool logged_in_once_ = false;
+    std::unique_ptr<ui::AppFriendsService> friends_service_;
+    std::unique_ptr<ui::MainScreens> main_screens_;
+    // The call screens; they let go of their calls before the Program goes.
+    std::unique_ptr<ui::CallScreens> call_screens_;
+    // Send SMS and Invite a friend, on the web API.
+    ui::SendSmsScreen* send_sms_ = nullptr;
+    ui::InviteScreen* invite_ = nullptr;
+    std::function<void()> hide_;
 };
 
 } // namespace vokar::app

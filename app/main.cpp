@@ -1,12 +1,15 @@
 // The windowed client: one per data directory, the core's Program with the
 // UiRoot as its user interface, run on the GUI thread until the user leaves.
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "app/client.h"
 #include "app/xdg_opener.h"
@@ -81,7 +84,48 @@ private:
     bool pending_ = false;
 };
 
-int run_client()
+// The command line: "--scale N" (or "--scale=N") sets the window's scale.
+struct CommandLine {
+    int scale = 2;
+};
+
+constexpr int kMaxScale = 6;
+constexpr const char* kUsage = "usage: vokar [--scale N]   (N: window scale, 1 to 6; default 2)";
+
+std::optional<int> parse_scale(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxScale)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<CommandLine> parse_command_line(int argc, char** argv, std::string* error)
+{
+    CommandLine line;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::optional<std::string_view> value;
+        if (arg == "--scale" && i + 1 < argc)
+            value = argv[++i];
+        else if (arg.starts_with("--scale="))
+            value = arg.substr(std::string_view("--scale=").size());
+        if (!value) {
+            *error = "unknown argument '" + std::string(arg) + "'";
+            return std::nullopt;
+        }
+        const auto scale = parse_scale(*value);
+        if (!scale) {
+            *error = "--scale takes a whole number from 1 to " + std::to_string(kMaxScale);
+            return std::nullopt;
+        }
+        line.scale = *scale;
+    }
+    return line;
+}
+
+int run_client(const CommandLine& line)
 {
     std::string error;
     const std::string dir = platform::data_directory(&error);
@@ -110,7 +154,8 @@ int run_client()
     (void)kLanguageCode;
 
     platform::MessagePump pump;
-    platform::SdlWindow window(pump, {.title = LoadResourceString(StringId::APP_NAME)});
+    const std::wstring title = LoadResourceString(StringId::APP_NAME);
+    platform::SdlWindow window(pump, {.title = title, .scale = line.scale});
     ui::UiRoot root(pump, window, platform::system_clock());
     XdgOpener opener;
     auto client =
@@ -138,10 +183,16 @@ int run_client()
 } // namespace
 } // namespace vokar::app
 
-int main()
+int main(int argc, char** argv)
 {
+    std::string error;
+    const auto line = vokar::app::parse_command_line(argc, argv, &error);
+    if (!line) {
+        std::fprintf(stderr, "vokar: %s\n%s\n", error.c_str(), vokar::app::kUsage);
+        return vokar::app::kExitFailure;
+    }
     try {
-        return vokar::app::run_client();
+        return vokar::app::run_client(*line);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vokar: %s\n", e.what());
         return 1;

@@ -28,6 +28,7 @@ enum class MessageCode : uint32_t {
     FriendRequestAccepted = 2140,
     FriendRequestRejected = 2141,
     GatewayMessageFailed = 2142,
+    CallMoved = 2143, // CallController: an outgoing call moved to SIP (posted)
 };
 
 constexpr uint32_t code(MessageCode c)

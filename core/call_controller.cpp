@@ -95,10 +95,13 @@ std::string CallController::remoteMediaAddress() const
 
 bool CallController::moveTo(PhoneInterface* phone)
 {
-    std::lock_guard lock(mutex_);
-    if (state_ != kNew)
-        return false;
-    owner_ = phone;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != kNew)
+            return false;
+        owner_ = phone;
+    }
+    ui_.post_message(MessageCode::CallMoved, self());
     return true;
 }
 

@@ -87,8 +87,8 @@ struct CallEnvironment {
 //
 // It reports with window messages whose parameter is the call: sent for
 // CallCreated, CallIncoming, CallConnected, CallMissed and the CallChanged of
-// a state change, posted for CallOver, CallAudioStopped and the CallChanged
-// of a hang-up.
+// a state change, posted for CallOver, CallAudioStopped, CallMoved and the
+// CallChanged of a hang-up.
 class CallController : public std::enable_shared_from_this<CallController> {
 public:
     enum State : int { kNew = 0, kAlerting = 1, kTalking = 2, kEnded = 3 };
@@ -120,8 +120,9 @@ public:
     void stopAudio();
     void ended(const std::wstring& text);
 
-    // Moves the call to `phone` while it is still new; false once it has
-    // left state kNew (a hang-up came first).
+    // Moves the call to `phone` while it is still new, and posts CallMoved
+    // so that the screens learn of it; false once it has left state kNew (a
+    // hang-up came first).
     bool moveTo(PhoneInterface* phone);
     void setNumber(const std::wstring& number, const std::wstring& display_name);
     void setMediaParameters(const MediaParameters& media);

@@ -159,7 +159,9 @@ void FriendsModel::onRosterItem(const std::wstring& jid, const std::wstring& nam
         auto it =
             std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
         if (it != all_.end()) {
-            if (!name.empty() && name != it->name) {
+            // A roster item without a name carries the JID: the name
+            // derived from it when the friend was made stays.
+            if (!name.empty() && name != jid && name != it->name) {
                 it->name = name;
                 it->display_name = display_name_for(name);
             }
@@ -351,6 +353,12 @@ int FriendsModel::shownCount()
 {
     std::lock_guard lock(mutex_);
     return static_cast<int>(shown_.size());
+}
+
+int FriendsModel::count()
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(all_.size());
 }
 
 int FriendsModel::selected()

@@ -71,6 +71,8 @@ public:
     std::optional<Friend> find(const std::wstring& jid);
     std::optional<Friend> friendAt(int index);
     int shownCount();
+    // Every known contact, shown or not.
+    int count();
     int selected();
     int firstShown();
     int rowsShown();

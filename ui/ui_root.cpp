@@ -284,7 +284,12 @@ void UiRoot::on_input(const InputEvent& event)
             }
             return;
         }
-        dialog_proc({code(UiMessage::KeyDown), static_cast<uintptr_t>(event.key), 0});
+        // Back that the only screen leaves alone leaves the program.
+        if (dialog_proc({code(UiMessage::KeyDown), static_cast<uintptr_t>(event.key), 0}) == 0 &&
+            event.key == Key::Back && stack_.size() == 1) {
+            back();
+            return;
+        }
         // Keypad keys also type their character, as a translated key-down would.
         if (const wchar_t c = platform::key_char(event.key))
             dialog_proc({code(UiMessage::Char), static_cast<uintptr_t>(c), 0});

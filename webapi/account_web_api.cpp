@@ -102,12 +102,15 @@ void AccountWebApi::send_invitation(const std::wstring& recipient)
 
 void AccountWebApi::create_account(const std::wstring& number, const std::wstring& password,
                                    const std::wstring& nickname, const std::wstring& email,
-                                   const std::wstring& country_code)
+                                   const std::wstring& country_code,
+                                   std::function<void()> on_created)
 {
     auto request = shown(texts().create_account(number, password, nickname, email, country_code),
                          LoadResourceString(StringId::PROGRESS_CREATING_ACCOUNT), {},
                          LoadResourceString(StringId::CREATE_ACCOUNT_FAILED));
     request->append_response = true;
+    if (on_created)
+        request->on_success = [on_created = std::move(on_created)](std::wstring) { on_created(); };
     runner_.start(std::move(request));
 }
 

@@ -40,10 +40,11 @@ public:
     // Shows the balance the service answers.
     void check_balance();
     void send_invitation(const std::wstring& recipient);
-    // Shows the service's answer to the sign-up.
+    // Shows the service's answer to the sign-up. `on_created` (worker thread)
+    // runs when the service created the account, before the answer is shown.
     void create_account(const std::wstring& number, const std::wstring& password,
                         const std::wstring& nickname, const std::wstring& email,
-                        const std::wstring& country_code);
+                        const std::wstring& country_code, std::function<void()> on_created = {});
 
     // Waits up to timeout_ms until no request runs.
     bool wait_idle(uint32_t timeout_ms);

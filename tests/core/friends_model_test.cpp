@@ -143,6 +143,15 @@ TEST_F(FriendsModelTest, TaglinesAreCutOnlyWhereTheyFit)
     }
 }
 
+TEST_F(FriendsModelTest, UnnamedRosterUpdateKeepsTheDerivedName)
+{
+    testling_.onRosterItem(L"15550102@vokar.test", L"15550102@vokar.test", 5);
+    testling_.onRosterItem(L"15550102@vokar.test", L"15550102@vokar.test", 4);
+    EXPECT_EQ(testling_.find(L"15550102@vokar.test")->name, L"15550102");
+    testling_.onRosterItem(L"15550102@vokar.test", L"Pat", 4);
+    EXPECT_EQ(testling_.find(L"15550102@vokar.test")->name, L"Pat");
+}
+
 TEST_F(FriendsModelTest, DisplayNames)
 {
     EXPECT_EQ(FriendsModel::display_name_for(L"Al Smithsonian"), L"Al: ");

@@ -87,6 +87,13 @@ void LoginScreen::press_login()
         actions_.log_in(user, password_.text());
 }
 
+void LoginScreen::set_credentials(const std::wstring& number, const std::wstring& password)
+{
+    number_.set_text(number);
+    password_.set_text(password);
+    invalidate();
+}
+
 void LoginScreen::network_status_changed()
 {
     const bool available = actions_.network_available && actions_.network_available();

@@ -52,6 +52,8 @@ public:
     void network_check(bool checking) { footer_.set_checking(checking); }
     // Runs the login checks as the Login soft key does.
     void press_login();
+    // Puts a number and password in the fields (a new account's).
+    void set_credentials(const std::wstring& number, const std::wstring& password);
 
 private:
     void error(int string_id);
