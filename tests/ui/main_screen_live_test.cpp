@@ -42,7 +42,9 @@ protected:
     {
         live = std::make_unique<LiveUi>(stack);
         ASSERT_TRUE(live->start()) << live->error();
-        ASSERT_TRUE(live->log_in(LiveUi::kAccounts[0].user, LiveUi::kAccounts[0].password));
+        ASSERT_TRUE(live->log_in(LiveUi::kAccounts[0].user, LiveUi::kAccounts[0].password))
+            << platform::to_utf8(live->driver().view().title) << " / "
+            << platform::to_utf8(live->driver().view().message_text);
         live->driver().press(Key::Left); // Contacts wraps to Friends
         ASSERT_EQ(live->driver().view().title, L"Vokar - Friends");
     }

@@ -103,10 +103,9 @@ intptr_t FullScreenChatScreen::handle_message(const platform::Message& message)
 
 FriendDetailsScreen::FriendDetailsScreen()
     : VirtualDialog(LoadResourceString(StringId::FRIEND_DETAILS_TITLE), kOkMenu),
-      name_((add<Label>(LoadResourceString(StringId::FRIEND_DETAILS_NAME_LABEL), 0, true),
-             add<Label>(L"", kName))),
-      address_(add<Label>(L"", kAddress)), network_(add<Label>(L"", kNetwork)),
-      presence_(add<Label>(L"", kPresence))
+      caption_(add<Label>(LoadResourceString(StringId::FRIEND_DETAILS_NAME_LABEL), 0, true)),
+      name_(add<Label>(L"", kName)), address_(add<Label>(L"", kAddress)),
+      network_(add<Label>(L"", kNetwork)), presence_(add<Label>(L"", kPresence))
 {
 }
 

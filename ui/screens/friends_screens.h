@@ -49,6 +49,7 @@ public:
     intptr_t handle_message(const platform::Message& message) override;
 
 private:
+    Label& caption_;
     Label& name_;
     Label& address_;
     Label& network_;
