@@ -21,6 +21,9 @@ struct LiveUiOptions {
     platform::AudioChoice audio{"none", "none"};
     // The new-message beep's speaker: "none" or the path of a WAV file.
     std::string alert_out = "none";
+    // Starts as a fresh installation, which asks at its first login whether
+    // to import IM accounts; false: as one that ran before, which does not.
+    bool first_run = false;
 };
 
 // The windowed client against the whole operator stack on loopback: a
