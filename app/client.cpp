@@ -278,7 +278,12 @@ std::optional<intptr_t> Client::handle_event(const platform::Message& message)
         return handled;
     switch (static_cast<MessageCode>(message.code)) {
     case MessageCode::BearerLabelChanged:
-        login_->network_status_changed();
+        // The login screen acts on it (warning, server lists, automatic login)
+        // only while it is current: over a session it would log in again.
+        if (root_.current() == login_)
+            login_->network_status_changed();
+        else
+            login_->show_network_status();
         return 0;
     case MessageCode::BearerAvailable:
         // Logs in again after the network came back, once the user has logged in.

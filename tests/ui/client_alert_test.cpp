@@ -46,7 +46,8 @@ TEST(ClientAlert, FriendsMessageBeepsOnTheAlertSpeaker)
         LiveUi live({.stack = &stack,
                      .extra_config = {},
                      .audio = {"none", "none"},
-                     .alert_out = beep_path});
+                     .alert_out = beep_path,
+                     .first_run = false});
         ASSERT_TRUE(live.start()) << live.error();
         ASSERT_TRUE(live.log_in(LiveUi::kAccounts[0].user, LiveUi::kAccounts[0].password));
         friend_client->sendMessage(LiveUi::kAccounts[0].user + "@" + stack.xmpp().domain(),

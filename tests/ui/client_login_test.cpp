@@ -38,5 +38,18 @@ TEST(ClientLogin, WrongPasswordShowsTheErrorInsteadOfTheProgress)
     EXPECT_TRUE(live.showing(live.client().login_screen()));
 }
 
+TEST(ClientLogin, NetworkStatusOnTheMainScreenDoesNotLogInAgain)
+{
+    LiveUi live;
+    ASSERT_TRUE(live.start()) << live.error();
+    ASSERT_TRUE(live.log_in(LiveUi::kAccounts[0].user, LiveUi::kAccounts[0].password));
+    live.program().settings().set(&Settings::autologin, true);
+    // The monitor's news of a changed bearer, handled at once on this thread.
+    platform::post_message(live.driver().root().window(), code(MessageCode::BearerLabelChanged));
+    live.driver().settle();
+    EXPECT_TRUE(live.showing(live.client().main_screen())) << "logging in again over the session";
+    EXPECT_EQ(live.driver().view().depth, 1u);
+}
+
 } // namespace
 } // namespace vokar::ui::testing

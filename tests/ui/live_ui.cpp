@@ -34,8 +34,11 @@ LiveUi::LiveUi(LiveUiOptions options) : options_(std::move(options)), stack_(opt
 }
 
 LiveUi::LiveUi(test::FullStack& stack)
-    : LiveUi(LiveUiOptions{
-          .stack = &stack, .extra_config = {}, .audio = {"none", "none"}, .alert_out = "none"})
+    : LiveUi(LiveUiOptions{.stack = &stack,
+                           .extra_config = {},
+                           .audio = {"none", "none"},
+                           .alert_out = "none",
+                           .first_run = false})
 {
 }
 
@@ -78,7 +81,8 @@ bool LiveUi::start()
                     return platform::make_audio_devices({"none", alert})->open_wave_out();
                 },
         });
-    client_->program().settings().set(&Settings::first_run, options_.import_question);
+    if (!options_.first_run)
+        program().settings().set(&Settings::first_run, false);
     client_->start();
     driver_.settle();
     return true;

@@ -21,9 +21,9 @@ struct LiveUiOptions {
     platform::AudioChoice audio{"none", "none"};
     // The new-message beep's speaker: "none" or the path of a WAV file.
     std::string alert_out = "none";
-    // Whether the first login asks about importing IM accounts (a question
-    // over the main screen); off, so that logging in ends on the main screen.
-    bool import_question = false;
+    // Starts as a fresh installation, which asks at its first login whether
+    // to import IM accounts; false: as one that ran before, which does not.
+    bool first_run = false;
 };
 
 // The windowed client against the whole operator stack on loopback: a

@@ -94,6 +94,12 @@ void LoginScreen::set_credentials(const std::wstring& number, const std::wstring
     invalidate();
 }
 
+void LoginScreen::show_network_status()
+{
+    footer_.set_connected(actions_.network_available && actions_.network_available());
+    invalidate();
+}
+
 void LoginScreen::network_status_changed()
 {
     const bool available = actions_.network_available && actions_.network_available();

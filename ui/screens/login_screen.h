@@ -48,6 +48,8 @@ public:
     // restricted connection, fetches the server lists and logs in by itself
     // when automatic login is on.
     void network_status_changed();
+    // Only the footer follows the network status (the screen is not current).
+    void show_network_status();
     // The transports are being probed: the footer says so meanwhile.
     void network_check(bool checking) { footer_.set_checking(checking); }
     // Runs the login checks as the Login soft key does.
