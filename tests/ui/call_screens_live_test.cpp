@@ -44,8 +44,6 @@ protected:
             std::make_unique<test::WholeClient>(stack, LiveUi::kAccounts[1], far_options());
         ASSERT_TRUE(far().log_in());
         ASSERT_TRUE(live.start()) << live.error();
-        // No first-login question over the main screen.
-        live.program().settings().set(&Settings::first_run, false);
         ASSERT_TRUE(live.log_in(me().user, me().password))
             << platform::to_utf8(ui().view().title) << " / "
             << platform::to_utf8(ui().view().message_text);
