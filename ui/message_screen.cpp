@@ -1,6 +1,7 @@
 #include "ui/message_screen.h"
 
 #include "base/strings.h"
+#include "ui/chat_view.h"
 #include "ui/image_ids.h"
 #include "ui/menus.h"
 #include "ui/theme.h"
@@ -11,44 +12,6 @@ namespace vokar::ui {
 namespace {
 
 constexpr int kMessageMenu = 113;
-
-// Splits text into lines that fit `width`, breaking at spaces where possible.
-std::vector<std::wstring> wrap(platform::Canvas& canvas, const std::wstring& text, int width)
-{
-    std::vector<std::wstring> lines;
-    std::wstring line;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == L'\n') {
-            lines.push_back(line);
-            line.clear();
-            ++i;
-            continue;
-        }
-        size_t end = text.find_first_of(L" \n", i);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring word = text.substr(i, end - i);
-        std::wstring candidate = line.empty() ? word : line + L" " + word;
-        if (!line.empty() && canvas.measure(candidate, theme::kTextFont).w > width) {
-            lines.push_back(line);
-            candidate = word;
-        }
-        // A word wider than the line is cut into pieces that fit.
-        while (candidate.size() > 1 && canvas.measure(candidate, theme::kTextFont).w > width) {
-            size_t fit = candidate.size() - 1;
-            while (fit > 1 && canvas.measure(candidate.substr(0, fit), theme::kTextFont).w > width)
-                --fit;
-            lines.push_back(candidate.substr(0, fit));
-            candidate.erase(0, fit);
-        }
-        line = candidate;
-        i = end < text.size() && text[end] == L' ' ? end + 1 : end;
-    }
-    if (!line.empty())
-        lines.push_back(line);
-    return lines;
-}
 
 } // namespace
 
@@ -103,7 +66,7 @@ void MessageScreen::paint(platform::Canvas& canvas)
     const int width = r.right() - theme::kMargin - x;
     const int line_h = canvas.line_height(theme::kTextFont);
     int y = r.y + 8;
-    for (const std::wstring& line : wrap(canvas, text_, width)) {
+    for (const std::wstring& line : wrap_text(canvas, text_, width, theme::kTextFont)) {
         if (y + line_h > r.bottom())
             break;
         canvas.text({x, y, width, line_h}, line, theme::kTextFont, theme::kText);

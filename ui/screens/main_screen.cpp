@@ -229,26 +229,9 @@ std::wstring ContactsPage::selected_number() const
 
 intptr_t ContactsPage::handle_message(const platform::Message& message)
 {
-    const uint16_t command = command_of(message);
-    const bool talk =
-        message.code == code(UiMessage::KeyDown) && static_cast<Key>(message.wparam) == Key::Talk;
-    if (command == ui::command(CommandId::DIAL) || talk) {
-        const std::wstring number = selected_number();
-        if (number.empty())
-            hub_.error(StringId::CONTACTS_ERROR_NO_NUMBER);
-        else
-            hub_.service().call(number);
-        return 1;
-    }
-    if (command != 0)
-        return hub_.common_command(command, selected_number()) ? 1 : 0;
-    if (message.code == code(UiMessage::KeyDown)) {
-        // A digit starts dialling a number.
-        if (const wchar_t c = platform::key_char(static_cast<Key>(message.wparam))) {
-            hub_.dialer().open(std::wstring(1, c));
-            return 1;
-        }
-    }
+    if (const auto handled = hub_.number_list_message(message, selected_number(),
+                                                      StringId::CONTACTS_ERROR_NO_NUMBER))
+        return *handled;
     return VirtualDialog::handle_message(message);
 }
 
@@ -299,25 +282,9 @@ std::wstring HistoryPage::selected_number() const
 
 intptr_t HistoryPage::handle_message(const platform::Message& message)
 {
-    const uint16_t command = command_of(message);
-    const bool talk =
-        message.code == code(UiMessage::KeyDown) && static_cast<Key>(message.wparam) == Key::Talk;
-    if (command == ui::command(CommandId::DIAL) || talk) {
-        const std::wstring number = selected_number();
-        if (number.empty())
-            hub_.error(StringId::CALL_HISTORY_ERROR_NO_NUMBER);
-        else
-            hub_.service().call(number);
-        return 1;
-    }
-    if (command != 0)
-        return hub_.common_command(command, selected_number()) ? 1 : 0;
-    if (message.code == code(UiMessage::KeyDown)) {
-        if (const wchar_t c = platform::key_char(static_cast<Key>(message.wparam))) {
-            hub_.dialer().open(std::wstring(1, c));
-            return 1;
-        }
-    }
+    if (const auto handled = hub_.number_list_message(message, selected_number(),
+                                                      StringId::CALL_HISTORY_ERROR_NO_NUMBER))
+        return *handled;
     return VirtualDialog::handle_message(message);
 }
 
@@ -802,6 +769,32 @@ void MainScreens::sync_chats()
     for (int i = 0; i < n; ++i)
         if (const auto f = model.friendAt(i))
             chats_.sync(*f);
+}
+
+std::optional<intptr_t> MainScreens::number_list_message(const platform::Message& message,
+                                                         const std::wstring& number,
+                                                         StringId no_number)
+{
+    const uint16_t command = command_of(message);
+    const bool talk =
+        message.code == code(UiMessage::KeyDown) && static_cast<Key>(message.wparam) == Key::Talk;
+    if (command == ui::command(CommandId::DIAL) || talk) {
+        if (number.empty())
+            error(no_number);
+        else
+            service().call(number);
+        return 1;
+    }
+    if (command != 0)
+        return common_command(command, number) ? 1 : 0;
+    if (message.code == code(UiMessage::KeyDown)) {
+        // A digit starts dialling a number.
+        if (const wchar_t c = platform::key_char(static_cast<Key>(message.wparam))) {
+            dialer().open(std::wstring(1, c));
+            return 1;
+        }
+    }
+    return std::nullopt;
 }
 
 bool MainScreens::common_command(uint16_t command, const std::wstring& number)

@@ -211,6 +211,11 @@ public:
     // The main menu's common commands (Hide, Exit Vokar, and those the client
     // handles); false when `command` is none of them.
     bool common_command(uint16_t command, const std::wstring& number);
+    // Dial (or Talk) calls `number`, or shows `no_number` when there is none;
+    // the other commands are the common ones; a digit opens the dialer.
+    // Nothing for any other message.
+    std::optional<intptr_t> number_list_message(const platform::Message& message,
+                                                const std::wstring& number, StringId no_number);
     // Error and information messages on the shared message screen.
     void error(StringId text);
     void info(const std::wstring& text);
