@@ -51,5 +51,22 @@ TEST(ClientLogin, NetworkStatusOnTheMainScreenDoesNotLogInAgain)
     EXPECT_EQ(live.driver().view().depth, 1u);
 }
 
+TEST(ClientLogin, FirstLoginOfAFreshInstallationAsksToImportImAccountsOnce)
+{
+    LiveUi live({.stack = nullptr,
+                 .extra_config = {},
+                 .audio = {"none", "none"},
+                 .alert_out = "none",
+                 .first_run = true});
+    ASSERT_TRUE(live.start()) << live.error();
+    ASSERT_TRUE(live.log_in(LiveUi::kAccounts[0].user, LiveUi::kAccounts[0].password));
+    ASSERT_TRUE(live.pump_until([&] { return live.showing(live.client().question_screen()); }));
+    EXPECT_EQ(live.driver().view().title, L"Instant Messaging");
+    live.driver().screenshot("import_question");
+    live.driver().press(platform::Key::SoftRight); // No
+    EXPECT_TRUE(live.showing(live.client().main_screen()));
+    EXPECT_FALSE(live.program().settings().get(&Settings::first_run));
+}
+
 } // namespace
 } // namespace vokar::ui::testing

@@ -150,13 +150,14 @@ bool LiveUi::log_in(const std::string& number, const std::string& password, uint
 
 bool LiveUi::wait_for_main_screen(uint32_t ms)
 {
+    // The import question is shown only once the main screen is up.
+    const auto arrived = [this] {
+        return showing(client_->main_screen()) || showing(client_->question_screen());
+    };
     driver_.wait_for(
-        [this](const UiView& v) {
-            return showing(client_->main_screen()) || v.message_kind == MessageKind::Error;
-        },
-        ms);
+        [&](const UiView& v) { return arrived() || v.message_kind == MessageKind::Error; }, ms);
     driver_.settle();
-    return showing(client_->main_screen());
+    return arrived();
 }
 
 } // namespace vokar::ui::testing

@@ -66,7 +66,8 @@ public:
     // the login ends otherwise (the message screen then shows why).
     bool log_in(const std::string& number, const std::string& password, uint32_t ms = 30000);
     // Waits (real time) until the main screen is current or an error message
-    // ended the login; whether the main screen is current.
+    // ended the login; whether the main screen is current (or, with first_run,
+    // the import question that comes over it).
     bool wait_for_main_screen(uint32_t ms = 30000);
     // Runs the GUI (real time) until `done` holds, up to `ms`. The core's
     // threads wait for the GUI thread, so a test waits for anything else
