@@ -276,7 +276,7 @@ bool lowered_starts_with(std::wstring_view name, std::wstring_view typed)
         return false;
     }
     for (size_t i = 0; i < typed.size(); ++i) {
-        if (lower_ascii(name[i]) != typed[i]) {
+        if (lower_ascii(name[i]) != lower_ascii(typed[i])) {
             return false;
         }
     }

@@ -15,9 +15,8 @@ public:
     static std::wstring_view name(size_t i);
     static std::wstring_view code(size_t i);
 
-    // Indices, in table order, of the rows whose lower-cased name begins with
-    // `typed` exactly as typed (so upper-case input matches nothing). Empty
-    // text matches every row.
+    // Indices, in table order, of the rows whose name begins with `typed`,
+    // ignoring the case of ASCII letters. Empty text matches every row.
     static std::vector<size_t> filter(std::wstring_view typed);
 };
 

@@ -114,8 +114,9 @@ TEST(CountryTableTest, Filter)
     EXPECT_EQ(filtered_names(L"st. "), (Names{L"St. Helena", L"St. Kitts & Nevis", L"St. Lucia",
                                               L"St. Pierre", L"St. Vincents"}));
     EXPECT_EQ(filtered_names(L"uk"), (Names{L"UK", L"Ukraine"}));
-    EXPECT_TRUE(filtered_names(L"S").empty());
-    EXPECT_TRUE(filtered_names(L"So").empty());
+    // Typed capitals match too: a keyboard types "USA" as often as "usa".
+    EXPECT_EQ(filtered_names(L"USA"), Names{L"USA"});
+    EXPECT_EQ(filtered_names(L"SoU"), Names{L"South Africa"});
     EXPECT_TRUE(filtered_names(L"afghanistans").empty());
     EXPECT_TRUE(filtered_names(L"xyz").empty());
 
