@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 std::string cli_path()
 {
     const char* path = std::getenv("VOKAR_CLI_PATH");
-    return path ? path : "";
+    return path ? path : VOKAR_CLI_BUILT_PATH;
 }
 
 CliProcess::~CliProcess()

@@ -14,8 +14,8 @@
 
 namespace vokar::test {
 
-// The vokar-cli binary the tests run: VOKAR_CLI_PATH from the environment
-// (empty when unset).
+// The vokar-cli binary the tests run: VOKAR_CLI_PATH from the environment,
+// else the one this build makes.
 std::string cli_path();
 
 // One running vokar-cli, its stdin a pipe the test writes to and its stderr
