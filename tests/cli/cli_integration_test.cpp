@@ -1,25 +1,14 @@
 // vokar-cli as its users run it: a child process against the whole operator
 // stack, driven through its stdin and read through its JSON lines.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
