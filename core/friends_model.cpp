@@ -269,6 +269,20 @@ void FriendsModel::onMessage(const std::wstring& jid, const std::wstring& text)
         it->is_new = false;
 }
 
+void FriendsModel::markRead(const std::wstring& jid)
+{
+    {
+        std::lock_guard lock(mutex_);
+        auto it =
+            std::find_if(all_.begin(), all_.end(), [&](const Friend& f) { return f.jid == jid; });
+        if (it == all_.end() || (!it->has_unread && !it->is_new))
+            return;
+        it->has_unread = false;
+        it->is_new = false;
+    }
+    notify();
+}
+
 void FriendsModel::move_selection(int delta)
 {
     {

@@ -60,6 +60,10 @@ public:
     void clear();
     void setAllOffline();
     void onMessage(const std::wstring& jid, const std::wstring& text);
+    // The user has seen this friend's chat (GUI thread): its unread mark
+    // goes. The order and the shown subset follow at the next change, so
+    // that the friend being read does not move or vanish under the user.
+    void markRead(const std::wstring& jid);
 
     // Selection (GUI thread).
     void selectPrevious();

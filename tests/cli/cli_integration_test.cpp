@@ -1,30 +1,20 @@
 // vokar-cli as its users run it: a child process against the whole operator
 // stack, driven through its stdin and read through its JSON lines.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/audio_device.h"
+#include "tests/support/echo_service.h"
 #include "tests/support/full_stack.h"
 #include "tests/support/scratch.h"
 
@@ -33,155 +23,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string cli_path()
-{
-    const char* path = std::getenv("VOKAR_CLI_PATH");
-    return path ? path : "";
-}
+using test::cli_path;
 
-// One running vokar-cli, its stdin a pipe the test writes to and its stderr
-// a log file. Every line it prints is kept, so a test waits for a line
-// whether or not it came already. It gets SIGTERM if the test dies.
-class Cli {
+// A vokar-cli for one test: what it printed goes to stderr when the test
+// has failed.
+class Cli : public test::CliProcess {
 public:
-    ~Cli()
+    ~Cli() override
     {
-        close_input();
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGTERM);
-            reap(std::chrono::seconds(5));
-            if (!reaped_) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status_, 0);
-            }
-        }
-        if (reader_.joinable())
-            reader_.join();
-        // What it printed, to tell why a test failed.
-        if (::testing::Test::HasFailure()) {
-            for (const auto& line : lines_)
-                std::fprintf(stderr, "%s: %s\n", name_.c_str(), line.c_str());
-        }
+        stop();
+        if (::testing::Test::HasFailure())
+            for (const auto& line : lines())
+                std::fprintf(stderr, "%s: %s\n", name().c_str(), line.c_str());
     }
-
-    bool start(const std::string& dir, const std::string& name, std::vector<std::string> args)
-    {
-        name_ = name;
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return false;
-        const std::string log = dir + "/" + name + ".log";
-        const int log_fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        args.insert(args.begin(), cli_path());
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                ::_exit(127);
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::dup2(log_fd, 2);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        ::close(log_fd);
-        input_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] { read_lines(fd); });
-        return pid_ > 0;
-    }
-
-    void send(const std::string& line)
-    {
-        const std::string text = line + "\n";
-        ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-
-    void close_input()
-    {
-        if (input_ >= 0)
-            ::close(input_);
-        input_ = -1;
-    }
-
-    // The first line printed that starts with `prefix`, waiting up to `limit`.
-    std::optional<std::string> wait(const std::string& prefix,
-                                    std::chrono::milliseconds limit = 20s)
-    {
-        std::unique_lock lock(mutex_);
-        std::optional<std::string> found;
-        changed_.wait_for(lock, limit, [&] {
-            for (const auto& line : lines_)
-                if (line.rfind(prefix, 0) == 0)
-                    found = line;
-            return found || closed_;
-        });
-        return found;
-    }
-
-    // The exit code once the program ended by itself within `limit`.
-    std::optional<int> exit_code(std::chrono::milliseconds limit)
-    {
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, limit, [&] { return closed_; });
-        }
-        reap(std::chrono::seconds(5));
-        if (!reaped_ || !WIFEXITED(status_))
-            return std::nullopt;
-        return WEXITSTATUS(status_);
-    }
-
-private:
-    void read_lines(int fd)
-    {
-        std::string pending;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-            pending.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-            size_t nl;
-            while ((nl = pending.find('\n')) != std::string::npos) {
-                std::lock_guard lock(mutex_);
-                lines_.push_back(pending.substr(0, nl));
-                pending.erase(0, nl + 1);
-                changed_.notify_all();
-            }
-        }
-        ::close(fd);
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        changed_.notify_all();
-    }
-
-    // Its stdout has closed: it is exiting.
-    void reap(std::chrono::milliseconds limit)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!reaped_ && std::chrono::steady_clock::now() < deadline) {
-            if (::waitpid(pid_, &status_, WNOHANG) == pid_)
-                reaped_ = true;
-            else
-                std::this_thread::sleep_for(10ms);
-        }
-    }
-
-    std::string name_;
-    pid_t pid_ = -1;
-    int status_ = 0;
-    bool reaped_ = false;
-    int input_ = -1;
-    std::thread reader_;
-    std::mutex mutex_; // lines_ and closed_
-    std::condition_variable changed_;
-    std::vector<std::string> lines_;
-    bool closed_ = false;
+    void send(const std::string& line) { ASSERT_TRUE(CliProcess::send(line)) << line; }
 };
 
 class CliIntegration : public ::testing::Test {
@@ -204,12 +59,9 @@ protected:
     void start_stack(std::vector<test::XmppAccount> accounts = {{"alice", "alice-pass"},
                                                                 {"bob", "bob-pass"}})
     {
-        stack_ = std::make_unique<test::FullStack>(test::FullStackOptions{
-            .extra_config = {{"adapter", "lo"},
-                             {"echo_account", "bob"},
-                             {"echo_account_password", "bob-pass"}},
-            .accounts = std::move(accounts),
-        });
+        stack_ = std::make_unique<test::FullStack>(test::with_echo_account(
+            {.extra_config = {{"adapter", "lo"}}, .accounts = std::move(accounts)},
+            {"bob", "bob-pass"}, false));
         ASSERT_TRUE(stack_->start()) << stack_->error();
         ASSERT_TRUE(stack_->befriend()) << stack_->error();
         domain_ = stack_->config().service_domain;
@@ -400,11 +252,13 @@ TEST_F(CliIntegration, EchoServiceAcceptsFriendsEchoesChatAndSendsBackWhatItHear
         << platform::wav_header(static_cast<uint32_t>(tone_samples.size())) << tone_samples;
     const std::string heard = dir_ + "/heard.wav";
 
-    Cli echo, alice, carol;
-    start(echo, "bob", {"--echo"}, false); // the account from operator.conf
+    test::EchoService echo_service(*stack_, dir_);
+    ASSERT_TRUE(echo_service.start()) << echo_service.error();
+    test::CliProcess& echo = echo_service.process();
+    Cli alice, carol;
     start(alice, "alice", {"--audio-in", tone, "--audio-out", heard});
     start(carol, "carol", no_audio());
-    ASSERT_TRUE(
+    EXPECT_TRUE(
         echo.wait(R"({"ready":true,"user":"bob","jid":"bob@)" + domain_ + R"(","echo":true})"));
     ASSERT_TRUE(alice.wait(R"({"ready":true)"));
     ASSERT_TRUE(carol.wait(R"({"ready":true)"));

@@ -2,6 +2,8 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "base/reactor.h"
 #include "platform/clock.h"
 #include "tests/support/free_ports.h"
@@ -36,6 +38,17 @@ OperatorStackOptions daemon_options(const FullStackOptions& options, const StunS
 }
 
 } // namespace
+
+FullStackOptions with_echo_account(FullStackOptions options, const XmppAccount& echo, bool befriend)
+{
+    if (std::none_of(options.accounts.begin(), options.accounts.end(),
+                     [&](const XmppAccount& a) { return a.user == echo.user; }))
+        options.accounts.push_back(echo);
+    options.extra_config["echo_account"] = echo.user;
+    options.extra_config["echo_account_password"] = echo.password;
+    options.extra_config["echo_account_befriend"] = befriend ? "1" : "0";
+    return options;
+}
 
 FullStack::FullStack(FullStackOptions options)
     : options_(std::move(options)), stun_(stun_options()), daemon_(daemon_options(options_, stun_))

@@ -20,6 +20,13 @@ struct FullStackOptions {
     std::vector<XmppAccount> accounts = {{"alice", "alice-pass"}, {"bob", "bob-pass"}};
 };
 
+// `options` with the operator's echo account (see EchoService): made with the
+// others (after them, unless `accounts` already holds it) and named in
+// operator.conf as echo_account and echo_account_password. With `befriend`,
+// the XMPP server makes it every account's friend (echo_account_befriend).
+FullStackOptions with_echo_account(FullStackOptions options, const XmppAccount& echo,
+                                   bool befriend = true);
+
 // The whole operator side for a client's integration tests: the STUN server,
 // vokar-operatord with echo, tunnel, web, sip_front and the media relay, our
 // XMPP server with two accounts and our SIP server behind the front with the

@@ -411,6 +411,39 @@ TEST_F(MainScreenTest, ChatInlineAndFullScreenKeepsBothSidesInOrder)
     ui.screenshot("friend_details");
 }
 
+TEST_F(MainScreenTest, UnreadMarkGoesOnlyOnceTheChatIsSeen)
+{
+    model.onRosterItem(L"amy@vokar.test", L"Amy", kStatusAvailable);
+    model.onRosterItem(L"bob@vokar.test", L"Bob", kStatusAvailable);
+    const auto unread = [&] { return model.find(L"bob@vokar.test")->has_unread; };
+    show_friends();
+    model.select(0); // Amy
+    model.onMessage(L"bob@vokar.test", L"hello");
+    changed();
+    EXPECT_TRUE(unread());
+
+    // Selected on the Friends page, its inline chat is shown.
+    ui.press(Key::Down);
+    ASSERT_EQ(model.friendAt(model.selected())->name, L"Bob");
+    EXPECT_FALSE(unread());
+
+    // Still selected, but on another page: unread until the Friends page is back.
+    hub->main().show(0);
+    ui.settle();
+    model.onMessage(L"bob@vokar.test", L"are you there?");
+    changed();
+    EXPECT_TRUE(unread());
+    show_friends();
+    EXPECT_FALSE(unread());
+
+    // Full Screen Chat shows what comes while it is open.
+    command(CommandId::FULL_SCREEN_CHAT);
+    ASSERT_EQ(ui.view().title, L"Vokar - Full Screen Chat");
+    model.onMessage(L"bob@vokar.test", L"again");
+    changed();
+    EXPECT_FALSE(unread());
+}
+
 TEST_F(MainScreenTest, GatewaysAreEditedAndDisabled)
 {
     service.gateways.insert(kNetworkMsn);

@@ -67,6 +67,7 @@ void FullScreenChatScreen::open(const std::wstring& jid, const std::wstring& nam
     chat_.set_lines(&hub_.chats().lines(jid));
     input_.set_text(L"");
     root()->show_screen(*this);
+    hub_.friends().markRead(jid);
 }
 
 void FullScreenChatScreen::send()

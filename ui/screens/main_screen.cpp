@@ -405,6 +405,7 @@ void FriendsPage::activate(bool first_time)
 {
     refresh();
     VirtualDialog::activate(first_time);
+    hub_.mark_shown_chat_read();
 }
 
 void FriendsPage::layout(const platform::Rect& client)
@@ -755,6 +756,7 @@ std::optional<intptr_t> MainScreens::handle_event(const platform::Message& messa
     case MessageCode::FriendsModelChanged:
         main_->friends().refresh();
         chat_->refresh();
+        mark_shown_chat_read();
         break;
     default:
         break;
@@ -769,6 +771,18 @@ void MainScreens::sync_chats()
     for (int i = 0; i < n; ++i)
         if (const auto f = model.friendAt(i))
             chats_.sync(*f);
+}
+
+void MainScreens::mark_shown_chat_read()
+{
+    FriendsModel& model = deps_.friends;
+    const VirtualDialog* shown = root_.current();
+    if (shown == chat_ && !chat_->jid().empty()) {
+        model.markRead(chat_->jid());
+    } else if (shown == main_ && &main_->page() == &main_->friends()) {
+        if (const auto f = model.friendAt(model.selected()))
+            model.markRead(f->jid);
+    }
 }
 
 std::optional<intptr_t> MainScreens::number_list_message(const platform::Message& message,

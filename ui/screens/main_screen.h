@@ -221,6 +221,9 @@ public:
     void info(const std::wstring& text);
     // Brings the friends model's messages into the transcripts.
     void sync_chats();
+    // Marks read the chat the user sees: the selected friend's on the
+    // Friends page, or the one in Full Screen Chat.
+    void mark_shown_chat_read();
     // Whether the network's gateway is registered. The core only ever adds
     // to its list of registered gateways, so the ones disabled here count as
     // off until they are registered again.
