@@ -184,7 +184,7 @@ TEST_F(EchoCallLive, EchoFriendIsCalledFromTheFriendsPageAndTheTouchDialer)
         },
         kWaitMs));
     EXPECT_NE(field(HistoryPage::kList).items.front().find(echo_number), std::wstring::npos);
-    ui().screenshot("call_history");
+    ui().screenshot("call_history_after_echo_call");
 
     // Its number typed on the Touch Dialer.
     for (const wchar_t c : echo_number)
