@@ -6,6 +6,7 @@
 #include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -187,6 +188,12 @@ int Socket::open(Type type)
     if (fd < 0)
         return last_error();
     fd_ = fd;
+    if (type == Type::Tcp) {
+        // Each send is a whole stanza or frame that the peer waits for:
+        // send it now rather than hold it for the previous one's ACK.
+        const int on = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
     return kWsaOk;
 }
 
