@@ -17,6 +17,7 @@
 #include "base/reactor.h"
 #include "core/app_controller.h"
 #include "tests/support/full_stack.h"
+#include "tests/support/quiet_ui.h"
 
 namespace vokar {
 namespace {
@@ -25,7 +26,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // The window messages and screens the controller asked for.
-class ControllerUiLog : public ControllerUi {
+class ControllerUiLog : public test::QuietUi {
 public:
     struct Message {
         MessageCode code;
@@ -39,13 +40,6 @@ public:
         return 0;
     }
     void post_message(MessageCode code, uintptr_t wparam) override { add({code, wparam, true}); }
-    void show_progress(StringId) override {}
-    void show_message(StringId, StringId) override {}
-    void show_message(const std::wstring&, StringId) override {}
-    void show_main_screen() override {}
-    void ask_import_accounts() override {}
-    bool progress_screen_current() override { return false; }
-    void show_new_version(const JabberEvent&) override {}
 
     // Waits until message 2142 has been sent with 0 (the roster has loaded)
     // `count` times.

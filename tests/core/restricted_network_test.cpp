@@ -21,6 +21,7 @@
 #include "tests/core/core_test_support.h"
 #include "tests/support/full_stack.h"
 #include "tests/support/live_client.h"
+#include "tests/support/quiet_ui.h"
 #include "tests/support/restricted_network.h"
 #include "tests/support/scratch.h"
 #include "tests/support/whole_client.h"
@@ -32,7 +33,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // Records the rosters loaded and the network-check notices.
-class UiLog : public ControllerUi {
+class UiLog : public test::QuietUi {
 public:
     intptr_t send_message(MessageCode code, uintptr_t wparam) override
     {
@@ -42,14 +43,6 @@ public:
         changed_.notify_all();
         return 0;
     }
-    void post_message(MessageCode, uintptr_t) override {}
-    void show_progress(StringId) override {}
-    void show_message(StringId, StringId) override {}
-    void show_message(const std::wstring&, StringId) override {}
-    void show_main_screen() override {}
-    void ask_import_accounts() override {}
-    bool progress_screen_current() override { return false; }
-    void show_new_version(const JabberEvent&) override {}
     void show_network_check(bool checking) override
     {
         std::lock_guard lock(mutex_);

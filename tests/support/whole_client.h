@@ -23,6 +23,7 @@
 
 #include "core/controller_ui.h"
 #include "platform/operator_config.h"
+#include "tests/support/quiet_ui.h"
 #include "tests/support/xmpp_server.h"
 
 namespace vokar {
@@ -41,17 +42,10 @@ class FullStack;
 // posted, in order. Call messages carry their call, which wait_for hands out
 // as a screen holds it. The recorder does not keep calls alive: a call nobody
 // holds any more is gone, as on a screen that has closed it.
-class CallUi : public ControllerUi {
+class CallUi : public QuietUi {
 public:
     intptr_t send_message(MessageCode code, uintptr_t wparam) override;
     void post_message(MessageCode code, uintptr_t wparam) override;
-    void show_progress(StringId) override {}
-    void show_message(StringId, StringId) override {}
-    void show_message(const std::wstring&, StringId) override {}
-    void show_main_screen() override {}
-    void ask_import_accounts() override {}
-    bool progress_screen_current() override { return false; }
-    void show_new_version(const JabberEvent&) override {}
 
     // The call of the nth (from 1) message with this code, once it has come;
     // null when it has not within `limit` (or its call is gone).
