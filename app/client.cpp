@@ -285,15 +285,9 @@ std::optional<intptr_t> Client::handle_event(const platform::Message& message)
         else
             login_->show_network_status();
         return 0;
-    case MessageCode::BearerAvailable:
-        // Logs in again after the network came back, once the user has logged in.
-        if (logged_in_once_)
-            program_->app().bearerAvailable();
-        return 0;
-    case MessageCode::BearerLost:
-        program_->app().bearerLost();
-        return 0;
     default:
+        if (program_->on_bearer_message(static_cast<MessageCode>(message.code), logged_in_once_))
+            return 0;
         return main_screens_->handle_event(message);
     }
 }

@@ -205,20 +205,14 @@ std::optional<intptr_t> CliApp::on_window_message(const platform::Message& messa
         return 0;
     }
     }
-    switch (static_cast<MessageCode>(message.code)) {
-    case MessageCode::BearerLabelChanged:
+    const auto code = static_cast<MessageCode>(message.code);
+    if (code == MessageCode::BearerLabelChanged) {
         log_in_when_connected();
         return 0;
-    case MessageCode::BearerAvailable:
-        if (login_started_)
-            program_->app().bearerAvailable();
-        return 0;
-    case MessageCode::BearerLost:
-        program_->app().bearerLost();
-        return 0;
-    default:
-        return std::nullopt;
     }
+    if (program_->on_bearer_message(code, login_started_))
+        return 0;
+    return std::nullopt;
 }
 
 void CliApp::log_in_when_connected()

@@ -122,6 +122,20 @@ Program::~Program()
     reactor_.reset();
 }
 
+bool Program::on_bearer_message(MessageCode code, bool logged_in_once)
+{
+    if (code == MessageCode::BearerAvailable) {
+        if (logged_in_once)
+            app_->bearerAvailable();
+        return true;
+    }
+    if (code == MessageCode::BearerLost) {
+        app_->bearerLost();
+        return true;
+    }
+    return false;
+}
+
 void Program::start()
 {
     monitor_->start();

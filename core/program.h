@@ -76,6 +76,10 @@ public:
 
     // Starts the network monitor: bearer detection, probing, link rating.
     void start();
+    // The network's coming and going, as the monitor's messages report it:
+    // once the user has logged in, a network that came back logs in again;
+    // one that went ends the sessions. False for any other message.
+    bool on_bearer_message(MessageCode code, bool logged_in_once);
 
     const platform::OperatorConfig& config() const { return config_; }
     Reactor& reactor() { return *reactor_; }
